@@ -1,0 +1,45 @@
+# Kest: `make` builds the stub and the packer, `make test` runs every test,
+# `make demo` installs a sample package under Wine. `make deps` installs
+# what a fresh Debian 12 machine lacks (as root); test and demo run it.
+BUILD := build
+CROSS := $(BUILD)/cross
+NATIVE := $(BUILD)/native
+PYTEST := /usr/bin/python3 -m pytest
+
+.PHONY: all stub native deps test unit e2e demo clean
+
+all: stub native
+
+$(CROSS)/Makefile: CMakeLists.txt cmake/stub.cmake cmake/mingw-i686.cmake tests/win/CMakeLists.txt
+	@command -v i686-w64-mingw32-g++ >/dev/null || { echo "kest: no MinGW-w64 cross compiler; run 'make deps' as root" >&2; exit 1; }
+	cmake -S . -B $(CROSS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+
+$(NATIVE)/Makefile: CMakeLists.txt cmake/native.cmake
+	cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Debug >/dev/null
+
+stub: $(CROSS)/Makefile
+	@$(MAKE) --no-print-directory -C $(CROSS)
+
+native: $(NATIVE)/Makefile
+	@$(MAKE) --no-print-directory -C $(NATIVE)
+
+deps:
+	@sh scripts/deps.sh
+
+unit: native
+	cd $(NATIVE) && ctest --output-on-failure
+
+e2e: stub
+	$(PYTEST) -q tests/e2e
+
+test: deps
+	@$(MAKE) --no-print-directory all
+	@$(MAKE) --no-print-directory unit
+	@$(MAKE) --no-print-directory e2e
+
+demo: deps
+	@$(MAKE) --no-print-directory all
+	@sh scripts/demo.sh
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,41 @@
+# kestsetup.exe: a GUI-subsystem PE32 with no C runtime, runnable from
+# Windows 95 and NT 4 on. Only KnownDLLs are imported statically.
+set(KEST_STUB_SOURCES
+    ${KEST_PURE_SOURCES}
+    common/crt.cpp
+    common/paths.cpp
+    common/process.cpp
+    driver/main.cpp
+    driver/settings_file.cpp
+    payload/locator.cpp
+    payload/section.cpp
+    runtime/flags.cpp
+    ui/messages.cpp
+    ui/progress.cpp
+)
+
+set(KEST_STUB_FLAGS
+    -Os -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+    -fno-unwind-tables -fno-threadsafe-statics -fno-stack-protector
+    -fno-tree-loop-distribute-patterns -ffunction-sections -fdata-sections
+    -Wall -Wextra -Werror=return-type)
+
+add_executable(kestsetup WIN32 ${KEST_STUB_SOURCES} driver/kestsetup.def)
+target_include_directories(kestsetup PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_definitions(kestsetup PRIVATE WINVER=0x0400 _WIN32_WINNT=0x0400
+    WIN32_LEAN_AND_MEAN)
+target_compile_options(kestsetup PRIVATE ${KEST_STUB_FLAGS})
+target_link_options(kestsetup PRIVATE
+    -nostdlib -s
+    -Wl,-e,_KestEntry@0
+    -Wl,--subsystem,windows:4.0
+    -Wl,--major-os-version,4 -Wl,--minor-os-version,0
+    -Wl,--dynamicbase -Wl,--nxcompat
+    -Wl,--gc-sections -Wl,--undefined=_KestSectionMarker)
+target_link_libraries(kestsetup PRIVATE kernel32 user32 gdi32 advapi32 shell32 gcc)
+set_target_properties(kestsetup PROPERTIES
+    OUTPUT_NAME kestsetup SUFFIX .exe
+    RUNTIME_OUTPUT_DIRECTORY ${KEST_BIN})
+# CMake hands the MinGW linker its default C++ runtime and startup files.
+set(CMAKE_CXX_STANDARD_LIBRARIES "")
+set(CMAKE_CXX_IMPLICIT_LINK_LIBRARIES "")

@@ -1,0 +1,18 @@
+#include "common/decimal.h"
+
+int ParseDecimal(const char *text)
+{
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    unsigned sign = 1;
+    if (*text == '-') {
+        sign = 0u - 1u;
+        ++text;
+    }
+    // Unsigned arithmetic: the wrap-around is the defined behaviour, and
+    // signed overflow would not be.
+    unsigned value = 0;
+    while (*text >= '0' && *text <= '9')
+        value = value * 10u + unsigned(*text++ - '0');
+    return int(value * sign);
+}

@@ -1,0 +1,7 @@
+#pragma once
+
+// Parses settings text as a signed decimal number: blanks and tabs first,
+// an optional '-', then digits up to the first non-digit. The value wraps
+// modulo 2^32 and is read as signed, so "4294967295" gives -1. Text
+// without digits, and a '+' sign, give 0.
+int ParseDecimal(const char *text);

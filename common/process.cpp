@@ -1,0 +1,52 @@
+#include "common/routines.h"
+#include <shellapi.h>
+#include "common/text.h"
+#include "driver/startup.h"
+#include "payload/payload.h"
+#include "runtime/runtime.h"
+
+void PumpMessages(void)
+{
+    MSG msg;
+    while (!ShutdownStarted && PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+DWORD RunAndWait(const char *program, const char *parameters)
+{
+    // In settings-file mode the package and its transforms are named
+    // relative to the program's folder, so the child starts there.
+    char directory[256];
+    CopyText(directory, sizeof directory, ModulePath);
+    char *cut = directory;
+    for (char *p = directory; *p; ++p)
+        if (*p == '\\')
+            cut = p;
+    // "C:" alone would name the drive's current folder, not its root.
+    if (cut == directory + 2 && directory[1] == ':')
+        ++cut;
+    *cut = 0;
+
+    SHELLEXECUTEINFOA info;
+    ZeroMemory(&info, sizeof info);
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpFile = program;
+    info.lpParameters = parameters;
+    info.lpDirectory = EmbeddedMode ? 0 : directory;
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExA(&info))
+        return 0;
+
+    PumpMessages();
+    while (WaitForSingleObject(info.hProcess, 500) == WAIT_TIMEOUT)
+        PumpMessages();
+    DWORD code = 0;
+    if (!GetExitCodeProcess(info.hProcess, &code))
+        code = 0;
+    CloseHandle(info.hProcess);
+    PumpMessages();
+    return code;
+}

@@ -1,0 +1,28 @@
+// Shared Win32 routines of the stub: paths, temporary files, the message
+// pump and running a program. None of them reports an error; callers find
+// out by what they do next.
+#pragma once
+#include <windows.h>
+
+// First occurrence of the single-byte character c in text, stepping with
+// CharNextA so a trail byte of a double-byte character never matches.
+// Null when absent.
+char *FindChar(char *text, int c);
+
+// Creates every directory along path, outermost first; the last component
+// is a file name and is not created. Failures are ignored. The path is
+// modified while the routine runs and is byte for byte the same on return.
+void CreatePathDirectories(char *path);
+
+// Creates a new, empty file named KXC*.TMP in the temporary directory and
+// leaves its name in out, which holds at least MAX_PATH bytes.
+void MakeTempFileName(char *out);
+
+// Dispatches every message waiting in the thread's queue; does nothing once
+// a restart of Windows has been requested.
+void PumpMessages(void);
+
+// Starts program with parameters and waits for it, pumping messages every
+// 500 ms. Returns its exit code, or 0 when it could not be started. In
+// settings-file mode the program's own folder is the working directory.
+DWORD RunAndWait(const char *program, const char *parameters);

@@ -1,0 +1,20 @@
+// Bounded text routines over fixed buffers. Pure: no Windows headers, so
+// they compile into the stub and into the native unit tests alike.
+#pragma once
+
+// Length of a NUL-terminated text.
+unsigned TextLength(const char *text);
+
+// Copies src into dst, which holds capacity bytes, cutting the text so that
+// it always ends in NUL. Returns the length stored. A capacity of 0 stores
+// nothing; a null src stores the empty text.
+unsigned CopyText(char *dst, unsigned capacity, const char *src);
+
+// Appends src to the text already in dst, with the same cut as CopyText.
+// Returns the new length.
+unsigned AppendText(char *dst, unsigned capacity, const char *src);
+
+// ASCII-only case-insensitive comparisons; 1 when they hold. The active
+// code page does not matter here: only 'A'-'Z' fold to 'a'-'z'.
+int TextStartsWithNoCase(const char *text, const char *prefix);
+int TextEqualNoCase(const char *a, const char *b);

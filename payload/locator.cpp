@@ -1,0 +1,3 @@
+#include "payload/payload.h"
+
+int EmbeddedMode;

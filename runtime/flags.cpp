@@ -1,0 +1,5 @@
+#include "runtime/runtime.h"
+
+int PlatformNT;
+int RebootPending;
+int ShutdownStarted;

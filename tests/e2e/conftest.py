@@ -1,0 +1,18 @@
+import sys
+from pathlib import Path
+
+import pytest
+
+sys.path.insert(0, str(Path(__file__).parent))
+from winehost import Display, Wine, STUB, TESTBIN  # noqa: E402
+
+
+@pytest.fixture(scope="session")
+def wine():
+    if not STUB.exists() or not (TESTBIN / "launch.exe").exists():
+        pytest.exit("build the stub and the test programs first (make)", 2)
+    display = Display()
+    host = Wine(display)
+    yield host
+    host.close()
+    display.close()

@@ -1,0 +1,67 @@
+"""A small reader of PE32 headers for checking the stub's shape."""
+import struct
+
+
+class Section:
+    def __init__(self, raw, offset):
+        name, self.virtual_size, self.virtual_address, self.raw_size, self.raw_pointer = \
+            struct.unpack_from("<8sIIII", raw, offset)
+        self.header_offset = offset
+        self.name = name.rstrip(b"\0").decode("latin-1")
+        self.characteristics = struct.unpack_from("<I", raw, offset + 36)[0]
+
+
+class PeImage:
+    def __init__(self, data):
+        self.data = data
+        assert data[:2] == b"MZ"
+        self.nt = struct.unpack_from("<I", data, 0x3C)[0]
+        assert data[self.nt:self.nt + 4] == b"PE\0\0"
+        (self.machine, count, _, self.symbol_table, _, opt_size, self.characteristics) = \
+            struct.unpack_from("<HHIIIHH", data, self.nt + 4)
+        opt = self.nt + 24
+        self.magic = struct.unpack_from("<H", data, opt)[0]
+        self.subsystem_version = struct.unpack_from("<HH", data, opt + 48)
+        self.checksum = struct.unpack_from("<I", data, opt + 64)[0]
+        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, opt + 68)
+        dirs = struct.unpack_from("<I", data, opt + 92)[0]
+        self.directories = [struct.unpack_from("<II", data, opt + 96 + 8 * i) for i in range(dirs)]
+        table = opt + opt_size
+        self.sections = [Section(data, table + 40 * i) for i in range(count)]
+
+    def section(self, name):
+        for s in self.sections:
+            if s.name == name:
+                return s
+        return None
+
+    def offset_of(self, rva):
+        for s in self.sections:
+            if s.virtual_address <= rva < s.virtual_address + max(s.virtual_size, s.raw_size):
+                return rva - s.virtual_address + s.raw_pointer
+        raise ValueError(hex(rva))
+
+    def _cstring(self, rva):
+        off = self.offset_of(rva)
+        return self.data[off:self.data.index(b"\0", off)].decode("latin-1")
+
+    def imports(self):
+        rva, size = self.directories[1]
+        names, off = [], self.offset_of(rva)
+        while True:
+            entry = struct.unpack_from("<IIIII", self.data, off)
+            if entry == (0, 0, 0, 0, 0):
+                return names
+            names.append(self._cstring(entry[3]))
+            off += 20
+
+    def exports(self):
+        rva, size = self.directories[0]
+        if not rva:
+            return []
+        off = self.offset_of(rva)
+        count, _, names_rva = struct.unpack_from("<III", self.data, off + 24)[0], None, \
+            struct.unpack_from("<I", self.data, off + 32)[0]
+        names_off = self.offset_of(names_rva)
+        return [self._cstring(struct.unpack_from("<I", self.data, names_off + 4 * i)[0])
+                for i in range(count)]

@@ -1,0 +1,175 @@
+// The shared Win32 routines, run under Wine against the real API.
+// Usage: routines_test DIR, where DIR is an empty scratch folder that holds
+// exitwith.exe; or routines_test missing PROGRAM. Prints one line per failed check and ends with the summary
+// line "routines: N passed, N failed".
+#include "common/routines.h"
+#include "driver/startup.h"
+#include "payload/payload.h"
+#include "runtime/runtime.h"
+#include <stdio.h>
+#include <string.h>
+
+const char *UserArguments = "";
+HMODULE ModuleHandle;
+char ModulePath[ModulePathSize];
+char ExeDirectory[ModulePathSize];
+char SettingsPath[ModulePathSize];
+HFILE OwnFile;
+unsigned char *IoBuffer;
+
+static int passed, failed;
+
+#define CHECK(cond)                                                              \
+    do {                                                                         \
+        if (cond)                                                                \
+            ++passed;                                                            \
+        else {                                                                   \
+            ++failed;                                                            \
+            printf("FAILED %s:%d: %s\n", __FILE__, __LINE__, #cond);             \
+        }                                                                        \
+    } while (0)
+
+static bool IsDirectory(const char *path)
+{
+    DWORD a = GetFileAttributesA(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+static void TestFindChar(void)
+{
+    char plain[] = "C:\\dir\\file";
+    CHECK(FindChar(plain, '\\') == plain + 2);
+    CHECK(FindChar(plain, 'x') == 0);
+    char empty[] = "";
+    CHECK(FindChar(empty, '\\') == 0);
+    if (GetACP() == 932) {
+        // 0x95 0x5C is one double-byte character whose trail byte is '\'.
+        char dbcs[] = "\x95\x5C" "a\\b";
+        CHECK(FindChar(dbcs, '\\') == dbcs + 3);
+        char only[] = "\x95\x5C";
+        CHECK(FindChar(only, '\\') == 0);
+        printf("FindChar: checked code page 932\n");
+    }
+}
+
+static void TestCreatePathDirectories(const char *base)
+{
+    char path[MAX_PATH];
+    snprintf(path, sizeof path, "%s\\A\\B\\setup.msi", base);
+    char before[MAX_PATH];
+    strcpy(before, path);
+    CreatePathDirectories(path);
+    CHECK(strcmp(path, before) == 0);
+    char a[MAX_PATH], b[MAX_PATH], file[MAX_PATH];
+    snprintf(a, sizeof a, "%s\\A", base);
+    snprintf(b, sizeof b, "%s\\A\\B", base);
+    snprintf(file, sizeof file, "%s\\A\\B\\setup.msi", base);
+    CHECK(IsDirectory(a));
+    CHECK(IsDirectory(b));
+    CHECK(GetFileAttributesA(file) == INVALID_FILE_ATTRIBUTES);
+
+    // A trailing backslash creates the last folder too.
+    snprintf(path, sizeof path, "%s\\C\\", base);
+    CreatePathDirectories(path);
+    snprintf(a, sizeof a, "%s\\C", base);
+    CHECK(IsDirectory(a));
+
+    // No backslash: nothing happens, and the text stays.
+    char bare[] = "setup.msi";
+    CreatePathDirectories(bare);
+    CHECK(strcmp(bare, "setup.msi") == 0);
+    CHECK(GetFileAttributesA("setup.msi") == INVALID_FILE_ATTRIBUTES);
+}
+
+static void TestMakeTempFileName(void)
+{
+    char one[MAX_PATH], two[MAX_PATH];
+    MakeTempFileName(one);
+    MakeTempFileName(two);
+    CHECK(strcmp(one, two) != 0);
+    const char *name = strrchr(one, '\\');
+    CHECK(name && _strnicmp(name + 1, "KXC", 3) == 0);
+    CHECK(strlen(one) > 4 && _stricmp(one + strlen(one) - 4, ".TMP") == 0);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    CHECK(GetFileAttributesExA(one, GetFileExInfoStandard, &data) && data.nFileSizeLow == 0);
+    DeleteFileA(one);
+    DeleteFileA(two);
+}
+
+static void TestPumpMessages(void)
+{
+    PostThreadMessageA(GetCurrentThreadId(), WM_USER + 7, 0, 0);
+    ShutdownStarted = 1;
+    PumpMessages();
+    MSG msg;
+    CHECK(PeekMessageA(&msg, 0, WM_USER + 7, WM_USER + 7, PM_NOREMOVE));
+    ShutdownStarted = 0;
+    PumpMessages();
+    CHECK(!PeekMessageA(&msg, 0, 0, 0, PM_NOREMOVE));
+}
+
+static void TestRunAndWait(const char *base)
+{
+    char program[MAX_PATH], cwdFile[MAX_PATH], parameters[MAX_PATH * 2];
+    snprintf(program, sizeof program, "%s\\exitwith.exe", base);
+    CHECK(RunAndWait(program, "3010") == 3010);
+    snprintf(parameters, sizeof parameters, "1603");
+    CHECK(RunAndWait(program, parameters) == 1603);
+
+    // Settings-file mode: a relative program name starts in the folder of
+    // the program's own file.
+    EmbeddedMode = 0;
+    snprintf(ModulePath, sizeof ModulePath, "%s\\setup.exe", base);
+    snprintf(cwdFile, sizeof cwdFile, "%s\\cwd.txt", base);
+    snprintf(parameters, sizeof parameters, "7 \"%s\"", cwdFile);
+    SetCurrentDirectoryA("C:\\");
+    CHECK(RunAndWait("exitwith.exe", parameters) == 7);
+    char cwd[MAX_PATH] = "";
+    FILE *f = fopen(cwdFile, "rb");
+    if (f) {
+        size_t n = fread(cwd, 1, sizeof cwd - 1, f);
+        cwd[n] = 0;
+        fclose(f);
+    }
+    CHECK(_stricmp(cwd, base) == 0);
+    if (_stricmp(cwd, base) != 0)
+        printf("working directory: %s, expected %s\n", cwd, base);
+
+    // Embedded mode keeps the current directory.
+    EmbeddedMode = 1;
+    SetCurrentDirectoryA(base);
+    snprintf(parameters, sizeof parameters, "0 \"%s\"", cwdFile);
+    SetCurrentDirectoryA("C:\\windows");
+    CHECK(RunAndWait(program, parameters) == 0);
+    f = fopen(cwdFile, "rb");
+    cwd[0] = 0;
+    if (f) {
+        size_t n = fread(cwd, 1, sizeof cwd - 1, f);
+        cwd[n] = 0;
+        fclose(f);
+    }
+    CHECK(_stricmp(cwd, "C:\\windows") == 0);
+    EmbeddedMode = 0;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && !strcmp(argv[1], "missing")) {
+        // The shell reports the missing file in a box of its own; the
+        // caller closes it and reads the result.
+        printf("RunAndWait=%lu\n", RunAndWait(argv[2], ""));
+        return 0;
+    }
+    if (argc != 2) {
+        fprintf(stderr, "usage: routines_test DIR | routines_test missing PROGRAM\n");
+        return 2;
+    }
+    const char *base = argv[1];
+    TestFindChar();
+    TestCreatePathDirectories(base);
+    TestMakeTempFileName();
+    TestPumpMessages();
+    TestRunAndWait(base);
+    printf("routines: %d passed, %d failed\n", passed, failed);
+    return failed ? 1 : 0;
+}

@@ -1,0 +1,151 @@
+// Finds and drives the stub's windows from another process in the same
+// Wine prefix. Commands (captions match exactly):
+//   uidriver list                          visible top-level windows
+//   uidriver wait CAPTION [MS]             until the window exists (exit 1: time-out)
+//   uidriver gone CAPTION [MS]             until it no longer exists
+//   uidriver dump CAPTION [MS]             the window and every control
+//   uidriver click CAPTION ID [MS]         press button ID
+//   uidriver settext CAPTION ID TEXT [MS]  set a control's text
+//   uidriver select CAPTION ID INDEX [MS]  select a list entry
+//   uidriver dblclick CAPTION ID INDEX [MS]  double-click a list entry
+//   uidriver key CAPTION ID enter|escape [MS]  press a key in control ID
+// Every command that needs the window waits for it first (default 10 s).
+#include <windows.h>
+#include <commctrl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static HWND WaitWindow(const char *caption, DWORD ms)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        HWND w = FindWindowA(0, caption);
+        if (w && IsWindowVisible(w))
+            return w;
+        if (GetTickCount() - start > ms)
+            return 0;
+        Sleep(50);
+    }
+}
+
+static BOOL CALLBACK ListTop(HWND w, LPARAM)
+{
+    if (!IsWindowVisible(w))
+        return TRUE;
+    char text[512], cls[128];
+    GetWindowTextA(w, text, sizeof text);
+    GetClassNameA(w, cls, sizeof cls);
+    printf("window class=%s caption=%s\n", cls, text);
+    return TRUE;
+}
+
+static BOOL CALLBACK DumpChild(HWND w, LPARAM)
+{
+    char text[2048], cls[128];
+    GetClassNameA(w, cls, sizeof cls);
+    // WM_GETTEXT so that edit controls of another process report their text.
+    SendMessageA(w, WM_GETTEXT, sizeof text, (LPARAM)text);
+    int id = GetDlgCtrlID(w);
+    printf("control class=%s id=%d enabled=%d visible=%d text=%s\n", cls, id,
+           IsWindowEnabled(w) ? 1 : 0, IsWindowVisible(w) ? 1 : 0, text);
+    if (!lstrcmpiA(cls, "ListBox")) {
+        int n = (int)SendMessageA(w, LB_GETCOUNT, 0, 0);
+        for (int i = 0; i < n; ++i) {
+            char item[1024];
+            if (SendMessageA(w, LB_GETTEXTLEN, i, 0) < (LRESULT)sizeof item) {
+                SendMessageA(w, LB_GETTEXT, i, (LPARAM)item);
+                printf("item index=%d text=%s\n", i, item);
+            }
+        }
+        printf("selection=%d\n", (int)SendMessageA(w, LB_GETCURSEL, 0, 0));
+    }
+    if (!lstrcmpiA(cls, "msctls_progress32"))
+        printf("position=%d\n", (int)SendMessageA(w, PBM_GETPOS, 0, 0));
+    return TRUE;
+}
+
+static HWND Control(HWND dlg, int id)
+{
+    HWND c = GetDlgItem(dlg, id);
+    if (!c) {
+        fprintf(stderr, "uidriver: no control %d\n", id);
+        exit(3);
+    }
+    return c;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc < 2) {
+        fprintf(stderr, "uidriver: no command\n");
+        return 2;
+    }
+    const char *cmd = argv[1];
+    if (!strcmp(cmd, "list")) {
+        EnumWindows(ListTop, 0);
+        return 0;
+    }
+    if (argc < 3)
+        return 2;
+    const char *caption = argv[2];
+    int need = 3; // arguments before the optional time-out
+    if (!strcmp(cmd, "click"))
+        need = 4;
+    else if (!strcmp(cmd, "settext") || !strcmp(cmd, "select") || !strcmp(cmd, "dblclick") ||
+             !strcmp(cmd, "key"))
+        need = 5;
+    DWORD ms = argc > need ? (DWORD)atoi(argv[need]) : 10000;
+
+    if (!strcmp(cmd, "gone")) {
+        DWORD start = GetTickCount();
+        while (FindWindowA(0, caption)) {
+            if (GetTickCount() - start > ms)
+                return 1;
+            Sleep(50);
+        }
+        return 0;
+    }
+
+    HWND w = WaitWindow(caption, ms);
+    if (!w) {
+        fprintf(stderr, "uidriver: no window \"%s\"\n", caption);
+        EnumWindows(ListTop, 0);
+        return 1;
+    }
+    if (!strcmp(cmd, "wait"))
+        return 0;
+    if (!strcmp(cmd, "dump")) {
+        char text[512], cls[128];
+        GetWindowTextA(w, text, sizeof text);
+        GetClassNameA(w, cls, sizeof cls);
+        printf("window class=%s caption=%s\n", cls, text);
+        EnumChildWindows(w, DumpChild, 0);
+        return 0;
+    }
+    if (argc < need)
+        return 2;
+    int id = atoi(argv[3]);
+    if (!strcmp(cmd, "click")) {
+        HWND c = GetDlgItem(w, id);
+        PostMessageA(w, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)c);
+    } else if (!strcmp(cmd, "settext")) {
+        SendMessageA(Control(w, id), WM_SETTEXT, 0, (LPARAM)argv[4]);
+    } else if (!strcmp(cmd, "select") || !strcmp(cmd, "dblclick")) {
+        HWND c = Control(w, id);
+        SendMessageA(c, LB_SETCURSEL, atoi(argv[4]), 0);
+        WORD code = !strcmp(cmd, "select") ? LBN_SELCHANGE : LBN_DBLCLK;
+        PostMessageA(w, WM_COMMAND, MAKEWPARAM(id, code), (LPARAM)c);
+    } else if (!strcmp(cmd, "key")) {
+        HWND c = Control(w, id);
+        WPARAM vk = !strcmp(argv[4], "enter") ? VK_RETURN : VK_ESCAPE;
+        SetForegroundWindow(w);
+        SetFocus(c);
+        PostMessageA(c, WM_KEYDOWN, vk, 1);
+        PostMessageA(c, WM_KEYUP, vk, 0xC0000001);
+    } else {
+        fprintf(stderr, "uidriver: unknown command %s\n", cmd);
+        return 2;
+    }
+    return 0;
+}
