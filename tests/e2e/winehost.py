@@ -22,13 +22,6 @@ PREFIX = BUILD / "wineprefix"
 BASE_OVERRIDES = "mscoree,mshtml="
 
 
-def _free_display():
-    for n in range(91, 200):
-        if not Path(f"/tmp/.X11-unix/X{n}").exists() and not Path(f"/tmp/.X{n}-lock").exists():
-            return n
-    raise RuntimeError("no free X display number")
-
-
 def wait_until(predicate, timeout, what):
     """Polls predicate until it holds; never a fixed sleep."""
     deadline = time.monotonic() + timeout
@@ -42,15 +35,19 @@ def wait_until(predicate, timeout, what):
 
 
 class Display:
-    """An Xvfb server for the session."""
+    """An Xvfb server for the session, on a display number it picks itself."""
 
     def __init__(self):
-        self.number = _free_display()
-        self.name = f":{self.number}"
+        read, write = os.pipe()
         self.process = subprocess.Popen(
-            ["Xvfb", self.name, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_until(lambda: Path(f"/tmp/.X11-unix/X{self.number}").exists(), 20, "Xvfb")
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as f:
+            number = f.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.name = f":{number}"
 
     def close(self):
         self.process.terminate()
