@@ -20,7 +20,7 @@ set(KEST_STUB_FLAGS
     -fno-tree-loop-distribute-patterns -ffunction-sections -fdata-sections
     -Wall -Wextra -Werror=return-type)
 
-add_executable(kestsetup WIN32 ${KEST_STUB_SOURCES} driver/kestsetup.def)
+add_executable(kestsetup WIN32 ${KEST_STUB_SOURCES} ui/kest.rc driver/kestsetup.def)
 target_include_directories(kestsetup PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(kestsetup PRIVATE WINVER=0x0400 _WIN32_WINNT=0x0400
     WIN32_LEAN_AND_MEAN)
@@ -36,6 +36,7 @@ target_link_libraries(kestsetup PRIVATE kernel32 user32 gdi32 advapi32 shell32 g
 set_target_properties(kestsetup PROPERTIES
     OUTPUT_NAME kestsetup SUFFIX .exe
     RUNTIME_OUTPUT_DIRECTORY ${KEST_BIN})
+set(CMAKE_RC_FLAGS "-I${CMAKE_SOURCE_DIR} -l 0x409")
 # CMake hands the MinGW linker its default C++ runtime and startup files.
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
 set(CMAKE_CXX_IMPLICIT_LINK_LIBRARIES "")

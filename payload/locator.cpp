@@ -1,3 +1,4 @@
 #include "payload/payload.h"
 
 int EmbeddedMode;
+PayloadHeaderRecord PayloadHeader;
