@@ -5,6 +5,7 @@ set(KEST_STUB_SOURCES
     common/crt.cpp
     common/paths.cpp
     common/process.cpp
+    driver/launch.cpp
     driver/main.cpp
     driver/settings_file.cpp
     payload/locator.cpp
@@ -17,7 +18,7 @@ set(KEST_STUB_SOURCES
 set(KEST_STUB_FLAGS
     -Os -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -fno-unwind-tables -fno-threadsafe-statics -fno-stack-protector
-    -fno-tree-loop-distribute-patterns -ffunction-sections -fdata-sections
+    -fno-tree-loop-distribute-patterns -ffunction-sections
     -Wall -Wextra -Werror=return-type)
 
 add_executable(kestsetup WIN32 ${KEST_STUB_SOURCES} ui/kest.rc driver/kestsetup.def)

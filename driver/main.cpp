@@ -2,6 +2,7 @@
 // on ends the process itself; nothing returns an error here.
 #include "driver/startup.h"
 #include "driver/cmdline.h"
+#include "driver/launch.h"
 #include "driver/settings.h"
 #include "common/text.h"
 #include "payload/payload.h"
@@ -12,7 +13,7 @@ HMODULE ModuleHandle;
 char ModulePath[ModulePathSize];
 char ExeDirectory[ModulePathSize];
 char SettingsPath[ModulePathSize];
-HFILE OwnFile = HFILE_ERROR;
+HFILE OwnFile;
 unsigned char *IoBuffer;
 
 namespace {
@@ -73,6 +74,10 @@ extern "C" void __stdcall KestEntry(void)
 
     if (InstallerSettings.ProductCode[0])
         RemoveResumeValue();
+
+    if (!EmbeddedMode)
+        ResolvePackageFromSettings();
+    LaunchPackage();
 
     _lclose(OwnFile);
     ExitProcess(0);

@@ -159,6 +159,11 @@ class Wine:
         return subprocess.run(["wine", str(self.tools / name), *args], env=self.environment(**kw),
                               capture_output=True, text=True, errors="replace", timeout=timeout)
 
+    def msiexec(self, *args, timeout=300):
+        """Wine's own Windows Installer, for setting up and cleaning up products."""
+        return subprocess.run(["wine", "msiexec", *args], env=self.environment(),
+                              capture_output=True, text=True, errors="replace", timeout=timeout)
+
     def ui(self, *args, timeout=60):
         return self.tool("uidriver.exe", *args, timeout=timeout)
 

@@ -1,0 +1,113 @@
+#include "driver/launch.h"
+#include "driver/settings.h"
+#include "driver/startup.h"
+#include "common/routines.h"
+#include "common/text.h"
+#include "payload/payload.h"
+#include "runtime/runtime.h"
+
+char PackagePath[PackagePathSize];
+char TransformPath[PackagePathSize];
+
+namespace {
+
+void ExpandEnvironment(const char *text, char *out, unsigned capacity)
+{
+    // A result that does not fit is not written at all, so expand into
+    // room enough and cut; a text that expands past even that stays as it is.
+    char expanded[ArgumentTextSize];
+    DWORD needed = ExpandEnvironmentStringsA(text, expanded, sizeof expanded);
+    CopyText(out, capacity, (needed && needed <= sizeof expanded) ? expanded : text);
+}
+
+// Windows Installer by its full path: a bare "msiexec" would also be found
+// in the program's own folder or the current one, where anybody may have
+// put a file of that name.
+void SystemInstallerPath(char *out, unsigned capacity)
+{
+    char system[MAX_PATH];
+    UINT length = GetSystemDirectoryA(system, sizeof system);
+    if (length == 0 || length >= sizeof system)
+        system[0] = 0;
+    CopyText(out, capacity, system);
+    AppendText(out, capacity, "\\msiexec.exe");
+}
+
+// The folder of the Windows Installer that a deferred runtime restart left
+// in place, or the empty text.
+void ReadInstallerLocation(char *out, unsigned capacity)
+{
+    out[0] = 0;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer",
+                      0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    DWORD type, size = capacity - 1;
+    if (RegQueryValueExA(key, "InstallerLocation", 0, &type, (BYTE *)out, &size) != ERROR_SUCCESS)
+        size = 0;
+    out[size < capacity ? size : capacity - 1] = 0;
+    RegCloseKey(key);
+}
+
+} // namespace
+
+void ResolvePackageFromSettings(void)
+{
+    char productFile[SettingsTextSize];
+    char languageFile[LanguageFileSize];
+    GetPrivateProfileStringA("KestInstaller", "ProductFile", "", productFile, sizeof productFile,
+                             SettingsPath);
+    languageFile[0] = 0;
+    int index = InstallerSettings.LanguageIndex;
+    if (index) {
+        char key[32];
+        wsprintfA(key, "LanguageFile%d", index);
+        GetPrivateProfileStringA("KestInstaller", key, "", languageFile, sizeof languageFile,
+                                 SettingsPath);
+    }
+    ResolveSettingsPackage(productFile, languageFile, ExeDirectory, PackagePath, TransformPath);
+}
+
+void LaunchPackage(void)
+{
+    char storedCmdLine[SettingsTextSize];
+    storedCmdLine[0] = 0;
+    if (!UserArguments[0] && !EmbeddedMode)
+        GetPrivateProfileStringA("KestInstaller", "CmdLine", "", storedCmdLine,
+                                 sizeof storedCmdLine, SettingsPath);
+
+    char programPath[ModulePathSize];
+    GetModuleFileNameA(0, programPath, sizeof programPath);
+    programPath[sizeof programPath - 1] = 0;
+
+    LaunchInputs in;
+    in.UserArguments = UserArguments;
+    in.StoredCmdLine = storedCmdLine;
+    in.PackagePath = PackagePath;
+    in.TransformPath = TransformPath;
+    in.TransformMSI = InstallerSettings.TransformMSI;
+    in.ProgramPath = programPath;
+    in.Expand = ExpandEnvironment;
+
+    static char argumentText[ArgumentTextSize];
+    int any = ComposeArguments(in, argumentText);
+    PumpMessages();
+    if (!any)
+        return;
+
+    char installerProgram[272];
+    SystemInstallerPath(installerProgram, sizeof installerProgram);
+    if (RebootPending && InstallerSettings.DelayReboot) {
+        // The runtime installer deferred its restart: run the engine it
+        // installed, and tell the package that a restart is still due.
+        char location[MAX_PATH];
+        ReadInstallerLocation(location, sizeof location);
+        if (location[0]) {
+            SetCurrentDirectoryA(location);
+            CopyText(installerProgram, sizeof installerProgram, location);
+            AppendText(installerProgram, sizeof installerProgram, "\\MSIEXEC.EXE");
+        }
+        AppendText(argumentText, sizeof argumentText, " KESTDELAYEDREBOOT=1");
+    }
+    RunAndWait(installerProgram, argumentText);
+}

@@ -1,0 +1,16 @@
+// The last phase: the package's path, the msiexec command line, the launch.
+#pragma once
+#include "driver/compose.h"
+
+// The package and the transform handed to msiexec. Embedded mode: filled
+// by the package phase; settings-file mode: by ResolvePackageFromSettings.
+extern char PackagePath[PackagePathSize];
+extern char TransformPath[PackagePathSize];
+
+// Settings-file mode: reads ProductFile and the selected LanguageFile%d.
+void ResolvePackageFromSettings(void);
+
+// Composes the arguments and runs Windows Installer, waiting for it. Its
+// exit code is not passed on; returns when it has ended or when there is
+// nothing to start.
+void LaunchPackage(void);

@@ -1,0 +1,30 @@
+"""Real Windows Installer packages, built with wixl at test time."""
+import subprocess
+import uuid
+from pathlib import Path
+
+FIXTURES = Path(__file__).parent / "fixtures"
+
+
+def guid(seed):
+    """A stable product or component code for a test's own name."""
+    return "{" + str(uuid.uuid5(uuid.NAMESPACE_URL, "kest-test:" + seed)).upper() + "}"
+
+
+def build_msi(out, name="Kest Sample", version="1.0.0", product_code=None, seed=None,
+              file_text="Installed by a Kest test.\r\n"):
+    """Writes a package with one file, readme.txt, into out; returns its product code."""
+    out = Path(out)
+    seed = seed or name
+    product_code = product_code or guid(seed + version)
+    payload = out.with_suffix(".payload.txt")
+    payload.write_text(file_text)
+    subprocess.run(
+        ["wixl", "-o", out.name,
+         "-D", f"ProductCode={product_code}", "-D", f"ProductName={name}",
+         "-D", f"Version={version}", "-D", f"UpgradeCode={guid(seed + 'upgrade')}",
+         "-D", f"ComponentGuid={guid(seed + 'component')}", "-D", f"Payload={payload.name}",
+         str(FIXTURES / "product.wxs")],
+        check=True, capture_output=True, cwd=out.parent)  # wixl takes sources relative
+    payload.unlink()
+    return product_code

@@ -1,0 +1,133 @@
+"""Settings-file mode end to end: the msiexec command line and the launch."""
+import shutil
+
+import pytest
+
+from packages import build_msi, guid
+from stub import Setup
+
+SYSTEM_MSIEXEC = r"C:\windows\system32\msiexec.exe"
+PRODUCT = {"ProductCode": guid("launch"), "ProductVersion": "1.0.0", "ProductFile": "sample.msi"}
+
+
+def arguments(record):
+    """What msiexec received after its own program name."""
+    line = record["cmdline"]
+    if line.startswith('"'):
+        line = line[line.index('"', 1) + 1:]
+    else:
+        line = line.split(" ", 1)[1] if " " in line else ""
+    return line[1:] if line.startswith(" ") else line
+
+
+def launch(wine, name, arguments_text="", subdir=None, cwd=None, env=None, **settings):
+    setup = Setup(wine, name, subdir=subdir)
+    setup.settings(**{**PRODUCT, **settings})
+    wine.clear_records()
+    code = setup.run(arguments_text, cwd=cwd, record_msiexec=True, env=env)
+    return setup, code, wine.records()
+
+
+def package_and_tail(wine, setup, package=None):
+    package = package or wine.win(setup.folder / "sample.msi")
+    return f'"{package}" KEST_SETUP_EXE_PATH="{wine.win(setup.exe)}"'
+
+
+@pytest.mark.parametrize("stored, user, expected", [
+    ("/qb", "", "/qb /I {pkg}"),
+    ("/x", "", "/x {pkg}"),
+    ("", "", "/I {pkg}"),
+    ("/x", "/qn REBOOT=ReallySuppress", "/qn REBOOT=ReallySuppress /I {pkg}"),
+    ("/qb", "foo", "/qb /I {pkg}"),                 # bare words are discarded
+    ("/qb", "foo BAR=1", "foo BAR=1 /I {pkg}"),     # kept whole with an '='
+    ("/qb", "/qn TARGET=%WINDIR%\\x", "/qn TARGET=C:\\windows\\x /I {pkg}"),
+    ("%WINDIR%", "", "%WINDIR% /I {pkg}"),          # the stored text is not expanded
+], ids=["stored", "action", "default", "user", "discarded", "kept", "expanded", "stored-raw-text"])
+def test_argument_text(wine, stored, user, expected):
+    setup, code, records = launch(wine, "args", user, CmdLine=stored)
+    assert code == 0
+    assert len(records) == 1
+    assert records[0]["program"].lower() == SYSTEM_MSIEXEC.lower()
+    pkg_tail = package_and_tail(wine, setup)
+    pkg, tail = pkg_tail.split(" KEST_SETUP_EXE_PATH=")
+    assert arguments(records[0]) == expected.format(pkg=pkg) + " KEST_SETUP_EXE_PATH=" + tail
+
+
+def test_raw_forms_pass_text_through(wine):
+    setup, code, records = launch(wine, "raw-user", '/*  /i "C:\\p q\\x.msi" /qn DIR=%WINDIR%',
+                                  CmdLine="/qb")
+    assert arguments(records[0]) == \
+        f'/i "C:\\p q\\x.msi" /qn DIR=C:\\windows KEST_SETUP_EXE_PATH="{wine.win(setup.exe)}"'
+
+    setup, code, records = launch(wine, "raw-stored", "", CmdLine="/* /fa %WINDIR%\\a.msi")
+    assert arguments(records[0]) == f'/fa C:\\windows\\a.msi KEST_SETUP_EXE_PATH="{wine.win(setup.exe)}"'
+
+    # A raw form with nothing after it starts nothing.
+    setup, code, records = launch(wine, "raw-empty", "/*", CmdLine="/qb")
+    assert code == 0 and records == []
+
+
+def test_carried_transform_applies_to_named_package(wine):
+    setup, code, records = launch(wine, "transformmsi", "", CmdLine="/qn",
+                                  TransformMSI="C:\\Base.msi", ProductFile="fr.mst")
+    assert arguments(records[0]) == (
+        f'/qn /I "C:\\Base.msi" TRANSFORMS="{wine.win(setup.folder / "fr.mst")}"'
+        f' KEST_SETUP_EXE_PATH="{wine.win(setup.exe)}"')
+
+
+def test_http_package_in_any_case(wine):
+    setup, code, records = launch(wine, "http", "", CmdLine="/qn",
+                                  ProductFile="HTTP://packages.example/Sample.msi")
+    assert arguments(records[0]) == \
+        f'/qn /I "HTTP://packages.example/Sample.msi" KEST_SETUP_EXE_PATH="{wine.win(setup.exe)}"'
+
+
+def test_program_path_with_blanks_and_working_directory(wine):
+    setup, code, records = launch(wine, "blanks", "", subdir="My Setup Dir", cwd=None, CmdLine="/qn")
+    assert code == 0
+    assert arguments(records[0]) == "/qn /I " + package_and_tail(wine, setup)
+    # msiexec starts in the program's own folder, whatever the caller's was.
+    assert records[0]["cwd"].lower() == wine.win(setup.folder).lower()
+
+
+def test_working_directory_is_the_programs_folder(wine):
+    elsewhere = wine.scratch("elsewhere")
+    setup, code, records = launch(wine, "cwd", "", cwd=elsewhere, CmdLine="/qn")
+    assert records[0]["cwd"].lower() == wine.win(setup.folder).lower()
+
+
+def test_installer_failure_still_exits_zero(wine):
+    setup, code, records = launch(wine, "fail", "", CmdLine="/qn", env={"KEST_MSIEXEC_EXIT": "1603"})
+    assert len(records) == 1
+    assert code == 0
+
+
+def test_planted_msiexec_is_never_started(wine):
+    """A file named msiexec.exe beside setup.exe or in the working directory
+    (a Downloads folder, a share) must not run instead of Windows Installer."""
+    setup = Setup(wine, "planted").settings(**PRODUCT, CmdLine="/qn")
+    elsewhere = wine.scratch("planted-cwd")
+    for folder in (setup.folder, elsewhere):
+        shutil.copy2(wine.tools / "msiexec.exe", folder / "msiexec.exe")
+        shutil.copy2(wine.tools / "msiexec.exe", folder / "MSIEXEC.EXE.exe")
+    wine.clear_records()
+    assert setup.run(cwd=elsewhere, record_msiexec=True) == 0
+    programs = [r["program"].lower() for r in wine.records()]
+    assert programs == [SYSTEM_MSIEXEC.lower()]
+
+
+UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+
+
+def test_real_install_beside_setup(wine):
+    setup = Setup(wine, "real")
+    code = build_msi(setup.folder / "sample.msi", name="Kest Real Sample", version="1.2.3")
+    setup.settings(ProductCode=code, ProductVersion="1.2.3", ProductFile="sample.msi", CmdLine="/qn")
+    try:
+        assert setup.run(timeout=180) == 0
+        installed = wine.drive_c / "Program Files" / "Kest Real Sample" / "readme.txt"
+        assert installed.read_text().startswith("Installed by a Kest test.")
+        assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") == "1.2.3"
+    finally:
+        wine.msiexec("/x", code, "/qn")
+    assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") is None
