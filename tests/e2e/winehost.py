@@ -60,9 +60,9 @@ class Display:
 class Wine:
     """A private Wine prefix with the test programs installed in C:\\kesttools."""
 
-    def __init__(self, display):
+    def __init__(self, display, prefix=PREFIX):
         self.display = display
-        self.prefix = PREFIX
+        self.prefix = Path(prefix)
         self.env = dict(os.environ)
         for key in ("WINEDLLOVERRIDES", "WINELOADER", "WINESERVER"):
             self.env.pop(key, None)
