@@ -3,10 +3,12 @@
 set(KEST_STUB_SOURCES
     ${KEST_PURE_SOURCES}
     common/crt.cpp
+    common/library.cpp
     common/paths.cpp
     common/process.cpp
     driver/launch.cpp
     driver/main.cpp
+    driver/package.cpp
     driver/settings_file.cpp
     payload/locator.cpp
     payload/section.cpp
@@ -19,7 +21,7 @@ set(KEST_STUB_FLAGS
     -Os -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -fno-unwind-tables -fno-threadsafe-statics -fno-stack-protector
     -fno-tree-loop-distribute-patterns -ffunction-sections
-    -Wall -Wextra -Werror=return-type)
+    -Wall -Wextra -Wno-cast-function-type -Werror=return-type)
 
 add_executable(kestsetup WIN32 ${KEST_STUB_SOURCES} ui/kest.rc driver/kestsetup.def)
 target_include_directories(kestsetup PRIVATE ${CMAKE_SOURCE_DIR})

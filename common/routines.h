@@ -18,6 +18,14 @@ void CreatePathDirectories(char *path);
 // leaves its name in out, which holds at least MAX_PATH bytes.
 void MakeTempFileName(char *out);
 
+// Loads a library by its full path in the system directory; null when it
+// cannot be loaded.
+HMODULE LoadSystemLibrary(const char *name);
+
+// Keeps the program's folder and the current folder out of later library
+// searches where the system offers that; nothing on older systems.
+void RestrictLibrarySearch(void);
+
 // Dispatches every message waiting in the thread's queue; does nothing once
 // a restart of Windows has been requested.
 void PumpMessages(void);

@@ -3,7 +3,9 @@
 #include "driver/startup.h"
 #include "driver/cmdline.h"
 #include "driver/launch.h"
+#include "driver/package.h"
 #include "driver/settings.h"
+#include "common/routines.h"
 #include "common/text.h"
 #include "payload/payload.h"
 #include "ui/ui.h"
@@ -49,6 +51,7 @@ void RemoveResumeValue(void)
 extern "C" void __stdcall KestEntry(void)
 {
     SetErrorMode(SEM_NOALIGNMENTFAULTEXCEPT);
+    RestrictLibrarySearch();
 
     UserArguments = SplitCommandLine(GetCommandLineA());
     ScanQuietSwitch(UserArguments);
@@ -75,6 +78,7 @@ extern "C" void __stdcall KestEntry(void)
     if (InstallerSettings.ProductCode[0])
         RemoveResumeValue();
 
+    RemovePreviousVersion();
     if (!EmbeddedMode)
         ResolvePackageFromSettings();
     LaunchPackage();
