@@ -99,3 +99,25 @@ void ResolveSettingsPackage(const char *productFile, const char *languageFile,
         CopyText(packagePath, PackagePathSize, exeDirectory);
     AppendText(packagePath, PackagePathSize, package);
 }
+
+void MakeExtractionPath(const char *commonFilesDir, const char *packageFileName, int isTransform,
+                        char *packagePath)
+{
+    packagePath[0] = 0;
+    if (!commonFilesDir[0])
+        return;
+    unsigned length = CopyText(packagePath, PackagePathSize, commonFilesDir);
+    if (packagePath[length - 1] == '\\')
+        packagePath[length - 1] = 0;
+    AppendText(packagePath, PackagePathSize, "\\Kest Installation Wizard\\");
+    length = AppendText(packagePath, PackagePathSize, packageFileName);
+    if (length >= 3)
+        CopyText(packagePath + length - 3, 4, isTransform ? "MST" : "MSI");
+}
+
+void MakeTransformPath(const char *packagePath, char *transformPath)
+{
+    unsigned length = CopyText(transformPath, PackagePathSize, packagePath);
+    if (length > 4)
+        CopyText(transformPath + length - 4, 5, ".MST");
+}

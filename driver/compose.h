@@ -37,3 +37,14 @@ int ComposeArguments(const LaunchInputs &in, char *argumentText);
 // LanguageFileSize.
 void ResolveSettingsPackage(const char *productFile, const char *languageFile,
                             const char *exeDirectory, char *packagePath, char *transformPath);
+
+// Embedded mode: the preferred file for the extracted package, the
+// common-files folder followed by "\Kest Installation Wizard\" and the
+// package's file name, its last three characters replaced by "MST" for a
+// carried transform and by "MSI" otherwise. Empty when commonFilesDir is.
+void MakeExtractionPath(const char *commonFilesDir, const char *packageFileName, int isTransform,
+                        char *packagePath);
+
+// The transform's file beside the package: packagePath with its last four
+// characters replaced by ".MST" (unchanged when it is not longer than four).
+void MakeTransformPath(const char *packagePath, char *transformPath);

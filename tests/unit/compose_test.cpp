@@ -157,3 +157,43 @@ TEST(ResolveSettingsPackage, HttpPackagesAreUsedAsTheyStand)
 }
 
 } // namespace
+
+namespace {
+
+std::string Extraction(const char *common, const char *name, int transform)
+{
+    char out[PackagePathSize];
+    std::memset(out, 'x', sizeof out);
+    MakeExtractionPath(common, name, transform, out);
+    return out;
+}
+
+TEST(MakeExtractionPath, CommonFilesFolderAndFixedEnding)
+{
+    EXPECT_EQ(Extraction("C:\\Program Files\\Common Files", "Setup.msi", 0),
+              "C:\\Program Files\\Common Files\\Kest Installation Wizard\\Setup.MSI");
+    EXPECT_EQ(Extraction("C:\\Common\\", "Setup.msi", 1),
+              "C:\\Common\\Kest Installation Wizard\\Setup.MST");
+    EXPECT_EQ(Extraction("", "Setup.msi", 0), "");
+}
+
+TEST(MakeExtractionPath, OverlongNamesAreCut)
+{
+    std::string common(600, 'c');
+    std::string out = Extraction(common.c_str(), "Setup.msi", 0);
+    EXPECT_EQ(out.size(), size_t(PackagePathSize - 1));
+    EXPECT_EQ(out.substr(out.size() - 3), "MSI");
+}
+
+TEST(MakeTransformPath, ReplacesTheLastFourCharacters)
+{
+    char out[PackagePathSize];
+    MakeTransformPath("C:\\x\\Setup.MSI", out);
+    EXPECT_STREQ(out, "C:\\x\\Setup.MST");
+    MakeTransformPath("a.b", out);
+    EXPECT_STREQ(out, "a.b");
+    MakeTransformPath("KXC1.TMP", out);
+    EXPECT_STREQ(out, "KXC1.MST");
+}
+
+} // namespace
