@@ -7,6 +7,7 @@ set(KEST_STUB_SOURCES
     common/process.cpp
     driver/main.cpp
     driver/settings_file.cpp
+    payload/header.cpp
     payload/locator.cpp
     payload/section.cpp
     runtime/flags.cpp
