@@ -26,7 +26,15 @@ const char Usage[] =
     "  kestpack inspect FILE.exe [--password P] [--json]\n"
     "  kestpack extract FILE.exe -d DIR [--password P]\n"
     "exit codes: 0 done, 1 corrupt installer, 2 refused (bad input or usage),\n"
-    "            3 inspect could not check scrambled streams without --password\n";
+    "            3 inspect could not check scrambled streams without --password\n"
+    "CONFIG.ini: [KestInstaller] holds the settings-file keys; ProductFile is carried,\n"
+    "  LanguageFile1..N (transforms) go with Language1..N, Runtime9X/RuntimeNT/\n"
+    "  RuntimeDotNet/RuntimeDotNetUpdate are carried files or http:// URLs with\n"
+    "  RuntimeSize...; paths are relative to the INI's folder.\n"
+    "  [KestPack] Password, PackageFileName (default: ProductFile's name),\n"
+    "  ExternalPackagePath (package not carried), SizeCheck (1; 0 to sign later).\n"
+    "Defaults: the stub is kestsetup.exe beside kestpack, the output setup.exe\n"
+    "beside the INI.\n";
 
 // Only big inputs are worth a progress line, and only on a terminal.
 const uint64_t ProgressThreshold = 16u << 20;

@@ -40,5 +40,8 @@ unsigned long OwnFileLength(void)
 
 void SkipRuntimeStreams(void)
 {
-    _llseek(OwnFile, InstallerSettings.StreamSize9X + InstallerSettings.StreamSizeNT, FILE_CURRENT);
+    // Added unsigned: a damaged header must not overflow a signed sum.
+    _llseek(OwnFile,
+            LONG(unsigned(InstallerSettings.StreamSize9X) + unsigned(InstallerSettings.StreamSizeNT)),
+            FILE_CURRENT);
 }

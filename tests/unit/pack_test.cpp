@@ -355,6 +355,11 @@ struct Refusal {
     std::string what;                 // and this must be said
 };
 
+void PrintTo(const Refusal &r, std::ostream *os)
+{
+    *os << r.name;
+}
+
 class Refusals : public Pack, public ::testing::WithParamInterface<Refusal> {};
 
 TEST_P(Refusals, NameTheFileAndKeyAndWriteNothing)
