@@ -1,12 +1,13 @@
 # Kest: `make` builds the stub and the packer, `make test` runs every test,
-# `make demo` installs a sample package under Wine. `make deps` installs
-# what a fresh Debian 12 machine lacks (as root); test and demo run it.
+# `make demo` installs a sample package under Wine, `make bench` measures the
+# payload with a 100 MB package. `make deps` installs what a fresh Debian 12
+# machine lacks (as root); test and demo run it.
 BUILD := build
 CROSS := $(BUILD)/cross
 NATIVE := $(BUILD)/native
 PYTEST := /usr/bin/python3 -m pytest
 
-.PHONY: all stub native deps test unit e2e demo clean
+.PHONY: all stub native deps test unit e2e bench demo clean
 
 all: stub native
 
@@ -36,6 +37,9 @@ test: deps
 	@$(MAKE) --no-print-directory all
 	@$(MAKE) --no-print-directory unit
 	@$(MAKE) --no-print-directory e2e
+
+bench: all
+	/usr/bin/python3 bench/payload_bench.py
 
 demo: deps
 	@$(MAKE) --no-print-directory all

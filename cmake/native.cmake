@@ -7,7 +7,7 @@ set(KEST_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-om
 
 add_library(kestpure STATIC ${KEST_PURE_SOURCES})
 target_include_directories(kestpure PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_options(kestpure PRIVATE -Wall -Wextra)
+target_compile_options(kestpure PRIVATE -Wall -Wextra -O2)
 
 add_library(kestpure_checked STATIC ${KEST_PURE_SOURCES})
 target_include_directories(kestpure_checked PUBLIC ${CMAKE_SOURCE_DIR})
@@ -20,3 +20,28 @@ target_link_options(kest_unit PRIVATE ${KEST_SANITIZE})
 target_link_libraries(kest_unit PRIVATE kestpure_checked GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(kest_unit)
+
+# kestpack: plain C++17 with the standard library, on the pure payload code.
+set(KEST_PACK_SOURCES
+    pack/builder.cpp
+    pack/compound.cpp
+    pack/config.cpp
+    pack/files.cpp
+    pack/ini.cpp
+    pack/inspect.cpp
+    pack/pe.cpp
+)
+add_library(kestpack_core STATIC ${KEST_PACK_SOURCES})
+target_link_libraries(kestpack_core PUBLIC kestpure)
+target_compile_options(kestpack_core PRIVATE -Wall -Wextra -O2)
+
+add_executable(kestpack pack/main.cpp)
+target_link_libraries(kestpack PRIVATE kestpack_core)
+target_compile_options(kestpack PRIVATE -Wall -Wextra -O2)
+set_target_properties(kestpack PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${KEST_BIN})
+
+# The same sources under the sanitizers for the unit tests.
+add_library(kestpack_checked STATIC ${KEST_PACK_SOURCES})
+target_link_libraries(kestpack_checked PUBLIC kestpure_checked)
+target_compile_options(kestpack_checked PRIVATE -Wall -Wextra -g ${KEST_SANITIZE})
+target_link_libraries(kest_unit PRIVATE kestpack_checked)

@@ -10,6 +10,7 @@ set(KEST_STUB_SOURCES
     driver/main.cpp
     driver/package.cpp
     driver/settings_file.cpp
+    payload/header.cpp
     payload/locator.cpp
     payload/section.cpp
     runtime/flags.cpp

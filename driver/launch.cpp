@@ -72,9 +72,13 @@ void LaunchPackage(void)
 {
     char storedCmdLine[SettingsTextSize];
     storedCmdLine[0] = 0;
-    if (!UserArguments[0] && !EmbeddedMode)
-        GetPrivateProfileStringA("KestInstaller", "CmdLine", "", storedCmdLine,
-                                 sizeof storedCmdLine, SettingsPath);
+    if (!UserArguments[0]) {
+        if (EmbeddedMode)
+            ReadPayloadText(LengthCmdLine, storedCmdLine, sizeof storedCmdLine);
+        else
+            GetPrivateProfileStringA("KestInstaller", "CmdLine", "", storedCmdLine,
+                                     sizeof storedCmdLine, SettingsPath);
+    }
 
     char programPath[ModulePathSize];
     GetModuleFileNameA(0, programPath, sizeof programPath);

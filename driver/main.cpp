@@ -69,7 +69,21 @@ extern "C" void __stdcall KestEntry(void)
         ExitProcess(0);
     }
 
-    ReadSettingsFile();
+    if (!LocatePayload()) {
+        ShowErrorBox(0);
+        ExitProcess(0);
+    }
+
+    if (EmbeddedMode)
+        ReadPayloadHeader();
+    else
+        ReadSettingsFile();
+
+    if (EmbeddedMode) {
+        if (!PayloadHeader.Lengths[LanguageCount])
+            SkipLanguagePrompt();
+        // else: the language dialog reads the prompt and every entry itself.
+    }
 
     ApplyDelayRebootRule(&InstallerSettings);
     if (CancelRequested)
@@ -77,6 +91,18 @@ extern "C" void __stdcall KestEntry(void)
 
     if (InstallerSettings.ProductCode[0])
         RemoveResumeValue();
+
+    // A cut or extended file would feed the readers below wrong bytes.
+    if (EmbeddedMode && InstallerSettings.TotalFileSize &&
+        OwnFileLength() != InstallerSettings.TotalFileSize) {
+        ShowErrorBox(0);
+        ExitProcess(0);
+    }
+
+    // No runtime is installed: the position moves past both runtime streams
+    // onto the package stream.
+    if (EmbeddedMode)
+        SkipRuntimeStreams();
 
     RemovePreviousVersion();
     if (!EmbeddedMode)

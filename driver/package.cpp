@@ -46,7 +46,7 @@ void RemovePreviousVersion(void)
             break;
 
         char format[MessageTextSize];
-        LoadMessageText(format, 6, SettingsPath, "ExistError", IDS_EXIST_ERROR);
+        LoadMessageText(format, LengthExistError, SettingsPath, "ExistError", IDS_EXIST_ERROR);
         const char *arguments[5] = {s.ProductName, installed, s.ProductName, s.ProductVersion,
                                     s.ProductName};
         char question[1024];

@@ -1,4 +1,20 @@
-#include "payload/payload.h"
+// Finds the payload in the program's own file through its .KEST section.
+#include "payload/format.h"
+#include "driver/startup.h"
 
 int EmbeddedMode;
 PayloadHeaderRecord PayloadHeader;
+
+int LocatePayload(void)
+{
+    UINT got = _lread(OwnFile, IoBuffer, LocatorWindowSize);
+    if (got == UINT(HFILE_ERROR))
+        got = 0;
+    PayloadSection section;
+    if (!FindPayloadSection(IoBuffer, got, &section))
+        return 0;
+    _llseek(OwnFile, LONG(section.RawPointer), FILE_BEGIN);
+    if (section.RawSize >= EmbeddedRawSizeMinimum)
+        EmbeddedMode = 1;
+    return 1;
+}

@@ -5,7 +5,7 @@ set -eu
 
 PACKAGES="make cmake g++ g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 \
 wixl msitools xvfb xauth xdotool x11-apps imagemagick googletest libgtest-dev \
-python3-pytest osslsigncode"
+python3-pytest osslsigncode openssl"
 
 missing=""
 for p in $PACKAGES; do

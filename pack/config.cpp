@@ -1,0 +1,374 @@
+#include "pack/config.h"
+#include "pack/compound.h"
+#include "pack/error.h"
+#include "pack/ini.h"
+#include "common/decimal.h"
+#include "common/text.h"
+#include <cstring>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char Installer[] = "KestInstaller";
+const char Pack[] = "KestPack";
+
+const char *const TextKeys[TextRegionCount] = {"CmdLine",  "AdminError", "ExistError", "SpaceError",
+                                               "CRCError", "Reboot",     "Internet"};
+const char *const RuntimeKeys[RuntimeEntryCount] = {"Runtime9X", "RuntimeNT", "RuntimeDotNet",
+                                                    "RuntimeDotNetUpdate"};
+const char *const RuntimeSizeKeys[RuntimeEntryCount] = {"RuntimeSize9X", "RuntimeSizeNT",
+                                                        "RuntimeSizeDotNet",
+                                                        "RuntimeSizeDotNetUpdate"};
+
+// The longest text that a one-byte length (counting the NUL) can store.
+const size_t ByteLengthText = 254;
+
+class Reader {
+public:
+    explicit Reader(const fs::path &path) : ini_(path), folder_(path.parent_path()) {}
+
+    const IniFile &Ini() const { return ini_; }
+
+    [[noreturn]] void Fail(const char *section, const std::string &key,
+                           const std::string &what) const
+    {
+        std::string where = ini_.Path().string() + ": [" + section + "]";
+        if (!key.empty())
+            where += " " + key;
+        throw PackError(where + ": " + what);
+    }
+
+    std::string Text(const char *section, const std::string &key,
+                     const std::string &fallback = "") const
+    {
+        const IniEntry *e = ini_.Find(section, key);
+        return e ? e->Value : fallback;
+    }
+
+    bool Has(const char *section, const std::string &key) const
+    {
+        return ini_.Find(section, key) != nullptr;
+    }
+
+    // A text stored with a one-byte length.
+    std::string ShortText(const char *section, const std::string &key,
+                          const std::string &fallback = "") const
+    {
+        std::string value = Text(section, key, fallback);
+        if (value.size() > ByteLengthText)
+            Fail(section, key, std::to_string(value.size()) + " bytes is too long: at most " +
+                                   std::to_string(ByteLengthText) + " fit");
+        return value;
+    }
+
+    // An integer key; the packer refuses what the profile functions would
+    // silently read as 0.
+    long Integer(const char *section, const std::string &key, long fallback) const
+    {
+        const IniEntry *e = ini_.Find(section, key);
+        if (!e || e->Value.empty())
+            return fallback;
+        const std::string &v = e->Value;
+        size_t i = (v[0] == '-' || v[0] == '+') ? 1 : 0;
+        if (i == v.size() || v.find_first_not_of("0123456789", i) != std::string::npos ||
+            v.size() - i > 9)
+            Fail(section, key, "'" + v + "' is not a decimal number");
+        return std::stol(v);
+    }
+
+    fs::path File(const char *section, const std::string &key, const std::string &value) const
+    {
+        fs::path path = folder_ / fs::path(value);
+        std::error_code ec;
+        if (!fs::is_regular_file(path, ec))
+            Fail(section, key, "file not found: " + path.string());
+        return path;
+    }
+
+private:
+    IniFile ini_;
+    fs::path folder_;
+};
+
+bool IsHttp(const std::string &value)
+{
+    return TextStartsWithNoCase(value.c_str(), "http://");
+}
+
+bool HasScheme(const std::string &value)
+{
+    size_t colon = value.find("://");
+    return colon != std::string::npos && colon > 1 &&
+           value.find_first_of("\\/") > colon; // "C:\x" and "dir/x://" are paths
+}
+
+// Collects Name1, Name2, ... up to the first missing or empty one, and
+// refuses a later one after that gap: the stub's list ends at the gap.
+std::vector<std::string> Numbered(const Reader &r, const char *section, const std::string &name)
+{
+    std::vector<std::string> values;
+    for (int k = 1;; ++k) {
+        std::string value = r.Text(section, name + std::to_string(k));
+        if (value.empty()) {
+            for (int later = k + 1; later < k + 64; ++later)
+                if (!r.Text(section, name + std::to_string(later)).empty())
+                    r.Fail(section, name + std::to_string(later),
+                           "follows a missing or empty " + name + std::to_string(k) +
+                               ", where the list ends");
+            return values;
+        }
+        values.push_back(value);
+    }
+}
+
+void CheckPackageFileName(const Reader &r, const std::string &name)
+{
+    const char *key = "PackageFileName";
+    if (name.find_first_of("\\/:") != std::string::npos)
+        r.Fail(Pack, key, "'" + name + "' holds a path; give a file name only");
+    if (name.find("..") != std::string::npos)
+        r.Fail(Pack, key, "'" + name + "' holds \"..\"; give a plain file name");
+    // The stub replaces the last three characters by "MSI" or "MST".
+    if (name.size() < 5 || name[name.size() - 4] != '.')
+        r.Fail(Pack, key, "'" + name + "' needs a three-letter extension such as .msi");
+}
+
+std::set<std::string> KnownInstallerKeys()
+{
+    std::set<std::string> keys = {
+        "RuntimeUpdateVersion", "RuntimeVersion", "CharFont", "CharSet", "CharSize",
+        "KestInitLangAlwaysPrompt", "ProductName", "ProductCode", "ProductVersion",
+        "TransformMSI", "DelayReboot", "ProductFile", "KestInitLangPrompt",
+        "KestInitLangDefault"};
+    for (const char *k : TextKeys)
+        keys.insert(k);
+    for (int i = 0; i < RuntimeEntryCount; ++i) {
+        keys.insert(RuntimeKeys[i]);
+        keys.insert(RuntimeSizeKeys[i]);
+    }
+    return keys;
+}
+
+bool IsNumberedKey(const std::string &key, const char *name)
+{
+    size_t n = std::strlen(name);
+    return key.size() > n && SameName(key.substr(0, n), name) &&
+           key.find_first_not_of("0123456789", n) == std::string::npos;
+}
+
+void CheckKeys(const Reader &r, std::vector<std::string> *warnings)
+{
+    const std::string file = r.Ini().Path().string();
+    if (const IniSection *s = r.Ini().Section(Installer)) {
+        std::set<std::string> known = KnownInstallerKeys();
+        for (const IniEntry &e : s->Entries) {
+            bool isKnown = false;
+            for (const std::string &k : known)
+                isKnown = isKnown || SameName(k, e.Key);
+            if (SameName(e.Key, "Remove Previous"))
+                warnings->push_back(file + ": [KestInstaller] Remove Previous: a packed installer "
+                                           "always removes a different installed version");
+            else if (SameName(e.Key, "InstMsi CmdLine"))
+                warnings->push_back(file + ": [KestInstaller] InstMsi CmdLine: a packed installer "
+                                           "runs the runtime installer with its built-in switches");
+            else if (!isKnown && !IsNumberedKey(e.Key, "Language") &&
+                     !IsNumberedKey(e.Key, "LanguageFile"))
+                warnings->push_back(file + ": [KestInstaller] " + e.Key +
+                                    ": unknown key, ignored");
+        }
+    }
+    if (const IniSection *s = r.Ini().Section(Pack)) {
+        for (const IniEntry &e : s->Entries) {
+            // A misspelt Password must not quietly give an open installer.
+            if (!SameName(e.Key, "Password") && !SameName(e.Key, "PackageFileName") &&
+                !SameName(e.Key, "ExternalPackagePath") && !SameName(e.Key, "SizeCheck"))
+                r.Fail(Pack, e.Key, "unknown key (known: Password, PackageFileName, "
+                                    "ExternalPackagePath, SizeCheck)");
+        }
+    }
+}
+
+void ReadRuntimes(const Reader &r, PackPlan &plan)
+{
+    for (int i = 0; i < RuntimeEntryCount; ++i) {
+        RuntimeSource &source = plan.Runtimes[i];
+        std::string value = r.Text(Installer, RuntimeKeys[i]);
+        std::string size = r.Text(Installer, RuntimeSizeKeys[i]);
+        if (IsHttp(value)) {
+            if (value.size() > ByteLengthText)
+                r.Fail(Installer, RuntimeKeys[i], std::to_string(value.size()) +
+                                                      " bytes is too long: at most " +
+                                                      std::to_string(ByteLengthText) + " fit");
+            int expected = ParseDecimal(size.c_str());
+            // The settings-file run downloads only with a size above 1, so
+            // the same INI must say so here.
+            if (expected <= 1)
+                r.Fail(Installer, RuntimeSizeKeys[i],
+                       "the URL in " + std::string(RuntimeKeys[i]) +
+                           " needs its download size in bytes (a number above 1)");
+            source.Url = value;
+            source.DownloadSize = unsigned(expected);
+        } else {
+            if (!size.empty())
+                r.Fail(Installer, RuntimeSizeKeys[i],
+                       "a runtime size is given without a URL in " + std::string(RuntimeKeys[i]));
+            if (value.empty())
+                continue;
+            if (HasScheme(value))
+                r.Fail(Installer, RuntimeKeys[i], "'" + value + "': only http:// URLs download");
+            source.File = r.File(Installer, RuntimeKeys[i], value);
+        }
+    }
+    auto given = [&](int i) { return !plan.Runtimes[i].Url.empty() || !plan.Runtimes[i].File.empty(); };
+    bool installer = given(RuntimeEntry9X) || given(RuntimeEntryNT);
+    bool dotNet = given(RuntimeEntryDotNet) || given(RuntimeEntryDotNetUpdate);
+    if (installer && dotNet)
+        r.Fail(Installer, given(RuntimeEntryDotNet) ? "RuntimeDotNet" : "RuntimeDotNetUpdate",
+               "cannot be combined with Runtime9X or RuntimeNT: an installation requires either "
+               "the Windows Installer runtime or the .NET runtime");
+    if (given(RuntimeEntryDotNetUpdate) && !given(RuntimeEntryDotNet))
+        r.Fail(Installer, "RuntimeDotNetUpdate", "needs RuntimeDotNet");
+}
+
+} // namespace
+
+bool PackPlan::DotNet() const
+{
+    const RuntimeSource &r = Runtimes[RuntimeEntryDotNet];
+    return !r.Url.empty() || !r.File.empty();
+}
+
+bool ExistErrorFormatIsSafe(const std::string &text)
+{
+    int strings = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%')
+            continue;
+        if (i + 1 < text.size() && text[i + 1] == '%') {
+            ++i;
+            continue;
+        }
+        if (i + 1 < text.size() && text[i + 1] == 's') {
+            ++strings;
+            ++i;
+            continue;
+        }
+        return false;
+    }
+    return strings == 5;
+}
+
+PackPlan ReadPackPlan(const fs::path &ini, std::vector<std::string> *warnings)
+{
+    Reader r(ini);
+    PackPlan plan;
+    plan.Ini = ini;
+    if (!r.Ini().Section(Installer))
+        r.Fail(Installer, "", "section missing");
+    CheckKeys(r, warnings);
+
+    std::string version = r.Text(Installer, "RuntimeUpdateVersion");
+    if (version.empty())
+        version = r.Text(Installer, "RuntimeVersion");
+    ParseVersionText(version.c_str(), &plan.RuntimeVersionMS, &plan.RuntimeVersionLS);
+
+    plan.CharFont = r.ShortText(Installer, "CharFont", "MS Sans Serif");
+    plan.CharSet = (unsigned char)r.Integer(Installer, "CharSet", 0);
+    plan.CharSize = (unsigned char)r.Integer(Installer, "CharSize", 8);
+    if (r.Integer(Installer, "KestInitLangAlwaysPrompt", 0))
+        plan.CharSize |= 0x80;
+    plan.ProductName = r.ShortText(Installer, "ProductName");
+    // Font, product name and an empty third caption, each with its NUL.
+    if (plan.CharFont.size() + plan.ProductName.size() + 3 > 255)
+        r.Fail(Installer, "ProductName",
+               "together with CharFont too long: the two texts may hold 252 bytes in all");
+    plan.ProductCode = r.ShortText(Installer, "ProductCode");
+    plan.ProductVersion = r.ShortText(Installer, "ProductVersion");
+    plan.TransformMSI = r.ShortText(Installer, "TransformMSI");
+    plan.DelayReboot = (unsigned char)r.Integer(Installer, "DelayReboot", 0);
+    for (const char *key : {"ProductCode", "ProductVersion"})
+        if (r.Text(Installer, key).empty())
+            warnings->push_back(ini.string() + ": [KestInstaller] " + key +
+                                ": empty; the same settings file would not start an "
+                                "installation beside the stub");
+
+    for (int k = 0; k < TextRegionCount; ++k)
+        plan.Texts[k] = r.ShortText(Installer, TextKeys[k]);
+    const std::string &exist = plan.Texts[LengthExistError - LengthCmdLine];
+    if (!exist.empty() && !ExistErrorFormatIsSafe(exist))
+        r.Fail(Installer, "ExistError",
+               "must hold exactly five %s (product, installed version, product, new version, "
+               "product) and no other % conversion; write %% for a percent sign");
+
+    ReadRuntimes(r, plan);
+
+    plan.Password = r.ShortText(Pack, "Password");
+    plan.ExternalPackagePath = r.ShortText(Pack, "ExternalPackagePath");
+    long sizeCheck = r.Integer(Pack, "SizeCheck", 1);
+    if (sizeCheck != 0 && sizeCheck != 1)
+        r.Fail(Pack, "SizeCheck", "must be 1 (check the file length) or 0 (the file will be "
+                                  "signed afterwards)");
+    plan.SizeCheck = sizeCheck == 1;
+
+    std::string product = r.Text(Installer, "ProductFile");
+    if (!plan.ExternalPackagePath.empty()) {
+        if (!product.empty())
+            r.Fail(Installer, "ProductFile", "cannot be given together with [KestPack] "
+                                             "ExternalPackagePath, which names a package that "
+                                             "is not carried");
+        plan.PackageFileName = r.ShortText(Pack, "PackageFileName");
+        if (!plan.PackageFileName.empty())
+            CheckPackageFileName(r, plan.PackageFileName);
+    } else {
+        if (product.empty())
+            r.Fail(Installer, "ProductFile", "missing; name the package to carry (or set "
+                                             "[KestPack] ExternalPackagePath)");
+        if (HasScheme(product))
+            r.Fail(Installer, "ProductFile", "'" + product + "' is a URL; a packed installer "
+                                             "carries its package (name an outside one in "
+                                             "[KestPack] ExternalPackagePath)");
+        plan.ProductFile = r.File(Installer, "ProductFile", product);
+        CompoundKind kind = ClassifyCompoundFile(plan.ProductFile);
+        if (!plan.TransformMSI.empty() && kind != CompoundKind::Transform)
+            r.Fail(Installer, "ProductFile", plan.ProductFile.string() + " is " +
+                                                 CompoundKindName(kind) +
+                                                 ", but TransformMSI asks for a transform");
+        if (plan.TransformMSI.empty() && kind == CompoundKind::NotCompound)
+            r.Fail(Installer, "ProductFile",
+                   plan.ProductFile.string() + " is " + CompoundKindName(kind));
+        plan.PackageFileName =
+            r.ShortText(Pack, "PackageFileName", plan.ProductFile.filename().string());
+        CheckPackageFileName(r, plan.PackageFileName);
+    }
+
+    plan.LanguagePrompt = r.ShortText(Installer, "KestInitLangPrompt");
+    plan.FirstLanguage = r.ShortText(Installer, "KestInitLangDefault");
+    plan.Languages = Numbered(r, Installer, "Language");
+    std::vector<std::string> files = Numbered(r, Installer, "LanguageFile");
+    if (plan.Languages.size() > 255)
+        r.Fail(Installer, "Language256", "too many languages: at most 255 follow the default");
+    for (size_t k = 0; k < plan.Languages.size(); ++k)
+        if (plan.Languages[k].size() + 1 > LanguageEntryMaximum)
+            r.Fail(Installer, "Language" + std::to_string(k + 1),
+                   "too long: at most " + std::to_string(LanguageEntryMaximum - 1) + " bytes");
+    if (plan.Languages.size() > files.size())
+        r.Fail(Installer, "LanguageFile" + std::to_string(files.size() + 1),
+               "missing: there are more languages (" + std::to_string(plan.Languages.size()) +
+                   ") than transforms (" + std::to_string(files.size()) + ")");
+    if (files.size() > plan.Languages.size())
+        r.Fail(Installer, "Language" + std::to_string(plan.Languages.size() + 1),
+               "missing: LanguageFile" + std::to_string(plan.Languages.size() + 1) +
+                   " has no language entry to select it");
+    for (size_t k = 0; k < files.size(); ++k) {
+        std::string key = "LanguageFile" + std::to_string(k + 1);
+        fs::path file = r.File(Installer, key, files[k]);
+        CompoundKind kind = ClassifyCompoundFile(file);
+        if (kind != CompoundKind::Transform)
+            r.Fail(Installer, key, file.string() + " is " + CompoundKindName(kind) +
+                                       ", not a transform");
+        plan.LanguageFiles.push_back(file);
+    }
+    return plan;
+}

@@ -1,0 +1,495 @@
+#include "pack/inspect.h"
+#include "pack/error.h"
+#include "pack/files.h"
+#include "payload/crc32.h"
+#include "payload/keystream.h"
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const size_t ChunkSize = 65536;
+
+std::string Stored(const unsigned char *p, unsigned length)
+{
+    unsigned n = 0;
+    while (n < length && p[n])
+        ++n;
+    return std::string(reinterpret_cast<const char *>(p), n);
+}
+
+// A name from the payload, used as a file name only when it is a plain one.
+std::string SafeFileName(const std::string &name, const std::string &fallback)
+{
+    if (name.empty() || name.find_first_of("\\/:") != std::string::npos ||
+        name.find("..") != std::string::npos)
+        return fallback;
+    return name;
+}
+
+class PayloadFile {
+public:
+    explicit PayloadFile(const fs::path &path) : path_(path), in_(path, std::ios::binary)
+    {
+        if (!in_)
+            throw PackError(path.string() + ": cannot read the file");
+        in_.seekg(0, std::ios::end);
+        length_ = uint64_t(in_.tellg());
+    }
+
+    uint64_t Length() const { return length_; }
+
+    // Reads up to count bytes at offset; returns how many there were.
+    size_t ReadAt(uint64_t offset, unsigned char *data, size_t count)
+    {
+        if (offset >= length_)
+            return 0;
+        in_.clear();
+        in_.seekg(std::streamoff(offset));
+        in_.read(reinterpret_cast<char *>(data), std::streamsize(count));
+        return size_t(in_.gcount());
+    }
+
+private:
+    fs::path path_;
+    std::ifstream in_;
+    uint64_t length_ = 0;
+};
+
+class Inspector {
+public:
+    Inspector(const fs::path &file, const std::optional<std::string> &password,
+              const fs::path *extractDir)
+        : file_(file), password_(password), extractDir_(extractDir)
+    {
+        FillCrcTable(crcTable_);
+        report_.File = file.string();
+        report_.FileLength = file_.Length();
+    }
+
+    PayloadReport Run()
+    {
+        ReadHeader();
+        CheckPassword();
+        WalkStreams();
+        if (report_.Settings.TotalFileSize && report_.Settings.TotalFileSize != report_.FileLength)
+            Problem("TotalFileSize is " + std::to_string(report_.Settings.TotalFileSize) +
+                    " but the file holds " + std::to_string(report_.FileLength) +
+                    " bytes; the stub refuses to run");
+        return report_;
+    }
+
+private:
+    void Problem(const std::string &what) { report_.Problems.push_back(what); }
+
+    [[noreturn]] void Refuse(const std::string &what) const
+    {
+        throw PackError(report_.File + ": " + what);
+    }
+
+    void ReadHeader()
+    {
+        unsigned char head[LocatorWindowSize];
+        size_t got = file_.ReadAt(0, head, sizeof head);
+        PayloadSection &section = report_.Section;
+        if (!FindPayloadSection(head, unsigned(got), &section))
+            Refuse("no .KEST section within the first 1,536 bytes: not an installer made by "
+                   "kestpack");
+        if (section.RawSize < EmbeddedRawSizeMinimum)
+            Refuse("the .KEST section holds " + std::to_string(section.RawSize) +
+                   " bytes: a stub without a payload (it reads a settings file)");
+        std::vector<unsigned char> data(ChunkSize);
+        size_t size = file_.ReadAt(section.RawPointer, data.data(), data.size());
+        unsigned used = DecodePayloadHeader(data.data(), unsigned(size), long(section.RawPointer),
+                                            &report_.Settings, &report_.Header,
+                                            &report_.DotNetMode);
+        if (!used)
+            Refuse("the payload header runs past the end of the file");
+        const unsigned char *lengths = report_.Header.Lengths;
+        auto at = [&](long offset) { return data.data() + (offset - long(section.RawPointer)); };
+        for (int k = LengthCmdLine; k <= LengthInternet; ++k)
+            report_.Texts[k - LengthCmdLine] =
+                Stored(at(report_.Header.TextRegionOffset) +
+                           TextOffsetInRegion(lengths, HeaderLength(k)),
+                       lengths[k]);
+        report_.ExternalPackagePath = Stored(at(report_.Header.ExternalPackagePathOffset),
+                                             lengths[LengthExternalPackagePath]);
+        for (int e = 0; e < RuntimeEntryCount; ++e)
+            report_.Urls[e] = Stored(at(report_.Header.RuntimeUrlOffset[e]),
+                                     lengths[RuntimeUrlLength(RuntimeEntry(e))]);
+
+        uint64_t position = section.RawPointer + uint64_t(used);
+        report_.LanguagePrompt = ReadText(position, lengths[LengthLanguagePrompt], "the prompt");
+        position += lengths[LengthLanguagePrompt];
+        report_.FirstLanguage = ReadText(position, lengths[LengthFirstLanguage],
+                                         "the first language entry");
+        position += lengths[LengthFirstLanguage];
+        for (int k = 1; k <= lengths[LanguageCount]; ++k) {
+            unsigned char size16[2];
+            if (file_.ReadAt(position, size16, 2) != 2)
+                Refuse("language entry " + std::to_string(k) + " runs past the end of the file");
+            unsigned n = LoadLe16(size16);
+            report_.Languages.push_back(ReadText(position + 2, n, "a language entry"));
+            if (n > LanguageEntryMaximum)
+                Problem("language entry " + std::to_string(k) + " holds " + std::to_string(n) +
+                        " bytes; the stub reads at most 520");
+            position += 2 + n;
+        }
+        report_.StreamsOffset = position;
+    }
+
+    std::string ReadText(uint64_t offset, unsigned length, const char *what)
+    {
+        std::vector<unsigned char> bytes(length);
+        if (file_.ReadAt(offset, bytes.data(), length) != length)
+            Refuse(std::string(what) + " runs past the end of the file");
+        return Stored(bytes.data(), length);
+    }
+
+    void CheckPassword()
+    {
+        const InstallerSettingsRecord &s = report_.Settings;
+        if (s.PasswordLength <= 1 || !password_)
+            return;
+        std::string typed = *password_;
+        if (typed.size() == size_t(s.PasswordLength - 1)) {
+            std::vector<unsigned char> scrambled(typed.begin(), typed.end());
+            ScramblePassword(scrambled.data(), int(scrambled.size()));
+            if (std::equal(scrambled.begin(), scrambled.end(), s.StoredPassword)) {
+                report_.PasswordChecked = true;
+                return;
+            }
+        }
+        Refuse("the password does not match");
+    }
+
+    void WalkStreams()
+    {
+        const InstallerSettingsRecord &s = report_.Settings;
+        const unsigned char *lengths = report_.Header.Lengths;
+        bool dotNet = report_.DotNetMode != 0;
+        bool protectedPayload = s.PasswordLength > 1;
+        if (protectedPayload && extractDir_ && !report_.PasswordChecked)
+            Refuse("the installer is password-protected: give --password");
+        uint64_t position = report_.StreamsOffset;
+
+        Stream(position, uint32_t(dotNet ? s.StreamSizeNT : s.StreamSize9X),
+               dotNet ? "runtime-dotnet" : "runtime-9x", false);
+        Stream(position, uint32_t(dotNet ? s.StreamSize9X : s.StreamSizeNT),
+               dotNet ? "runtime-dotnet-update" : "runtime-nt", false);
+        if (lengths[LengthExternalPackagePath] <= 1) {
+            std::string fallback = s.TransformMSI[0] ? "package.mst" : "package.msi";
+            Stream(position, s.StreamSizeMSI, "package", protectedPayload,
+                   SafeFileName(s.PackageFileName, fallback));
+        }
+        const int afterPackage = KeystreamState;
+        for (int k = 1; k <= lengths[LanguageCount]; ++k) {
+            unsigned char size[4];
+            if (file_.ReadAt(position, size, 4) != 4) {
+                Problem("the size of transform " + std::to_string(k) +
+                        " lies past the end of the file");
+                return;
+            }
+            position += 4;
+            KeystreamState = afterPackage;
+            Stream(position, LoadLe32(size), "transform " + std::to_string(k), protectedPayload,
+                   "language-" + std::to_string(k) + ".mst");
+        }
+    }
+
+    // Checks the stream at position, of recorded size, and moves position
+    // past it.
+    void Stream(uint64_t &position, uint32_t size, const std::string &name, bool scrambled,
+                std::string fileName = "")
+    {
+        if (size == 0)
+            return;
+        StreamReport r;
+        r.Name = name;
+        r.FileName = fileName.empty() ? name + ".exe" : fileName;
+        r.Offset = position;
+        r.Size = size;
+        r.Scrambled = scrambled;
+        position += size;
+        if (size < StreamTrailerSize) {
+            r.State = StreamReport::Malformed;
+            Problem(name + ": recorded size " + std::to_string(size) + " leaves no room for its CRC");
+            report_.Streams.push_back(r);
+            return;
+        }
+        bool descramble = scrambled && report_.PasswordChecked;
+        if (scrambled && !descramble) {
+            unsigned char trailer[4];
+            if (file_.ReadAt(r.Offset + size - StreamTrailerSize, trailer, 4) == 4)
+                r.StoredCrc = LoadLe32(trailer);
+            r.State = StreamReport::NotVerified;
+            report_.Streams.push_back(r);
+            return;
+        }
+        std::unique_ptr<AtomicOutput> out;
+        if (extractDir_)
+            out = std::make_unique<AtomicOutput>(*extractDir_ / r.FileName);
+        std::vector<unsigned char> chunk(ChunkSize);
+        uint64_t remaining = size - StreamTrailerSize, offset = r.Offset;
+        unsigned crc = CrcRegisterReset;
+        bool truncated = false;
+        const uint64_t dataSize = remaining;
+        while (remaining) {
+            size_t n = size_t(std::min<uint64_t>(remaining, ChunkSize));
+            if (file_.ReadAt(offset, chunk.data(), n) != n) {
+                truncated = true;
+                // Leave the keystream where the whole stream would have:
+                // the transforms continue from there.
+                uint64_t values = dataSize > 3 ? remaining / 4 + remaining % 4 : remaining;
+                while (descramble && values--)
+                    KeystreamNext();
+                break;
+            }
+            if (descramble)
+                KeystreamXor(chunk.data(), int(n));
+            crc = FoldCrc(crc, crcTable_, chunk.data(), unsigned(n));
+            if (out)
+                out->Write(chunk.data(), n);
+            remaining -= n;
+            offset += n;
+        }
+        r.ComputedCrc = ~crc;
+        unsigned char trailer[4];
+        if (truncated || file_.ReadAt(offset, trailer, 4) != 4) {
+            r.State = StreamReport::Truncated;
+            Problem(name + ": runs past the end of the file");
+        } else {
+            r.StoredCrc = LoadLe32(trailer);
+            if (r.StoredCrc != r.ComputedCrc) {
+                r.State = StreamReport::Corrupt;
+                char text[96];
+                std::snprintf(text, sizeof text, ": CRC-32 %08X stored, %08X computed",
+                              r.StoredCrc, r.ComputedCrc);
+                Problem(name + text);
+            } else if (out) {
+                out->Commit();
+            }
+        }
+        report_.Streams.push_back(r);
+    }
+
+    PayloadFile file_;
+    std::optional<std::string> password_;
+    const fs::path *extractDir_;
+    unsigned crcTable_[CrcTableEntries];
+    PayloadReport report_;
+};
+
+const char *StatusName(StreamReport::Status s)
+{
+    switch (s) {
+    case StreamReport::Ok: return "ok";
+    case StreamReport::Corrupt: return "corrupt";
+    case StreamReport::Truncated: return "truncated";
+    case StreamReport::Malformed: return "malformed";
+    case StreamReport::NotVerified: return "not verified (scrambled: give --password)";
+    }
+    return "";
+}
+
+const char *StatusKey(StreamReport::Status s)
+{
+    switch (s) {
+    case StreamReport::Ok: return "ok";
+    case StreamReport::Corrupt: return "corrupt";
+    case StreamReport::Truncated: return "truncated";
+    case StreamReport::Malformed: return "malformed";
+    case StreamReport::NotVerified: return "not-verified";
+    }
+    return "";
+}
+
+std::string Version(unsigned ms, unsigned ls)
+{
+    return std::to_string(ms >> 16) + "." + std::to_string(ms & 0xFFFF) + "." +
+           std::to_string(ls >> 16) + "." + std::to_string(ls & 0xFFFF);
+}
+
+std::string Hex(uint64_t v)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(v));
+    return text;
+}
+
+const char *const TextNames[] = {"CmdLine", "AdminError", "ExistError", "SpaceError",
+                                 "CRCError", "Reboot", "Internet"};
+const char *const UrlNames[] = {"Runtime9X", "RuntimeNT", "RuntimeDotNet", "RuntimeDotNetUpdate"};
+
+std::string Quoted(const std::string &text)
+{
+    return "\"" + text + "\"";
+}
+
+std::string Json(const std::string &text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20 || c >= 0x7F) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+} // namespace
+
+PayloadReport InspectInstaller(const fs::path &file, const std::optional<std::string> &password,
+                               const fs::path *extractDir)
+{
+    if (extractDir) {
+        std::error_code ec;
+        fs::create_directories(*extractDir, ec);
+        if (ec)
+            throw PackError(extractDir->string() + ": cannot create the folder: " + ec.message());
+    }
+    return Inspector(file, password, extractDir).Run();
+}
+
+void PrintReport(std::ostream &out, const PayloadReport &r)
+{
+    const InstallerSettingsRecord &s = r.Settings;
+    const unsigned char *b = r.Header.Lengths;
+    out << r.File << ": " << r.FileLength << " bytes, payload at " << Hex(r.Section.RawPointer)
+        << " (.KEST raw size " << r.Section.RawSize << ")\n";
+    out << "  TotalFileSize        " << s.TotalFileSize
+        << (s.TotalFileSize == 0 ? " (not checked)"
+            : s.TotalFileSize == r.FileLength ? " (matches)" : " (DIFFERS)") << "\n";
+    out << "  RuntimeVersion       " << Version(s.RuntimeVersionMS, s.RuntimeVersionLS) << "\n";
+    out << "  DotNetMode           " << r.DotNetMode << "\n";
+    out << "  StreamSize9X         " << s.StreamSize9X << "\n";
+    out << "  StreamSizeNT         " << s.StreamSizeNT << "\n";
+    out << "  StreamSizeMSI        " << s.StreamSizeMSI << "\n";
+    out << "  DelayReboot          " << unsigned(s.DelayReboot) << "\n";
+    out << "  PackageFileName      " << Quoted(s.PackageFileName) << "\n";
+    out << "  ProductCode          " << Quoted(s.ProductCode) << "\n";
+    out << "  ProductVersion       " << Quoted(s.ProductVersion) << "\n";
+    out << "  TransformMSI         " << Quoted(s.TransformMSI) << "\n";
+    out << "  CharFont             " << Quoted(s.CharFont) << "\n";
+    out << "  CharSet              " << unsigned(s.CharSet) << "\n";
+    out << "  CharSize             " << (s.CharSize & 0x7F)
+        << ((s.CharSize & 0x80) ? " (always ask the language)" : "") << "\n";
+    out << "  ProductName          " << Quoted(s.ProductName) << "\n";
+    out << "  Password             "
+        << (s.PasswordLength <= 1 ? "none"
+            : r.PasswordChecked   ? "yes (the given password matches)"
+                                  : "yes") << "\n";
+    for (int k = 0; k <= LengthInternet - LengthCmdLine; ++k) {
+        std::string name = TextNames[k];
+        out << "  " << name << std::string(21 - name.size(), ' ')
+            << (b[LengthCmdLine + k] ? Quoted(r.Texts[k]) : "(built-in)") << "\n";
+    }
+    if (b[LengthExternalPackagePath] > 1)
+        out << "  ExternalPackagePath  " << Quoted(r.ExternalPackagePath) << "\n";
+    const unsigned *sizes[] = {&s.DownloadSize9X, &s.DownloadSizeNT, &s.DownloadSizeDotNet,
+                               &s.DownloadSizeDotNetUpdate};
+    for (int e = 0; e < RuntimeEntryCount; ++e)
+        if (b[RuntimeUrlLength(RuntimeEntry(e))] > 1) {
+            std::string name = UrlNames[e];
+            out << "  " << name << std::string(21 - name.size(), ' ') << Quoted(r.Urls[e])
+                << ", " << *sizes[e] << " bytes\n";
+        }
+    out << "  LanguagePrompt       " << Quoted(r.LanguagePrompt) << "\n";
+    out << "  Language (default)   " << Quoted(r.FirstLanguage) << "\n";
+    for (size_t k = 0; k < r.Languages.size(); ++k)
+        out << "  Language" << k + 1 << std::string(13 - std::to_string(k + 1).size(), ' ')
+            << Quoted(r.Languages[k]) << "\n";
+    out << "Streams:\n";
+    if (r.Streams.empty())
+        out << "  (none)\n";
+    for (const StreamReport &st : r.Streams) {
+        char crc[16];
+        std::snprintf(crc, sizeof crc, "%08X", st.StoredCrc);
+        out << "  " << st.Name << std::string(st.Name.size() < 22 ? 22 - st.Name.size() : 1, ' ')
+            << "at " << Hex(st.Offset) << ", " << st.Size << " bytes"
+            << (st.Scrambled ? ", scrambled" : "") << ", CRC " << crc << ": "
+            << StatusName(st.State) << "\n";
+    }
+    for (const std::string &p : r.Problems)
+        out << "CORRUPT: " << p << "\n";
+}
+
+void PrintReportJson(std::ostream &out, const PayloadReport &r)
+{
+    const InstallerSettingsRecord &s = r.Settings;
+    const unsigned char *b = r.Header.Lengths;
+    out << "{\n";
+    out << "  \"file\": " << Json(r.File) << ",\n";
+    out << "  \"fileLength\": " << r.FileLength << ",\n";
+    out << "  \"payloadOffset\": " << r.Section.RawPointer << ",\n";
+    out << "  \"sectionRawSize\": " << r.Section.RawSize << ",\n";
+    out << "  \"totalFileSize\": " << s.TotalFileSize << ",\n";
+    out << "  \"runtimeVersionMS\": " << s.RuntimeVersionMS << ",\n";
+    out << "  \"runtimeVersionLS\": " << s.RuntimeVersionLS << ",\n";
+    out << "  \"dotNetMode\": " << r.DotNetMode << ",\n";
+    out << "  \"streamSize9X\": " << s.StreamSize9X << ",\n";
+    out << "  \"streamSizeNT\": " << s.StreamSizeNT << ",\n";
+    out << "  \"streamSizeMSI\": " << s.StreamSizeMSI << ",\n";
+    out << "  \"delayReboot\": " << unsigned(s.DelayReboot) << ",\n";
+    out << "  \"packageFileName\": " << Json(s.PackageFileName) << ",\n";
+    out << "  \"productCode\": " << Json(s.ProductCode) << ",\n";
+    out << "  \"productVersion\": " << Json(s.ProductVersion) << ",\n";
+    out << "  \"transformMSI\": " << Json(s.TransformMSI) << ",\n";
+    out << "  \"charFont\": " << Json(s.CharFont) << ",\n";
+    out << "  \"charSet\": " << unsigned(s.CharSet) << ",\n";
+    out << "  \"charSize\": " << unsigned(s.CharSize) << ",\n";
+    out << "  \"productName\": " << Json(s.ProductName) << ",\n";
+    out << "  \"passwordLength\": " << unsigned(s.PasswordLength) << ",\n";
+    out << "  \"passwordChecked\": " << (r.PasswordChecked ? "true" : "false") << ",\n";
+    out << "  \"lengths\": [";
+    for (int i = 0; i < HeaderLengthCount; ++i)
+        out << (i ? ", " : "") << unsigned(b[i]);
+    out << "],\n";
+    out << "  \"textRegionOffset\": " << r.Header.TextRegionOffset << ",\n";
+    out << "  \"externalPackagePathOffset\": " << r.Header.ExternalPackagePathOffset << ",\n";
+    out << "  \"texts\": {";
+    for (int k = 0; k <= LengthInternet - LengthCmdLine; ++k)
+        out << (k ? ", " : "") << Json(TextNames[k]) << ": " << Json(r.Texts[k]);
+    out << "},\n";
+    out << "  \"externalPackagePath\": " << Json(r.ExternalPackagePath) << ",\n";
+    const unsigned sizes[] = {s.DownloadSize9X, s.DownloadSizeNT, s.DownloadSizeDotNet,
+                              s.DownloadSizeDotNetUpdate};
+    out << "  \"runtimes\": {";
+    for (int e = 0; e < RuntimeEntryCount; ++e)
+        out << (e ? ", " : "") << Json(UrlNames[e]) << ": {\"url\": " << Json(r.Urls[e])
+            << ", \"urlOffset\": " << r.Header.RuntimeUrlOffset[e]
+            << ", \"downloadSize\": " << sizes[e] << "}";
+    out << "},\n";
+    out << "  \"languagePrompt\": " << Json(r.LanguagePrompt) << ",\n";
+    out << "  \"firstLanguage\": " << Json(r.FirstLanguage) << ",\n";
+    out << "  \"languages\": [";
+    for (size_t k = 0; k < r.Languages.size(); ++k)
+        out << (k ? ", " : "") << Json(r.Languages[k]);
+    out << "],\n";
+    out << "  \"streamsOffset\": " << r.StreamsOffset << ",\n";
+    out << "  \"streams\": [";
+    for (size_t i = 0; i < r.Streams.size(); ++i) {
+        const StreamReport &st = r.Streams[i];
+        out << (i ? "," : "") << "\n    {\"name\": " << Json(st.Name)
+            << ", \"fileName\": " << Json(st.FileName) << ", \"offset\": " << st.Offset
+            << ", \"size\": " << st.Size << ", \"scrambled\": " << (st.Scrambled ? "true" : "false")
+            << ", \"crc\": " << st.StoredCrc << ", \"status\": " << Json(StatusKey(st.State))
+            << "}";
+    }
+    out << (r.Streams.empty() ? "" : "\n  ") << "],\n";
+    out << "  \"problems\": [";
+    for (size_t i = 0; i < r.Problems.size(); ++i)
+        out << (i ? ", " : "") << Json(r.Problems[i]);
+    out << "]\n}\n";
+}

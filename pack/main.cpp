@@ -1,0 +1,175 @@
+// kestpack: binds a package and its settings into the stub, and reads such
+// an installer back.
+#include "pack/builder.h"
+#include "pack/config.h"
+#include "pack/error.h"
+#include "pack/inspect.h"
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#else
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum ExitCode { ExitOk = 0, ExitCorrupt = 1, ExitRefused = 2, ExitNotVerified = 3 };
+
+const char Usage[] =
+    "usage:\n"
+    "  kestpack build CONFIG.ini [-o OUT.exe] [--stub STUB.exe]\n"
+    "  kestpack inspect FILE.exe [--password P] [--json]\n"
+    "  kestpack extract FILE.exe -d DIR [--password P]\n"
+    "exit codes: 0 done, 1 corrupt installer, 2 refused (bad input or usage),\n"
+    "            3 inspect could not check scrambled streams without --password\n"
+    "CONFIG.ini: [KestInstaller] holds the settings-file keys; ProductFile is carried,\n"
+    "  LanguageFile1..N (transforms) go with Language1..N, Runtime9X/RuntimeNT/\n"
+    "  RuntimeDotNet/RuntimeDotNetUpdate are carried files or http:// URLs with\n"
+    "  RuntimeSize...; paths are relative to the INI's folder.\n"
+    "  [KestPack] Password, PackageFileName (default: ProductFile's name),\n"
+    "  ExternalPackagePath (package not carried), SizeCheck (1; 0 to sign later).\n"
+    "Defaults: the stub is kestsetup.exe beside kestpack, the output setup.exe\n"
+    "beside the INI.\n";
+
+// Only big inputs are worth a progress line, and only on a terminal.
+const uint64_t ProgressThreshold = 16u << 20;
+
+fs::path OwnFolder(const char *argv0)
+{
+    std::error_code ec;
+    fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (ec || self.empty())
+        self = fs::absolute(argv0, ec);
+    return self.parent_path();
+}
+
+struct Arguments {
+    std::vector<std::string> Positional;
+    std::optional<std::string> Output, Stub, Password, Directory;
+    bool Json = false;
+};
+
+Arguments Parse(int argc, char **argv)
+{
+    Arguments a;
+    for (int i = 2; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](std::optional<std::string> &slot) {
+            if (i + 1 >= argc)
+                throw PackError(arg + ": needs a value");
+            slot = argv[++i];
+        };
+        if (arg == "-o" || arg == "--output")
+            value(a.Output);
+        else if (arg == "--stub")
+            value(a.Stub);
+        else if (arg == "--password")
+            value(a.Password);
+        else if (arg == "-d" || arg == "--directory")
+            value(a.Directory);
+        else if (arg == "--json")
+            a.Json = true;
+        else if (arg.size() > 1 && arg[0] == '-')
+            throw PackError(arg + ": unknown option");
+        else
+            a.Positional.push_back(arg);
+    }
+    if (a.Positional.size() != 1)
+        throw PackError("give exactly one input file");
+    return a;
+}
+
+int Build(const Arguments &a, const char *argv0)
+{
+    fs::path ini = fs::absolute(a.Positional[0]);
+    std::vector<std::string> warnings;
+    PackPlan plan = ReadPackPlan(ini, &warnings);
+    for (const std::string &w : warnings)
+        std::cerr << "kestpack: warning: " << w << "\n";
+    fs::path stub = a.Stub ? fs::path(*a.Stub) : OwnFolder(argv0) / "kestsetup.exe";
+    fs::path output = a.Output ? fs::path(*a.Output) : ini.parent_path() / "setup.exe";
+
+    bool terminal = isatty(2);
+    int shown = -1;
+    ProgressSink progress = [&](uint64_t done, uint64_t total) {
+        if (!terminal || total < ProgressThreshold)
+            return;
+        int percent = int(done * 100 / total);
+        if (percent != shown) {
+            std::fprintf(stderr, "\rkestpack: packing %3d%%", percent);
+            shown = percent;
+        }
+    };
+    BuildSummary summary = BuildInstaller(plan, stub, output, progress);
+    if (shown >= 0)
+        std::fprintf(stderr, "\n");
+    std::cout << output.string() << ": " << summary.Length << " bytes, payload of "
+              << summary.PayloadSize << " bytes at offset " << summary.PayloadOffset << "\n";
+    return ExitOk;
+}
+
+int Inspect(const Arguments &a, bool extract)
+{
+    fs::path directory;
+    if (extract) {
+        if (!a.Directory)
+            throw PackError("extract needs -d DIR");
+        directory = *a.Directory;
+    }
+    PayloadReport report =
+        InspectInstaller(a.Positional[0], a.Password, extract ? &directory : nullptr);
+    if (a.Json)
+        PrintReportJson(std::cout, report);
+    else if (!extract)
+        PrintReport(std::cout, report);
+    if (!report.Problems.empty()) {
+        if (a.Json || extract)
+            for (const std::string &p : report.Problems)
+                std::cerr << "kestpack: " << report.File << ": corrupt: " << p << "\n";
+        return ExitCorrupt;
+    }
+    if (extract) {
+        for (const StreamReport &s : report.Streams)
+            std::cout << (directory / s.FileName).string() << ": " << s.Name << ", "
+                      << s.Size - 4 << " bytes\n";
+        return ExitOk;
+    }
+    for (const StreamReport &s : report.Streams)
+        if (s.State == StreamReport::NotVerified)
+            return ExitNotVerified;
+    return ExitOk;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2 || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")) {
+        std::fputs(Usage, argc < 2 ? stderr : stdout);
+        return argc < 2 ? ExitRefused : ExitOk;
+    }
+    std::string command = argv[1];
+    try {
+        Arguments a = Parse(argc, argv);
+        if (command == "build")
+            return Build(a, argv[0]);
+        if (command == "inspect")
+            return Inspect(a, false);
+        if (command == "extract")
+            return Inspect(a, true);
+        throw PackError(command + ": unknown command");
+    } catch (const PackError &e) {
+        std::cerr << "kestpack: " << e.what() << "\n";
+        if (command != "build" && command != "inspect" && command != "extract")
+            std::cerr << Usage;
+        return ExitRefused;
+    } catch (const std::exception &e) {
+        std::cerr << "kestpack: " << e.what() << "\n";
+        return ExitRefused;
+    }
+}

@@ -1,0 +1,139 @@
+"""kestpack from the scenario tests: real packages made by wixl, pack INIs,
+and the PE edits that the locator cases need."""
+import json
+import shutil
+import struct
+import subprocess
+from pathlib import Path
+
+from pe import PeImage
+from stub import write_ini
+from winehost import BUILD, ROOT
+
+KESTPACK = BUILD / "bin" / "kestpack"
+CACHE = BUILD / "e2e-packages"
+TRANSFORM_CLASS = 0x82
+
+PACKAGE_WXS = """<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="{code}" Name="{name}" Language="1033" Version="{version}"
+           Manufacturer="Kest" UpgradeCode="{{6B0F1F3A-6E0E-4E51-9D7B-2A3C4D5E6F70}}">
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
+    <Media Id="1" Cabinet="p.cab" EmbedCab="yes"/>
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="ProgramFilesFolder">
+        <Directory Id="INSTALLDIR" Name="KestE2E">
+          <Component Id="Readme" Guid="{{6B0F1F3A-6E0E-4E51-9D7B-2A3C4D5E6F71}}">
+            <File Id="Readme" Source="readme.txt"/>
+          </Component>
+        </Directory>
+      </Directory>
+    </Directory>
+    <Feature Id="Main" Level="1"><ComponentRef Id="Readme"/></Feature>
+  </Product>
+</Wix>
+"""
+
+
+def make_package(name="package.msi", code="{11111111-2222-3333-4444-555555555555}",
+                 version="1.0.0", product="Kest E2E"):
+    """A real .msi from wixl, cached per build tree."""
+    CACHE.mkdir(parents=True, exist_ok=True)
+    out = CACHE / f"{code.strip('{}')}-{version}-{name}"
+    if not out.exists():
+        work = CACHE / "work"
+        work.mkdir(exist_ok=True)
+        (work / "readme.txt").write_text(f"{product} {version}\n")
+        (work / "p.wxs").write_text(PACKAGE_WXS.format(code=code, name=product, version=version))
+        subprocess.run(["wixl", "-o", str(out), str(work / "p.wxs")], cwd=work, check=True,
+                       capture_output=True)
+    return out
+
+
+def with_storage_class(package, target, first_byte=TRANSFORM_CLASS):
+    """A copy of a compound file whose root storage carries another
+    installer class: a stand-in transform, as far as its class goes."""
+    data = bytearray(Path(package).read_bytes())
+    shift = struct.unpack_from("<H", data, 0x1E)[0]
+    directory = (struct.unpack_from("<I", data, 0x30)[0] + 1) << shift
+    data[directory + 0x50] = first_byte
+    Path(target).write_bytes(bytes(data))
+    return Path(target)
+
+
+def kestpack(*args, check=True):
+    r = subprocess.run([str(KESTPACK), *map(str, args)], capture_output=True, text=True,
+                       errors="replace")
+    if check and r.returncode != 0:
+        raise AssertionError(f"kestpack {' '.join(map(str, args))}: {r.returncode}\n"
+                             f"{r.stdout}{r.stderr}")
+    return r
+
+
+def pack(folder, installer, pack_keys=None, out="setup.exe", stub=None):
+    """Writes pack.ini in folder and builds out from it."""
+    folder = Path(folder)
+    lines = ["[KestInstaller]"] + [f"{k}={v}" for k, v in installer.items()]
+    if pack_keys:
+        lines += ["[KestPack]"] + [f"{k}={v}" for k, v in pack_keys.items()]
+    (folder / "pack.ini").write_bytes(("\r\n".join(lines) + "\r\n").encode("latin-1"))
+    args = ["build", folder / "pack.ini", "-o", folder / out]
+    if stub:
+        args += ["--stub", stub]
+    kestpack(*args)
+    return folder / out
+
+
+def inspect(path, password=None):
+    args = ["inspect", path, "--json"] + (["--password", password] if password else [])
+    r = kestpack(*args, check=False)
+    assert r.returncode in (0, 3), r.stdout + r.stderr
+    return json.loads(r.stdout)
+
+
+def pe_checksum(data, checksum_offset):
+    """The image checksum by the classic word-by-word routine."""
+    total = 0
+    padded = data + (b"\0" if len(data) % 2 else b"")
+    for i in range(0, len(padded), 2):
+        if i in (checksum_offset, checksum_offset + 2):
+            continue
+        total += padded[i] | padded[i + 1] << 8
+        total = (total & 0xFFFF) + (total >> 16)
+    return (total + len(data)) & 0xFFFFFFFF
+
+
+def set_kest_raw_size(path, size):
+    data = bytearray(Path(path).read_bytes())
+    kest = PeImage(bytes(data)).section(".KEST")
+    struct.pack_into("<I", data, kest.header_offset + 16, size)
+    Path(path).write_bytes(bytes(data))
+
+
+def rename_section(path, old, new):
+    data = bytearray(Path(path).read_bytes())
+    section = PeImage(bytes(data)).section(old)
+    data[section.header_offset:section.header_offset + 8] = new.encode().ljust(8, b"\0")
+    Path(path).write_bytes(bytes(data))
+
+
+def move_headers(path, by=0x800):
+    """Moves the NT headers and the section table `by` bytes further into
+    the file, every section's raw data with them: still a valid image, but
+    its section table now lies beyond the first 1,536 bytes."""
+    data = bytes(Path(path).read_bytes())
+    image = PeImage(data)
+    nt = image.nt
+    out = bytearray(data[:nt] + bytes(by) + data[nt:])
+    struct.pack_into("<I", out, 0x3C, nt + by)
+    opt = nt + by + 24
+    size_of_headers = struct.unpack_from("<I", out, opt + 60)[0]
+    struct.pack_into("<I", out, opt + 60, size_of_headers + by)
+    for s in image.sections:
+        struct.pack_into("<I", out, s.header_offset + by + 20, s.raw_pointer + by)
+    Path(path).write_bytes(bytes(out))
+
+
+def copy(src, dst):
+    shutil.copy2(src, dst)
+    return Path(dst)

@@ -1,0 +1,584 @@
+// kestpack end to end in memory and on disk: the writer's output read back
+// by the stub's header decoder, the refusals, determinism.
+#include "pack/builder.h"
+#include "pack/config.h"
+#include "pack/error.h"
+#include "pack/inspect.h"
+#include "pack_fixture.h"
+#include "payload/crc32.h"
+#include "payload/keystream.h"
+
+namespace {
+
+using namespace packtest;
+
+const std::string Code = "{11111111-2222-3333-4444-555555555555}";
+
+class Pack : public PackFolder {
+protected:
+    // The usual inputs: a package, three transforms and two runtimes.
+    void Inputs()
+    {
+        package = MakeCompound(0x84, 200000 + 3, 1);
+        for (int k = 0; k < 3; ++k)
+            transforms.push_back(MakeCompound(0x82, 1000 * (k + 1) + k, 10 + k));
+        Put("product.msi", package);
+        for (int k = 0; k < 3; ++k)
+            Put("lang" + std::to_string(k + 1) + ".mst", transforms[size_t(k)]);
+        rt9x = Noise(70001, 2);
+        rtnt = Noise(5, 3);
+        Put("instmsia.exe", rt9x);
+        Put("instmsiw.exe", rtnt);
+    }
+
+    std::vector<std::string> FullIni(const std::string &password = "Se\xe4" "cret")
+    {
+        return {"; a comment",
+                "[KestInstaller]",
+                "ProductName=Kest Demo",
+                "ProductCode=" + Code,
+                "ProductVersion=2.5.1",
+                "ProductFile=product.msi",
+                "RuntimeUpdateVersion=3.1.4000.2435",
+                "RuntimeVersion=1.0",
+                "CharFont=Tahoma",
+                "CharSet=238",
+                "CharSize=10",
+                "KestInitLangAlwaysPrompt=1",
+                "DelayReboot=1",
+                "CmdLine=/qb REBOOT=R",
+                "AdminError=Admin please",
+                "ExistError=%s %s is there; install %s %s? Remove %s?",
+                "CRCError=\"Broken download\"",
+                "Runtime9X=instmsia.exe",
+                "RuntimeNT=instmsiw.exe",
+                "KestInitLangPrompt=Choose:",
+                "KestInitLangDefault=English,1033",
+                "Language1=Deutsch,1031;2055",
+                "Language2=Fran\xe7" "ais;1036",
+                "Language3=Magyar,1038",
+                "LanguageFile1=lang1.mst",
+                "LanguageFile2=lang2.mst",
+                "LanguageFile3=lang3.mst",
+                "[KestPack]",
+                "Password=" + password,
+                "PackageFileName=Demo.msi"};
+    }
+
+    PackPlan Plan(const std::vector<std::string> &lines)
+    {
+        std::vector<std::string> warnings;
+        return ReadPackPlan(Ini(lines), &warnings);
+    }
+
+    fs::path Build(const std::vector<std::string> &lines, const std::string &out = "setup.exe")
+    {
+        BuildInstaller(Plan(lines), dir / "kestsetup.exe", dir / out, nullptr);
+        return dir / out;
+    }
+
+    PayloadReport Extract(const fs::path &file, const std::optional<std::string> &password,
+                          const std::string &to = "out")
+    {
+        fs::path target = dir / to;
+        return InspectInstaller(file, password, &target);
+    }
+
+    Bytes package, rt9x, rtnt;
+    std::vector<Bytes> transforms;
+};
+
+// The image checksum as the classic routine computes it: 16-bit words with
+// the carry folded back at every step, the checksum field skipped.
+uint32_t ClassicChecksum(const Bytes &file, unsigned checksumOffset)
+{
+    uint32_t sum = 0;
+    for (size_t i = 0; i + 1 < file.size() + 1; i += 2) {
+        if (i == checksumOffset || i == checksumOffset + 2)
+            continue;
+        uint32_t word = file[i] | (i + 1 < file.size() ? file[i + 1] << 8 : 0);
+        sum += word;
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return sum + uint32_t(file.size());
+}
+
+TEST_F(Pack, RoundTripWithPasswordTransformsAndRuntimes)
+{
+    Inputs();
+    fs::path out = Build(FullIni());
+    Bytes file = ReadBytes(out);
+
+    PayloadSection section;
+    ASSERT_TRUE(FindPayloadSection(file.data(), unsigned(file.size()), &section));
+    EXPECT_EQ(section.RawPointer % 0x200, 0u);
+    EXPECT_GE(section.RawPointer, 0x600u); // after the stub's own bytes
+    EXPECT_GE(section.RawSize, 1024u);
+    EXPECT_EQ(section.RawSize % 0x200, 0u);
+    EXPECT_EQ(uint64_t(section.RawPointer) + section.RawSize, file.size());
+    EXPECT_EQ(LoadLe32(&file[0x80 + 24 + 64]), ClassicChecksum(file, 0x80 + 24 + 64));
+    // The stub's own sections are untouched.
+    Bytes stub = MakeStub();
+    EXPECT_TRUE(std::equal(stub.begin() + 0x200, stub.begin() + 0x400, file.begin() + 0x200));
+
+    PayloadReport r = Extract(out, std::string("SE\xe4" "CRET"));
+    EXPECT_TRUE(r.Problems.empty()) << r.Problems.front();
+    EXPECT_TRUE(r.PasswordChecked);
+    const InstallerSettingsRecord &s = r.Settings;
+    EXPECT_EQ(s.TotalFileSize, file.size());
+    EXPECT_EQ(s.RuntimeVersionMS, 0x00030001u);
+    EXPECT_EQ(s.RuntimeVersionLS, 0x0FA00983u);
+    EXPECT_EQ(r.DotNetMode, 0);
+    EXPECT_EQ(s.StreamSize9X, int(rt9x.size() + 4));
+    EXPECT_EQ(s.StreamSizeNT, int(rtnt.size() + 4));
+    EXPECT_EQ(s.StreamSizeMSI, package.size() + 4);
+    EXPECT_EQ(s.DelayReboot, 1);
+    EXPECT_STREQ(s.PackageFileName, "Demo.msi");
+    EXPECT_EQ(s.ProductCode, Code);
+    EXPECT_STREQ(s.ProductVersion, "2.5.1");
+    EXPECT_STREQ(s.TransformMSI, "");
+    EXPECT_STREQ(s.CharFont, "Tahoma");
+    EXPECT_STREQ(s.ProductName, "Kest Demo");
+    EXPECT_EQ(s.CharSet, 238);
+    EXPECT_EQ(s.CharSize, 0x8A);
+    EXPECT_EQ(s.PasswordLength, 8); // seven bytes and the NUL
+    EXPECT_EQ(s.RemovePrevious, 1);
+    EXPECT_EQ(r.Texts[0], "/qb REBOOT=R");
+    EXPECT_EQ(r.Texts[LengthAdminError - LengthCmdLine], "Admin please");
+    EXPECT_EQ(r.Texts[LengthExistError - LengthCmdLine],
+              "%s %s is there; install %s %s? Remove %s?");
+    EXPECT_EQ(r.Texts[LengthCRCError - LengthCmdLine], "Broken download");
+    EXPECT_EQ(r.Header.Lengths[LengthSpaceError], 0); // empty: the built-in text
+    EXPECT_EQ(r.Header.Lengths[LengthReboot], 0);
+    EXPECT_EQ(r.Header.Lengths[LengthCRCError], 16);
+    EXPECT_EQ(r.Header.Lengths[LengthExternalPackagePath], 0);
+    EXPECT_EQ(r.LanguagePrompt, "Choose:");
+    EXPECT_EQ(r.FirstLanguage, "English,1033");
+    EXPECT_EQ(r.Languages, (std::vector<std::string>{"Deutsch,1031;2055", "Fran\xe7" "ais;1036",
+                                                     "Magyar,1038"}));
+    ASSERT_EQ(r.Streams.size(), 6u);
+    EXPECT_EQ(r.Streams[0].Name, "runtime-9x");
+    EXPECT_EQ(r.Streams[0].Offset, r.StreamsOffset);
+    EXPECT_FALSE(r.Streams[0].Scrambled);
+    EXPECT_TRUE(r.Streams[2].Scrambled);
+    EXPECT_EQ(ReadBytes(dir / "out" / "runtime-9x.exe"), rt9x);
+    EXPECT_EQ(ReadBytes(dir / "out" / "runtime-nt.exe"), rtnt);
+    EXPECT_EQ(ReadBytes(dir / "out" / "Demo.msi"), package);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(ReadBytes(dir / "out" / ("language-" + std::to_string(k + 1) + ".mst")),
+                  transforms[size_t(k)]);
+}
+
+TEST_F(Pack, KeystreamContinuesFromPasswordToPackageToEachTransform)
+{
+    Inputs();
+    fs::path out = Build(FullIni("abc"));
+    Bytes file = ReadBytes(out);
+    PayloadReport r = InspectInstaller(out, std::string("ABC"), nullptr);
+    ASSERT_TRUE(r.Problems.empty());
+
+    // What the stub does: the password check seeds and scrambles three
+    // bytes; the package continues; each transform continues after it.
+    unsigned char typed[3] = {'a', 'b', 'c'};
+    ScramblePassword(typed, 3);
+    EXPECT_EQ(std::memcmp(typed, r.Settings.StoredPassword, 3), 0);
+    Bytes plain = package;
+    KeystreamXor(plain.data(), int(plain.size()));
+    const int afterPackage = KeystreamState;
+    EXPECT_TRUE(std::equal(plain.begin(), plain.end(), file.begin() + long(r.Streams[2].Offset)));
+    for (int k = 0; k < 3; ++k) {
+        KeystreamState = afterPackage;
+        Bytes t = transforms[size_t(k)];
+        KeystreamXor(t.data(), int(t.size()));
+        const StreamReport &st = r.Streams[size_t(3 + k)];
+        EXPECT_EQ(LoadLe32(&file[st.Offset - 4]), t.size() + 4);
+        EXPECT_TRUE(std::equal(t.begin(), t.end(), file.begin() + long(st.Offset))) << k;
+        // The trailer is the CRC of the plain bytes, never scrambled.
+        unsigned table[CrcTableEntries];
+        FillCrcTable(table);
+        EXPECT_EQ(LoadLe32(&file[st.Offset + t.size()]),
+                  ~FoldCrc(CrcRegisterReset, table, transforms[size_t(k)].data(),
+                           unsigned(t.size())));
+    }
+    // A runtime stream is stored plain.
+    EXPECT_TRUE(std::equal(rt9x.begin(), rt9x.end(), file.begin() + long(r.Streams[0].Offset)));
+}
+
+TEST_F(Pack, WithoutPasswordNothingIsScrambled)
+{
+    Inputs();
+    std::vector<std::string> ini = FullIni();
+    ini.erase(std::find(ini.begin(), ini.end(), "Password=Se\xe4" "cret"));
+    fs::path out = Build(ini);
+    Bytes file = ReadBytes(out);
+    PayloadReport r = Extract(out, std::nullopt);
+    ASSERT_TRUE(r.Problems.empty());
+    EXPECT_EQ(r.Settings.PasswordLength, 0);
+    for (const StreamReport &st : r.Streams)
+        EXPECT_FALSE(st.Scrambled);
+    EXPECT_TRUE(std::equal(package.begin(), package.end(), file.begin() + long(r.Streams[2].Offset)));
+    EXPECT_EQ(ReadBytes(dir / "out" / "language-2.mst"), transforms[1]);
+}
+
+TEST_F(Pack, DotNetRuntimesAndUrls)
+{
+    Inputs();
+    Put("dotnetfx.exe", rt9x);
+    Put("update.exe", rtnt);
+    std::vector<std::string> base = {"[KestInstaller]", "ProductCode=" + Code,
+                                     "ProductVersion=1", "ProductFile=product.msi",
+                                     "RuntimeVersion=2.0.50727"};
+    {
+        // Both .NET installers carried: the .NET runtime is the first
+        // stream, its size stored negative.
+        std::vector<std::string> ini = base;
+        ini.push_back("RuntimeDotNet=dotnetfx.exe");
+        ini.push_back("RuntimeDotNetUpdate=update.exe");
+        fs::path out = Build(ini);
+        Bytes file = ReadBytes(out);
+        PayloadReport r = Extract(out, std::nullopt, "dn");
+        ASSERT_TRUE(r.Problems.empty());
+        EXPECT_EQ(int32_t(LoadLe32(&file[r.Section.RawPointer + 4 * FixedStreamSizeNT])),
+                  -int(rt9x.size() + 4));
+        EXPECT_EQ(r.DotNetMode, 1);
+        EXPECT_EQ(r.Settings.StreamSizeNT, int(rt9x.size() + 4));
+        EXPECT_EQ(r.Settings.StreamSize9X, int(rtnt.size() + 4));
+        EXPECT_EQ(ReadBytes(dir / "dn" / "runtime-dotnet.exe"), rt9x);
+        EXPECT_EQ(ReadBytes(dir / "dn" / "runtime-dotnet-update.exe"), rtnt);
+    }
+    {
+        std::vector<std::string> ini = base;
+        ini.push_back("RuntimeDotNet=http://example.test/dotnetfx.exe");
+        ini.push_back("RuntimeSizeDotNet=23000000");
+        ini.push_back("RuntimeDotNetUpdate=http://example.test/NDP20-KB.exe");
+        ini.push_back("RuntimeSizeDotNetUpdate=1200000");
+        PayloadReport r = InspectInstaller(Build(ini), std::nullopt, nullptr);
+        ASSERT_TRUE(r.Problems.empty());
+        EXPECT_EQ(r.DotNetMode, 1); // from the URL lengths alone
+        EXPECT_EQ(r.Settings.StreamSizeNT, 0);
+        EXPECT_EQ(r.Urls[RuntimeEntryDotNet], "http://example.test/dotnetfx.exe");
+        EXPECT_EQ(r.Settings.RuntimeSizeDotNet, 33);
+        EXPECT_EQ(r.Settings.DownloadSizeDotNet, 23000000u);
+        EXPECT_EQ(r.Urls[RuntimeEntryDotNetUpdate], "http://example.test/NDP20-KB.exe");
+        EXPECT_EQ(r.Settings.DownloadSizeDotNetUpdate, 1200000u);
+        EXPECT_EQ(r.Streams.size(), 1u);
+    }
+    {
+        // Windows Installer runtimes: one carried, one downloaded.
+        std::vector<std::string> ini = base;
+        ini.push_back("Runtime9X=instmsia.exe");
+        ini.push_back("RuntimeNT=HTTP://example.test/InstMsiW.exe");
+        ini.push_back("RuntimeSizeNT=1822520");
+        PayloadReport r = Extract(Build(ini), std::nullopt, "mix");
+        ASSERT_TRUE(r.Problems.empty());
+        EXPECT_EQ(r.DotNetMode, 0);
+        EXPECT_EQ(r.Urls[RuntimeEntryNT], "HTTP://example.test/InstMsiW.exe");
+        EXPECT_EQ(r.Settings.RuntimeSizeNT, 33);
+        EXPECT_EQ(r.Settings.DownloadSizeNT, 1822520u);
+        EXPECT_EQ(r.Settings.RuntimeSize9X, 0);
+        EXPECT_EQ(r.Settings.StreamSize9X, int(rt9x.size() + 4));
+        EXPECT_EQ(r.Settings.StreamSizeNT, 0);
+        EXPECT_EQ(ReadBytes(dir / "mix" / "runtime-9x.exe"), rt9x);
+        EXPECT_FALSE(fs::exists(dir / "mix" / "runtime-nt.exe"));
+    }
+    {
+        std::vector<std::string> ini = base;
+        ini.push_back("Runtime9X=http://example.test/InstMsiA.exe");
+        ini.push_back("RuntimeSize9X=1707856");
+        PayloadReport r = InspectInstaller(Build(ini), std::nullopt, nullptr);
+        EXPECT_EQ(r.Urls[RuntimeEntry9X], "http://example.test/InstMsiA.exe");
+        EXPECT_EQ(r.Settings.DownloadSize9X, 1707856u);
+        EXPECT_EQ(r.Settings.RuntimeSize9X, 33);
+    }
+}
+
+TEST_F(Pack, ExternalPackageAndCarriedTransformPackage)
+{
+    Inputs();
+    {
+        fs::path out = Build({"[KestInstaller]", "ProductCode=" + Code, "ProductVersion=1",
+                              "Language1=Deutsch,1031", "LanguageFile1=lang1.mst",
+                              "[KestPack]", "ExternalPackagePath=\\\\server\\share\\demo.msi",
+                              "Password=pw"});
+        PayloadReport r = Extract(out, std::string("pw"));
+        ASSERT_TRUE(r.Problems.empty());
+        EXPECT_EQ(r.ExternalPackagePath, "\\\\server\\share\\demo.msi");
+        EXPECT_EQ(r.Settings.StreamSizeMSI, 0u);
+        ASSERT_EQ(r.Streams.size(), 1u);
+        // The transforms follow the runtime streams (none here) directly.
+        EXPECT_EQ(r.Streams[0].Offset, r.StreamsOffset + 4);
+        EXPECT_EQ(ReadBytes(dir / "out" / "language-1.mst"), transforms[0]);
+    }
+    {
+        fs::path out = Build({"[KestInstaller]", "ProductCode=" + Code, "ProductVersion=1",
+                              "ProductFile=lang2.mst", "TransformMSI=C:\\pkg\\base.msi"});
+        PayloadReport r = Extract(out, std::nullopt, "t");
+        ASSERT_TRUE(r.Problems.empty());
+        EXPECT_STREQ(r.Settings.TransformMSI, "C:\\pkg\\base.msi");
+        EXPECT_STREQ(r.Settings.PackageFileName, "lang2.mst");
+        EXPECT_EQ(ReadBytes(dir / "t" / "lang2.mst"), transforms[1]);
+    }
+}
+
+TEST_F(Pack, OutputIsDeterministicAndSizeCheckZeroStoresNoLength)
+{
+    Inputs();
+    Bytes first = ReadBytes(Build(FullIni(), "a.exe"));
+    Bytes second = ReadBytes(Build(FullIni(), "b.exe"));
+    EXPECT_EQ(first, second);
+
+    std::vector<std::string> ini = FullIni();
+    ini.push_back("SizeCheck=0");
+    PayloadReport r = InspectInstaller(Build(ini, "c.exe"), std::nullopt, nullptr);
+    EXPECT_EQ(r.Settings.TotalFileSize, 0u);
+    EXPECT_TRUE(r.Problems.empty());
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"a.exe", "b.exe", "c.exe", "instmsia.exe",
+                                                   "instmsiw.exe", "kestsetup.exe", "lang1.mst",
+                                                   "lang2.mst", "lang3.mst", "pack.ini",
+                                                   "product.msi"}));
+}
+
+TEST_F(Pack, SmallPayloadFillsAtLeast1024Bytes)
+{
+    Put("product.msi", MakeCompound(0x84, 0, 1));
+    fs::path out = Build({"[KestInstaller]", "ProductCode=" + Code, "ProductVersion=1",
+                          "ProductFile=product.msi"});
+    PayloadReport r = InspectInstaller(out, std::nullopt, nullptr);
+    EXPECT_EQ(r.Section.RawSize, 1536u); // 1,024 of package and ~120 of header, rounded
+}
+
+struct Refusal {
+    const char *name;
+    std::vector<std::string> replace; // "Key=value" lines replacing or adding;
+                                      // "+Key=value" adds to [KestPack]
+    std::string key;                  // must be named
+    std::string what;                 // and this must be said
+};
+
+void PrintTo(const Refusal &r, std::ostream *os)
+{
+    *os << r.name;
+}
+
+class Refusals : public Pack, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(Refusals, NameTheFileAndKeyAndWriteNothing)
+{
+    Inputs();
+    Put("plain.bin", Noise(3000, 9));
+    const Refusal &c = GetParam();
+    std::vector<std::string> ini = FullIni();
+    for (std::string line : c.replace) {
+        if (line[0] == '+') {
+            ini.push_back(line.substr(1));
+            continue;
+        }
+        std::string key = line.substr(0, line.find('=') + 1);
+        bool replaced = false;
+        for (std::string &l : ini)
+            if (l.compare(0, key.size(), key) == 0 && !replaced) {
+                l = line;
+                replaced = true;
+            }
+        if (!replaced)
+            ini.insert(ini.begin() + 2, line);
+    }
+    std::vector<std::string> before = Listing();
+    before.push_back("pack.ini");
+    std::sort(before.begin(), before.end());
+    before.erase(std::unique(before.begin(), before.end()), before.end());
+    try {
+        Build(ini);
+        FAIL() << "accepted";
+    } catch (const PackError &e) {
+        std::string message = e.what();
+        EXPECT_NE(message.find((dir / "pack.ini").string()), std::string::npos) << message;
+        EXPECT_NE(message.find(c.key), std::string::npos) << message;
+        EXPECT_NE(message.find(c.what), std::string::npos) << message;
+    }
+    EXPECT_EQ(Listing(), before);
+}
+
+const std::string Long255(255, 'x');
+
+INSTANTIATE_TEST_SUITE_P(
+    Pack, Refusals,
+    ::testing::Values(
+        Refusal{"MissingPackage", {"ProductFile=nothere.msi"}, "ProductFile", "file not found"},
+        Refusal{"MissingTransform", {"LanguageFile2=gone.mst"}, "LanguageFile2", "file not found"},
+        Refusal{"MissingRuntime", {"RuntimeNT=gone.exe"}, "RuntimeNT", "file not found"},
+        Refusal{"LongText", {"AdminError=" + Long255}, "AdminError", "too long"},
+        Refusal{"LongCaption", {"ProductName=" + std::string(250, 'n')}, "ProductName", "too long"},
+        Refusal{"LongLanguage", {"Language2=" + std::string(520, 'l')}, "Language2", "too long"},
+        Refusal{"LongPassword", {"Password=" + Long255}, "Password", "too long"},
+        Refusal{"PathInPackageName", {"PackageFileName=sub\\Demo.msi"}, "PackageFileName", "path"},
+        Refusal{"SlashInPackageName", {"PackageFileName=sub/Demo.msi"}, "PackageFileName", "path"},
+        Refusal{"DotsInPackageName", {"PackageFileName=..msi.msi"}, "PackageFileName", ".."},
+        Refusal{"NoExtension", {"PackageFileName=Demo"}, "PackageFileName", "extension"},
+        Refusal{"PackageAsTransform", {"LanguageFile1=product.msi"}, "LanguageFile1",
+                "not a transform"},
+        Refusal{"PlainFileAsTransform", {"LanguageFile3=plain.bin"}, "LanguageFile3",
+                "not a transform"},
+        Refusal{"PlainFileAsPackage", {"ProductFile=plain.bin"}, "ProductFile", "compound"},
+        Refusal{"PackageForTransformMSI", {"TransformMSI=base.msi"}, "ProductFile",
+                "TransformMSI"},
+        Refusal{"MoreLanguagesThanTransforms", {"Language4=Suomi,1035"}, "LanguageFile4",
+                "more languages"},
+        Refusal{"MoreTransformsThanLanguages", {"LanguageFile4=lang1.mst"}, "Language4",
+                "no language entry"},
+        Refusal{"GapInLanguages", {"Language5=Suomi,1035"}, "Language5", "Language4"},
+        Refusal{"SizeWithoutUrl", {"RuntimeSizeNT=1000"}, "RuntimeSizeNT", "without a URL"},
+        Refusal{"UrlWithoutSize", {"Runtime9X=http://example.test/a.exe"}, "RuntimeSize9X",
+                "download size"},
+        Refusal{"OtherScheme", {"RuntimeNT=ftp://example.test/a.exe"}, "RuntimeNT",
+                "only http://"},
+        Refusal{"MixedRuntimes", {"RuntimeDotNet=instmsia.exe"}, "RuntimeDotNet",
+                "cannot be combined"},
+        Refusal{"UnknownPackKey", {"+Pasword=x"}, "Pasword", "unknown key"},
+        Refusal{"BadExistError", {"ExistError=%s is %d"}, "ExistError", "five %s"},
+        Refusal{"FourPlaceholders", {"ExistError=%s %s %s %s"}, "ExistError", "five %s"},
+        Refusal{"NotANumber", {"CharSize=big"}, "CharSize", "not a decimal number"},
+        Refusal{"SizeCheckTwo", {"+SizeCheck=2"}, "SizeCheck", "must be 1"}),
+    [](const ::testing::TestParamInfo<Refusal> &info) { return std::string(info.param.name); });
+
+TEST_F(Pack, LongestTextsFit)
+{
+    Inputs();
+    std::vector<std::string> ini = FullIni();
+    ini.insert(ini.begin() + 2, "Reboot=" + std::string(254, 'r'));
+    ini.insert(ini.begin() + 2, "Language4=" + std::string(519, 'l'));
+    ini.insert(ini.begin() + 2, "LanguageFile4=lang3.mst");
+    fs::path out = Build(ini);
+    PayloadReport r = InspectInstaller(out, std::nullopt, nullptr);
+    EXPECT_EQ(r.Header.Lengths[LengthReboot], 255);
+    EXPECT_EQ(r.Texts[LengthReboot - LengthCmdLine], std::string(254, 'r'));
+    EXPECT_EQ(r.Languages.back(), std::string(519, 'l'));
+    EXPECT_TRUE(r.Problems.empty());
+}
+
+TEST_F(Pack, StubsThatCannotCarryAPayload)
+{
+    Inputs();
+    PackPlan plan = Plan(FullIni());
+    struct Case {
+        Bytes stub;
+        const char *what;
+    } cases[] = {
+        {MakeStub(1024), "not 512"},
+        {MakeStub(512, ".kest"), "no .KEST section"},
+        {Bytes(100, 'x'), "no MZ header"},
+    };
+    Bytes signedStub = MakeStub();
+    StoreLe32(&signedStub[0x80 + 0x78 + 4 * 8 + 4], 0x400); // a certificate table
+    Bytes noMarker = MakeStub();
+    noMarker[0x400] = 0;
+    for (Case &c : cases) {
+        Put("bad.exe", c.stub);
+        try {
+            BuildInstaller(plan, dir / "bad.exe", dir / "setup.exe", nullptr);
+            FAIL() << c.what;
+        } catch (const PackError &e) {
+            EXPECT_NE(std::string(e.what()).find("bad.exe"), std::string::npos);
+            EXPECT_NE(std::string(e.what()).find(c.what), std::string::npos) << e.what();
+        }
+        EXPECT_FALSE(fs::exists(dir / "setup.exe"));
+    }
+    Put("bad.exe", signedStub);
+    EXPECT_THROW(BuildInstaller(plan, dir / "bad.exe", dir / "setup.exe", nullptr), PackError);
+    Put("bad.exe", noMarker);
+    EXPECT_THROW(BuildInstaller(plan, dir / "bad.exe", dir / "setup.exe", nullptr), PackError);
+    // A packed installer cannot be packed again.
+    fs::path packed = Build(FullIni(), "packed.exe");
+    EXPECT_THROW(BuildInstaller(plan, packed, dir / "setup.exe", nullptr), PackError);
+    EXPECT_FALSE(fs::exists(dir / "setup.exe"));
+}
+
+TEST_F(Pack, InspectFindsCorruption)
+{
+    Inputs();
+    fs::path out = Build(FullIni("secret"));
+    Bytes good = ReadBytes(out);
+    PayloadReport r = InspectInstaller(out, std::string("secret"), nullptr);
+    ASSERT_TRUE(r.Problems.empty());
+    {
+        Bytes bad = good;
+        bad[r.Streams[3].Offset + 100] ^= 1; // inside transform 1
+        Put("bad.exe", bad);
+        PayloadReport b = InspectInstaller(dir / "bad.exe", std::string("secret"), nullptr);
+        ASSERT_EQ(b.Problems.size(), 1u);
+        EXPECT_NE(b.Problems[0].find("transform 1"), std::string::npos);
+        EXPECT_EQ(b.Streams[3].State, StreamReport::Corrupt);
+        EXPECT_EQ(b.Streams[4].State, StreamReport::Ok); // still descrambled right
+        // Extract writes the good streams and not the corrupt one.
+        PayloadReport e = Extract(dir / "bad.exe", std::string("secret"), "x");
+        EXPECT_FALSE(fs::exists(dir / "x" / "language-1.mst"));
+        EXPECT_TRUE(fs::exists(dir / "x" / "language-2.mst"));
+        EXPECT_FALSE(fs::exists(dir / "x" / "language-1.mst.kestpack-tmp"));
+    }
+    {
+        Bytes cut(good.begin(), good.begin() + long(r.Streams[4].Offset + 10));
+        Put("cut.exe", cut);
+        PayloadReport b = InspectInstaller(dir / "cut.exe", std::string("secret"), nullptr);
+        EXPECT_EQ(b.Streams[4].State, StreamReport::Truncated);
+        ASSERT_GE(b.Problems.size(), 2u); // the stream and the file length
+    }
+    {
+        Bytes longer = good;
+        longer.push_back(0);
+        Put("long.exe", longer);
+        PayloadReport b = InspectInstaller(dir / "long.exe", std::string("secret"), nullptr);
+        ASSERT_EQ(b.Problems.size(), 1u);
+        EXPECT_NE(b.Problems[0].find("TotalFileSize"), std::string::npos);
+    }
+    // A wrong password, and a protected payload without one.
+    EXPECT_THROW(InspectInstaller(out, std::string("secreT!"), nullptr), PackError);
+    EXPECT_THROW(InspectInstaller(out, std::string("other1"), nullptr), PackError);
+    PayloadReport open = InspectInstaller(out, std::nullopt, nullptr);
+    EXPECT_EQ(open.Streams[2].State, StreamReport::NotVerified);
+    EXPECT_EQ(open.Streams[0].State, StreamReport::Ok);
+    EXPECT_THROW(Extract(out, std::nullopt, "y"), PackError);
+    EXPECT_TRUE(fs::is_empty(dir / "y"));
+    // The plain stub has no payload to inspect.
+    EXPECT_THROW(InspectInstaller(dir / "kestsetup.exe", std::nullopt, nullptr), PackError);
+}
+
+TEST(IniFile, ReadsLikeTheProfileFunctions)
+{
+    IniFile ini("x.ini", "\xEF\xBB\xBF[kestinstaller]\r\n"
+                         "  ProductName =  \"Quoted Name\"  \r\n"
+                         "productname=second\r\n"
+                         "; Comment=1\r\n"
+                         "Empty=\r\n"
+                         "Single='x'\r\n"
+                         "Half=\"x\r\n"
+                         "Remove Previous=1\r\n"
+                         "[Other]\r\nProductName=other\r\n"
+                         "[KESTINSTALLER]\r\nLate=1\r\n");
+    ASSERT_NE(ini.Find("KestInstaller", "PRODUCTNAME"), nullptr);
+    EXPECT_EQ(ini.Find("KestInstaller", "PRODUCTNAME")->Value, "Quoted Name");
+    EXPECT_EQ(ini.Find("KestInstaller", "Empty")->Value, "");
+    EXPECT_EQ(ini.Find("KestInstaller", "Single")->Value, "x");
+    EXPECT_EQ(ini.Find("KestInstaller", "Half")->Value, "\"x");
+    EXPECT_EQ(ini.Find("KestInstaller", "Remove Previous")->Value, "1");
+    EXPECT_EQ(ini.Find("KestInstaller", "Comment"), nullptr);
+    EXPECT_EQ(ini.Find("KestInstaller", "Late")->Value, "1");
+    EXPECT_EQ(ini.Find("Other", "ProductName")->Value, "other");
+    EXPECT_EQ(ini.Find("Missing", "ProductName"), nullptr);
+}
+
+TEST_F(Pack, WarnsAboutKeysWithoutEffect)
+{
+    Inputs();
+    std::vector<std::string> ini = FullIni();
+    ini.insert(ini.begin() + 2, "Remove Previous=0");
+    ini.insert(ini.begin() + 2, "InstMsi CmdLine=/q");
+    ini.insert(ini.begin() + 2, "Colour=blue");
+    std::vector<std::string> warnings;
+    ReadPackPlan(Ini(ini), &warnings);
+    ASSERT_EQ(warnings.size(), 3u);
+    EXPECT_NE(warnings[0].find("Colour: unknown key"), std::string::npos);
+    EXPECT_NE(warnings[1].find("InstMsi CmdLine"), std::string::npos);
+    EXPECT_NE(warnings[2].find("Remove Previous"), std::string::npos);
+}
+
+} // namespace

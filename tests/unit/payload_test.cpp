@@ -1,0 +1,411 @@
+// The payload format's pure pieces: CRC-32, keystream, the PE section
+// search, the layout and the header decoder.
+#include "payload/crc32.h"
+#include "payload/format.h"
+#include "payload/keystream.h"
+#include <gtest/gtest.h>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const unsigned Modulus = 2147483647u;
+
+unsigned Crc(const void *data, unsigned count)
+{
+    unsigned table[CrcTableEntries];
+    FillCrcTable(table);
+    return ~FoldCrc(CrcRegisterReset, table, static_cast<const unsigned char *>(data), count);
+}
+
+TEST(Crc32, KnownAnswersAtOnceAndInPieces)
+{
+    unsigned table[CrcTableEntries];
+    FillCrcTable(table);
+    EXPECT_EQ(table[0], 0u);
+    EXPECT_EQ(table[1], 0x77073096u);
+    EXPECT_EQ(table[255], 0x2D02EF8Du);
+
+    const char digits[] = "123456789";
+    EXPECT_EQ(Crc(digits, 9), 0xCBF43926u);
+    EXPECT_EQ(Crc(digits, 0), 0u);
+    for (unsigned split = 0; split <= 9; ++split) {
+        for (unsigned split2 = split; split2 <= 9; ++split2) {
+            unsigned crc = FoldCrc(CrcRegisterReset, table,
+                                   reinterpret_cast<const unsigned char *>(digits), split);
+            crc = FoldCrc(crc, table, reinterpret_cast<const unsigned char *>(digits) + split,
+                          split2 - split);
+            crc = FoldCrc(crc, table, reinterpret_cast<const unsigned char *>(digits) + split2,
+                          9 - split2);
+            EXPECT_EQ(~crc, 0xCBF43926u) << split << "," << split2;
+        }
+    }
+    // At an odd offset inside a larger buffer.
+    char buffer[32] = "xyz123456789";
+    EXPECT_EQ(Crc(buffer + 3, 9), 0xCBF43926u);
+}
+
+TEST(Keystream, GeneratorFromStateOneAndTheSeed)
+{
+    KeystreamState = 1;
+    EXPECT_EQ(KeystreamNext(), 48271);
+    EXPECT_EQ(KeystreamNext(), 182605794);
+    EXPECT_EQ(KeystreamNext(), 1291394886);
+
+    // Schrage's method equals the plain 64-bit product, also at the edges
+    // of the state's range.
+    for (int start : {4718062, 1, 2147483646, 44488, 44487, 1073741823}) {
+        KeystreamState = start;
+        unsigned long long expected = unsigned(start);
+        for (int i = 0; i < 1000; ++i) {
+            expected = expected * 48271u % Modulus;
+            ASSERT_EQ(unsigned(KeystreamNext()), expected) << start << " step " << i;
+        }
+    }
+    KeystreamState = 0;
+    KeystreamSeed();
+    EXPECT_EQ(KeystreamState, 4718062);
+}
+
+// The state whose next value is `value`: value times the inverse of the
+// multiplier.
+int StateBefore(unsigned value)
+{
+    unsigned long long inverse = 1, base = 48271, e = Modulus - 2;
+    while (e) {
+        if (e & 1)
+            inverse = inverse * base % Modulus;
+        base = base * base % Modulus;
+        e >>= 1;
+    }
+    return int(value * inverse % Modulus);
+}
+
+TEST(Keystream, ByteMasksRunFromOneTo255)
+{
+    unsigned char b[1];
+    KeystreamState = StateBefore(254);
+    b[0] = 0;
+    KeystreamXor(b, 1);
+    EXPECT_EQ(b[0], 255);
+    KeystreamState = StateBefore(255);
+    b[0] = 0;
+    KeystreamXor(b, 1);
+    EXPECT_EQ(b[0], 1);
+    KeystreamState = StateBefore(510); // 510 mod 255 = 0: never a zero mask
+    b[0] = 0;
+    KeystreamXor(b, 1);
+    EXPECT_EQ(b[0], 1);
+}
+
+TEST(Keystream, WordsThenBytesAndChunkedEqualsWhole)
+{
+    // 2 x 65,536 + 3 bytes: 32,768 word values, then 3 byte values.
+    const int n = 65536 * 2 + 3;
+    std::vector<unsigned char> whole(n, 0), chunked(n, 0);
+    KeystreamSeed();
+    KeystreamXor(whole.data(), n);
+    const int afterWhole = KeystreamState;
+    KeystreamSeed();
+    for (int i = 0; i < 32768 + 3; ++i)
+        KeystreamNext();
+    EXPECT_EQ(KeystreamState, afterWhole);
+
+    KeystreamSeed();
+    KeystreamXor(chunked.data(), 65536);
+    KeystreamXor(chunked.data() + 65536, 65536);
+    KeystreamXor(chunked.data() + 131072, 3);
+    EXPECT_EQ(whole, chunked);
+    EXPECT_EQ(KeystreamState, afterWhole);
+
+    // The first word carries the first value little-endian.
+    KeystreamSeed();
+    unsigned first = unsigned(KeystreamNext());
+    EXPECT_EQ(LoadLe32(whole.data()), first);
+
+    // Three bytes or fewer are masked byte by byte; XOR undoes itself.
+    unsigned char small[3] = {1, 2, 3};
+    KeystreamSeed();
+    KeystreamXor(small, 3);
+    KeystreamSeed();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(small[i] ^ (i + 1), KeystreamNext() % 255 + 1);
+    KeystreamSeed();
+    KeystreamXor(small, 3);
+    EXPECT_EQ(small[0], 1);
+    EXPECT_EQ(small[2], 3);
+}
+
+TEST(Keystream, PasswordIsUpperCasedAsciiOnly)
+{
+    unsigned char lower[] = "se\xe4" "cret1";
+    unsigned char upper[] = "SE\xe4" "CRET1";
+    ScramblePassword(lower, 7);
+    int afterLower = KeystreamState;
+    ScramblePassword(upper, 7);
+    EXPECT_EQ(std::memcmp(lower, upper, 7), 0);
+    EXPECT_EQ(KeystreamState, afterLower);
+    // 7 bytes: one word and three bytes.
+    KeystreamSeed();
+    for (int i = 0; i < 4; ++i)
+        KeystreamNext();
+    EXPECT_EQ(KeystreamState, afterLower);
+}
+
+// A PE head as the linker lays it out: NT headers at 0x80, 16 directories,
+// the section table at 0x178.
+struct PeHead {
+    std::vector<unsigned char> bytes = std::vector<unsigned char>(LocatorWindowSize, 0);
+    unsigned nt = 0x80;
+
+    PeHead()
+    {
+        bytes[0] = 'M';
+        bytes[1] = 'Z';
+        StoreLe32(&bytes[0x3C], nt);
+        std::memcpy(&bytes[nt], "PE\0\0", 4);
+        StoreLe32(&bytes[nt + 0x74], 16);
+    }
+    unsigned Table() const { return nt + 0x78 + 8 * LoadLe32(&bytes[nt + 0x74]); }
+    void Section(int index, const char *name, unsigned raw, unsigned pointer)
+    {
+        unsigned at = Table() + 40 * unsigned(index);
+        std::memset(&bytes[at], 0, 40);
+        std::memcpy(&bytes[at], name, std::strlen(name) < 8 ? std::strlen(name) : 8);
+        StoreLe32(&bytes[at + 16], raw);
+        StoreLe32(&bytes[at + 20], pointer);
+        if (LoadLe16(&bytes[nt + 6]) < index + 1)
+            StoreLe16(&bytes[nt + 6], unsigned(index + 1));
+    }
+    int Find(PayloadSection *s, unsigned size = LocatorWindowSize) const
+    {
+        return FindPayloadSection(bytes.data(), size, s);
+    }
+};
+
+TEST(FindPayloadSection, FindsTheFirstExactName)
+{
+    PeHead pe;
+    pe.Section(0, ".text", 0x1000, 0x400);
+    pe.Section(1, ".kest", 0x400, 0x1400);  // other case: not it
+    pe.Section(2, ".KESTX", 0x400, 0x1800); // longer name: not it
+    pe.Section(3, ".KEST", 512, 0x2200);
+    pe.Section(4, ".KEST", 4096, 0x9000);
+    PayloadSection s;
+    ASSERT_TRUE(pe.Find(&s));
+    EXPECT_EQ(s.RawSize, 512u);
+    EXPECT_EQ(s.RawPointer, 0x2200u);
+    EXPECT_EQ(s.HeaderOffset, pe.Table() + 3 * 40);
+}
+
+TEST(FindPayloadSection, FailsOutsideTheWindowAndOnDamage)
+{
+    PayloadSection s;
+    {
+        PeHead pe;
+        pe.Section(0, ".kest", 0x400, 0x1400);
+        EXPECT_FALSE(pe.Find(&s));
+    }
+    {
+        // An eight-letter name has no NUL and never equals ".KEST".
+        PeHead pe;
+        pe.Section(0, ".KEST\0\0x", 0x400, 0x1400);
+        std::memcpy(&pe.bytes[pe.Table()], ".KEST\0\0x", 8);
+        EXPECT_TRUE(pe.Find(&s)); // ".KEST" then NUL: the text is ".KEST"
+        std::memcpy(&pe.bytes[pe.Table()], ".KESTabc", 8);
+        EXPECT_FALSE(pe.Find(&s));
+    }
+    {
+        // The matching header must end within 1,536 bytes: NT headers at
+        // 0x500 put the table at 0x5F8, and its first entry ends at 0x620.
+        PeHead moved;
+        moved.nt = 0x500;
+        StoreLe32(&moved.bytes[0x3C], 0x500);
+        StoreLe32(&moved.bytes[0x500 + 0x74], 16);
+        std::memcpy(&moved.bytes[0x5F8], ".KEST", 6);
+        StoreLe16(&moved.bytes[0x500 + 6], 1);
+        EXPECT_FALSE(moved.Find(&s));
+    }
+    {
+        PeHead pe;
+        pe.Section(0, ".text", 0x1000, 0x400);
+        pe.Section(1, ".KEST", 512, 0x2200);
+        unsigned end = pe.Table() + 80;
+        EXPECT_TRUE(pe.Find(&s, end));
+        EXPECT_FALSE(pe.Find(&s, end - 1)); // a short file cuts the table
+        // Entries past the window do not count even when the buffer has them.
+        std::vector<unsigned char> big(4096, 0);
+        std::memcpy(big.data(), pe.bytes.data(), pe.bytes.size());
+        StoreLe32(&big[pe.nt + 0x74], (LocatorWindowSize - pe.nt - 0x78) / 8);
+        StoreLe16(&big[pe.nt + 6], 1);
+        std::memcpy(&big[LocatorWindowSize], ".KEST", 6);
+        EXPECT_FALSE(FindPayloadSection(big.data(), unsigned(big.size()), &s));
+    }
+    {
+        PeHead pe;
+        pe.Section(0, ".KEST", 512, 0x2200);
+        StoreLe32(&pe.bytes[pe.nt + 0x74], 0x20000000); // the table would lie far away
+        EXPECT_FALSE(pe.Find(&s));
+        StoreLe32(&pe.bytes[pe.nt + 0x74], 16);
+        StoreLe32(&pe.bytes[0x3C], 0xFFFFFFF0u); // NT headers beyond everything
+        EXPECT_FALSE(pe.Find(&s));
+        StoreLe32(&pe.bytes[0x3C], pe.nt);
+        pe.bytes[1] = 'Y';
+        EXPECT_FALSE(pe.Find(&s));
+        pe.bytes[1] = 'Z';
+        EXPECT_TRUE(pe.Find(&s));
+        std::memset(&pe.bytes[pe.nt], 0, 4); // "PE" is not consulted
+        EXPECT_TRUE(pe.Find(&s));
+        StoreLe16(&pe.bytes[pe.nt + 6], 0);
+        EXPECT_FALSE(pe.Find(&s));
+    }
+}
+
+TEST(PayloadLayout, TextOffsetsAndItemOrder)
+{
+    unsigned char lengths[HeaderLengthCount] = {};
+    lengths[LengthCmdLine] = 10;
+    lengths[LengthAdminError] = 0;
+    lengths[LengthExistError] = 20;
+    lengths[LengthSpaceError] = 5;
+    EXPECT_EQ(TextOffsetInRegion(lengths, LengthCRCError), 35u);
+    EXPECT_EQ(TextOffsetInRegion(lengths, LengthSpaceError), 30u);
+    EXPECT_EQ(TextOffsetInRegion(lengths, LengthAdminError), 10u);
+
+    unsigned char head[HeadStringCount] = {9, 39, 6, 1};
+    for (int i = 0; i < HeaderLengthCount; ++i)
+        lengths[i] = (unsigned char)(i + 2);
+    PayloadLayout l;
+    LayoutPayloadHeader(head, lengths, &l);
+    EXPECT_EQ(l.DelayReboot, 36u);
+    EXPECT_EQ(l.HeadLengths, 37u);
+    EXPECT_EQ(l.HeadStrings, 41u);
+    EXPECT_EQ(l.LengthTable, 41u + 55);
+    EXPECT_EQ(l.CaptionBlock, l.LengthTable + 19);
+    EXPECT_EQ(l.Password, l.CaptionBlock + lengths[LengthCaptionBlock]);
+    EXPECT_EQ(l.TextRegion, l.Password + lengths[LengthPassword]);
+    EXPECT_EQ(l.ExternalPackagePath, l.TextRegion + 6 + 7 + 8 + 9 + 10 + 11 + 12);
+    EXPECT_EQ(l.RuntimeUrl[RuntimeEntry9X], l.ExternalPackagePath + lengths[LengthExternalPackagePath]);
+    EXPECT_EQ(l.DownloadSize[RuntimeEntry9X], l.RuntimeUrl[RuntimeEntry9X] + lengths[LengthRuntime9X]);
+    EXPECT_EQ(l.RuntimeUrl[RuntimeEntryNT], l.DownloadSize[RuntimeEntry9X] + 4);
+    EXPECT_EQ(l.RuntimeUrl[RuntimeEntryDotNet], l.DownloadSize[RuntimeEntryNT] + 4);
+    // The .NET update URL uses B17 although it comes before B15 and B16.
+    EXPECT_EQ(l.DownloadSize[RuntimeEntryDotNetUpdate],
+              l.RuntimeUrl[RuntimeEntryDotNetUpdate] + lengths[LengthRuntimeDotNetUpdate]);
+    EXPECT_EQ(l.LanguagePrompt, l.DownloadSize[RuntimeEntryDotNetUpdate] + 4);
+    EXPECT_EQ(l.FirstLanguage, l.LanguagePrompt + lengths[LengthLanguagePrompt]);
+    EXPECT_EQ(l.FurtherLanguages, l.FirstLanguage + lengths[LengthFirstLanguage]);
+}
+
+// A header with every item set to a recognisable value.
+std::vector<unsigned char> SampleHeader(PayloadLayout *layout)
+{
+    unsigned char head[HeadStringCount] = {9, 7, 4, 1};
+    unsigned char lengths[HeaderLengthCount] = {};
+    lengths[LengthCharSet] = 238;
+    lengths[LengthCharSize] = 0x8A;
+    lengths[LengthCaptionBlock] = 12; // "Font\0Name\0X\0"
+    lengths[LengthPassword] = 4;
+    lengths[LengthCRCError] = 3;
+    lengths[LengthExternalPackagePath] = 2;
+    lengths[LengthRuntimeDotNet] = 6;
+    lengths[LengthLanguagePrompt] = 3;
+    LayoutPayloadHeader(head, lengths, layout);
+    std::vector<unsigned char> h(layout->LanguagePrompt + 3, 0);
+    StoreLe32(&h[4 * FixedStreamSizeNT], unsigned(-5000));
+    StoreLe32(&h[4 * FixedTotalFileSize], 123456);
+    StoreLe32(&h[4 * FixedRuntimeVersionMS], 0x00020000);
+    StoreLe32(&h[4 * FixedRuntimeVersionLS], 0x00320007);
+    StoreLe32(&h[4 * FixedStreamSize9X], 77);
+    StoreLe32(&h[4 * FixedStreamSizeMSI], 9999);
+    h[layout->DelayReboot] = 1;
+    std::memcpy(&h[layout->HeadLengths], head, 4);
+    std::memcpy(&h[layout->HeadStrings], "pack.msi\0{GUID}\0" "1.0\0", 21);
+    std::memcpy(&h[layout->LengthTable], lengths, HeaderLengthCount);
+    std::memcpy(&h[layout->CaptionBlock], "Font\0Name\0X\0", 12);
+    std::memcpy(&h[layout->Password], "\x01\x02\x03\0", 4);
+    std::memcpy(&h[layout->TextRegion], "bad", 3); // stored without its NUL
+    std::memcpy(&h[layout->ExternalPackagePath], "E\0", 2);
+    std::memcpy(&h[layout->RuntimeUrl[RuntimeEntryDotNet]], "http:\0", 6);
+    StoreLe32(&h[layout->DownloadSize[RuntimeEntryDotNet]], 4242);
+    StoreLe32(&h[layout->DownloadSize[RuntimeEntryDotNetUpdate]], 17);
+    return h;
+}
+
+TEST(DecodePayloadHeader, FillsTheSettingsAndRemembersOffsets)
+{
+    PayloadLayout l;
+    std::vector<unsigned char> h = SampleHeader(&l);
+    InstallerSettingsRecord s = {};
+    PayloadHeaderRecord r = {};
+    int dotNet = 0;
+    ASSERT_EQ(DecodePayloadHeader(h.data(), unsigned(h.size()), 1000, &s, &r, &dotNet),
+              l.LanguagePrompt);
+    EXPECT_EQ(s.StreamSizeNT, 5000);
+    EXPECT_EQ(dotNet, 1);
+    EXPECT_EQ(s.TotalFileSize, 123456u);
+    EXPECT_EQ(s.RuntimeVersionMS, 0x00020000u);
+    EXPECT_EQ(s.RuntimeVersionLS, 0x00320007u);
+    EXPECT_EQ(s.StreamSize9X, 77);
+    EXPECT_EQ(s.StreamSizeMSI, 9999u);
+    EXPECT_EQ(s.DelayReboot, 1);
+    EXPECT_STREQ(s.PackageFileName, "pack.msi");
+    EXPECT_STREQ(s.ProductCode, "{GUID}");
+    EXPECT_STREQ(s.ProductVersion, "1.0");
+    EXPECT_STREQ(s.TransformMSI, "");
+    EXPECT_EQ(s.CharSet, 238);
+    EXPECT_EQ(s.CharSize, 0x8A);
+    EXPECT_STREQ(s.CharFont, "Font");
+    EXPECT_STREQ(s.ProductName, "Name");
+    EXPECT_EQ(s.PasswordLength, 4);
+    EXPECT_EQ(std::memcmp(s.StoredPassword, "\x01\x02\x03", 3), 0);
+    EXPECT_EQ(s.RuntimeSizeDotNet, 6);
+    EXPECT_EQ(s.RuntimeSize9X, 0);
+    EXPECT_EQ(s.DownloadSizeDotNet, 4242u);
+    EXPECT_EQ(s.DownloadSizeDotNetUpdate, 17u);
+    EXPECT_EQ(s.RemovePrevious, 1);
+    EXPECT_EQ(r.Lengths[LengthCRCError], 3);
+    EXPECT_EQ(r.TextRegionOffset, long(1000 + l.TextRegion));
+    EXPECT_EQ(r.ExternalPackagePathOffset, long(1000 + l.ExternalPackagePath));
+    for (int e = 0; e < RuntimeEntryCount; ++e)
+        EXPECT_EQ(r.RuntimeUrlOffset[e], long(1000 + l.RuntimeUrl[e]));
+}
+
+TEST(DecodePayloadHeader, RefusesEveryCutShortOfItem29)
+{
+    PayloadLayout l;
+    std::vector<unsigned char> h = SampleHeader(&l);
+    for (unsigned size = 0; size < l.LanguagePrompt; ++size) {
+        // Exactly size bytes, so that ASan sees a read past them.
+        std::vector<unsigned char> cut(h.begin(), h.begin() + size);
+        InstallerSettingsRecord s = {};
+        PayloadHeaderRecord r = {};
+        int dotNet = 0;
+        EXPECT_EQ(DecodePayloadHeader(cut.data(), size, 0, &s, &r, &dotNet), 0u) << size;
+    }
+}
+
+TEST(DecodePayloadHeader, DotNetModeFromTheUrlsAlone)
+{
+    PayloadLayout l;
+    std::vector<unsigned char> h = SampleHeader(&l);
+    StoreLe32(&h[4 * FixedStreamSizeNT], 5000);
+    InstallerSettingsRecord s = {};
+    PayloadHeaderRecord r = {};
+    int dotNet = 0;
+    ASSERT_NE(DecodePayloadHeader(h.data(), unsigned(h.size()), 0, &s, &r, &dotNet), 0u);
+    EXPECT_EQ(dotNet, 1); // B14 = 6
+    EXPECT_EQ(s.StreamSizeNT, 5000);
+
+    h[l.LengthTable + LengthRuntimeDotNet] = 1; // an empty URL is no URL
+    // The layout moves by 5 bytes; only the decision matters here.
+    dotNet = 0;
+    std::vector<unsigned char> shorter(h);
+    shorter.erase(shorter.begin() + l.RuntimeUrl[RuntimeEntryDotNet] + 1,
+                  shorter.begin() + l.RuntimeUrl[RuntimeEntryDotNet] + 6);
+    ASSERT_NE(DecodePayloadHeader(shorter.data(), unsigned(shorter.size()), 0, &s, &r, &dotNet), 0u);
+    EXPECT_EQ(dotNet, 0);
+    EXPECT_EQ(s.RuntimeSizeDotNet, 1);
+}
+
+} // namespace
