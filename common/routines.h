@@ -1,6 +1,6 @@
-// Shared Win32 routines of the stub: paths, temporary files, the message
-// pump and running a program. None of them reports an error; callers find
-// out by what they do next.
+// Shared Win32 routines of the stub: paths, temporary files, system
+// libraries, the message pump and running a program. None of them reports
+// an error; callers find out by what they do next.
 #pragma once
 #include <windows.h>
 
@@ -17,6 +17,11 @@ void CreatePathDirectories(char *path);
 // Creates a new, empty file named KXC*.TMP in the temporary directory and
 // leaves its name in out, which holds at least MAX_PATH bytes.
 void MakeTempFileName(char *out);
+
+// Loads the library name (such as "COMCTL32.DLL") from the system
+// directory by its full path, never through the search path. Null when it
+// cannot be loaded.
+HMODULE LoadSystemLibrary(const char *name);
 
 // Dispatches every message waiting in the thread's queue; does nothing once
 // a restart of Windows has been requested.

@@ -66,14 +66,19 @@ extern "C" void __stdcall KestEntry(void)
     }
 
     ReadSettingsFile();
+    SelectLanguage();
 
     ApplyDelayRebootRule(&InstallerSettings);
-    if (CancelRequested)
+    if (CancelRequested) {
+        DeleteDialogFont();
         ExitProcess(0);
+    }
 
     if (InstallerSettings.ProductCode[0])
         RemoveResumeValue();
 
+    CloseProgressWindow();
     _lclose(OwnFile);
+    DeleteDialogFont();
     ExitProcess(0);
 }
