@@ -165,3 +165,70 @@ def test_font_follows_the_settings(wine):
     # 10 points at the screen's resolution; bit 7 is not part of the size.
     assert int(result["height"]) == -((10 * dpi + 36) // 72)
     assert (result["font"], result["charset"]) == ("Tahoma", "1")
+
+
+# Embedded mode: the language block read from the payload ---------------------------
+
+def language_block(prompt, first, further):
+    """Items 29-31 of the payload, then a marker where the next item begins."""
+    def text(value):
+        return value.encode("latin-1") + b"\0" if value is not None else b""
+    block = text(prompt) + text(first)
+    for entry in further:
+        data = entry if isinstance(entry, bytes) else text(entry)
+        block += len(data).to_bytes(2, "little") + data
+    return block + b"END!"
+
+
+def run_embedded(wine, name, prompt, first, further, lang, caption=None, answer=None):
+    ui = UiTest(wine, name, ProductName=caption or name)
+    block = ui.folder / "payload.bin"
+    block.write_bytes(language_block(prompt, first, further))
+    sizes = [len(text.encode("latin-1")) + 1 if text is not None else 0 for text in (prompt, first)]
+    ui.start("embedded", wine.win(block), sizes[0], sizes[1], len(further), lang=lang)
+    dump = None
+    if answer:
+        dump = parse_dump(wine.ui("dump", caption).stdout)
+        wine.ui(*answer)
+    return ui.finish(30), dump
+
+
+def test_embedded_without_further_languages_reads_past_the_block(wine):
+    result, _ = run_embedded(wine, "emb-none", "Pick:", "English,1033", [], GERMAN)
+    assert (result["next"], result["index"], result["cancel"]) == ("END!", "0", "0"), \
+        result["output"]
+
+
+def test_embedded_match_reads_the_whole_block(wine):
+    result, _ = run_embedded(wine, "emb-match", None, "English,1033",
+                             ["Deutsch,1031", "Japanese;1041", "French,1036"], GERMAN)
+    assert (result["next"], result["index"], result["count"]) == ("END!", "1", "0"), \
+        result["output"]
+
+
+def test_embedded_over_long_entry_is_cut_and_skipped(wine):
+    long_entry = b"Long,1031;" + b"x" * 690 + b"\0"
+    result, (_, controls) = run_embedded(
+        wine, "emb-long", None, "English,1033", ["Deutsch,2055", long_entry, "French,1036"],
+        JAPANESE, caption="Emb Long", answer=("click", "Emb Long", "2"))
+    assert controls[1]["items"] == ["English", "Deutsch", "Long", "French"]
+    assert (result["next"], result["cancel"], result["count"]) == ("END!", "1", "0"), \
+        result["output"]
+
+
+def test_embedded_over_long_entry_can_match(wine):
+    long_entry = b"Long,1041" + b"\0" * 600
+    result, _ = run_embedded(wine, "emb-long-match", None, "English,1033",
+                             ["Deutsch,2055", long_entry, "French,1036"], JAPANESE)
+    assert (result["next"], result["index"]) == ("END!", "2"), result["output"]
+
+
+def test_embedded_empty_entry_ends_the_list_but_not_the_reading(wine):
+    result, (_, controls) = run_embedded(
+        wine, "emb-empty", "Choose a language:", "English,1033",
+        ["Deutsch,1031", b"", "French,1036"], "fr_FR.UTF-8", caption="Emb Empty",
+        answer=("click", "Emb Empty", "1"))
+    assert controls[0]["text"] == "Choose a language:"
+    assert controls[1]["items"] == ["English", "Deutsch"]
+    assert (result["next"], result["index"], result["count"]) == ("END!", "0", "0"), \
+        result["output"]

@@ -6,6 +6,11 @@
 //   uitest progress             the progress window until Cancel is pressed
 //   uitest timer TOTAL DONE     the download timer's bar position
 //   uitest animation            the animation mode until the window gets WM_CLOSE
+//   uitest embedded FILE B15 B16 B18
+//                               the language choice of embedded mode, reading the
+//                               language block from the start of FILE with the
+//                               header's lengths B15, B16 and count B18; prints
+//                               the 4 bytes that follow where it stopped reading
 // Results are printed as key=value pairs, blank-separated; a password is
 // printed last on its own line.
 #include "common/routines.h"
@@ -153,6 +158,24 @@ static int Animation(void)
     return 0;
 }
 
+static int Embedded(const char *file, int prompt, int first, int count)
+{
+    OwnFile = _lopen(file, OF_READ);
+    if (OwnFile == HFILE_ERROR)
+        return 1;
+    EmbeddedMode = 1;
+    PayloadHeader.Lengths[LengthLanguagePrompt] = (unsigned char)prompt;
+    PayloadHeader.Lengths[LengthFirstLanguage] = (unsigned char)first;
+    PayloadHeader.Lengths[LanguageCount] = (unsigned char)count;
+    SelectLanguage();
+    char next[5] = {0};
+    _lread(OwnFile, next, 4);
+    printf("cancel=%d index=%d count=%d next=%s\n", CancelRequested,
+           InstallerSettings.LanguageIndex, PayloadHeader.Lengths[LanguageCount], next);
+    _lclose(OwnFile);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc < 2) {
@@ -180,6 +203,8 @@ int main(int argc, char **argv)
         code = Timer(strtoul(argv[2], 0, 10), strtoul(argv[3], 0, 10));
     } else if (!strcmp(mode, "animation")) {
         code = Animation();
+    } else if (!strcmp(mode, "embedded") && argc == 6) {
+        code = Embedded(argv[2], atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
 
     } else {
         fprintf(stderr, "uitest: unknown mode %s\n", mode);
