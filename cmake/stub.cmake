@@ -14,7 +14,12 @@ set(KEST_STUB_SOURCES
     payload/locator.cpp
     payload/section.cpp
     runtime/flags.cpp
+    ui/animation.cpp
+    ui/controls.cpp
+    ui/font.cpp
+    ui/language.cpp
     ui/messages.cpp
+    ui/password.cpp
     ui/progress.cpp
 )
 
@@ -24,7 +29,7 @@ set(KEST_STUB_FLAGS
     -fno-tree-loop-distribute-patterns -ffunction-sections
     -Wall -Wextra -Wno-cast-function-type -Werror=return-type)
 
-add_executable(kestsetup WIN32 ${KEST_STUB_SOURCES} ui/kest.rc driver/kestsetup.def)
+add_executable(kestsetup WIN32 ${KEST_STUB_SOURCES} ui/kest.rc)
 target_include_directories(kestsetup PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(kestsetup PRIVATE WINVER=0x0400 _WIN32_WINNT=0x0400
     WIN32_LEAN_AND_MEAN)
@@ -35,12 +40,28 @@ target_link_options(kestsetup PRIVATE
     -Wl,--subsystem,windows:4.0
     -Wl,--major-os-version,4 -Wl,--minor-os-version,0
     -Wl,--dynamicbase -Wl,--nxcompat
-    -Wl,--gc-sections -Wl,--undefined=_KestSectionMarker)
+    -Wl,--gc-sections -Wl,--undefined=_KestSectionMarker
+    # CMake hands a .def file to the linker only for libraries.
+    ${CMAKE_SOURCE_DIR}/driver/kestsetup.def)
 target_link_libraries(kestsetup PRIVATE kernel32 user32 gdi32 advapi32 shell32 gcc)
 set_target_properties(kestsetup PROPERTIES
+    LINK_DEPENDS ${CMAKE_SOURCE_DIR}/driver/kestsetup.def
     OUTPUT_NAME kestsetup SUFFIX .exe
     RUNTIME_OUTPUT_DIRECTORY ${KEST_BIN})
-set(CMAKE_RC_FLAGS "-I${CMAKE_SOURCE_DIR} -l 0x409")
+
+# The icon and the animation clip are drawn at build time from ui/media.py;
+# the resource script finds them through the include path.
+find_program(KEST_PYTHON NAMES python3 HINTS /usr/bin REQUIRED)
+set(KEST_MEDIA_DIR ${CMAKE_BINARY_DIR}/media)
+set(KEST_MEDIA ${KEST_MEDIA_DIR}/kest.ico ${KEST_MEDIA_DIR}/kest.avi)
+add_custom_command(OUTPUT ${KEST_MEDIA}
+    COMMAND ${KEST_PYTHON} ${CMAKE_SOURCE_DIR}/ui/media.py ${KEST_MEDIA_DIR}
+    DEPENDS ${CMAKE_SOURCE_DIR}/ui/media.py
+    COMMENT "Drawing the icon and the animation clip")
+add_custom_target(kest_media DEPENDS ${KEST_MEDIA})
+set_source_files_properties(ui/kest.rc PROPERTIES OBJECT_DEPENDS "${KEST_MEDIA}")
+add_dependencies(kestsetup kest_media)
+set(CMAKE_RC_FLAGS "-I${CMAKE_SOURCE_DIR} -I${KEST_MEDIA_DIR} -l 0x409")
 # CMake hands the MinGW linker its default C++ runtime and startup files.
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
 set(CMAKE_CXX_IMPLICIT_LINK_LIBRARIES "")

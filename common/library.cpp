@@ -3,14 +3,13 @@
 
 HMODULE LoadSystemLibrary(const char *name)
 {
-    // By full path: a bare name would also be looked for in the program's
-    // folder, where a planted DLL of that name would be loaded instead.
     char path[MAX_PATH];
-    UINT length = GetSystemDirectoryA(path, sizeof path);
-    if (length == 0 || length >= sizeof path)
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    // A cut path could name some other file: load nothing then.
+    if (length == 0 || length + 1 + TextLength(name) >= MAX_PATH)
         return 0;
-    AppendText(path, sizeof path, "\\");
-    AppendText(path, sizeof path, name);
+    AppendText(path, MAX_PATH, "\\");
+    AppendText(path, MAX_PATH, name);
     return LoadLibraryA(path);
 }
 

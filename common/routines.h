@@ -1,6 +1,6 @@
-// Shared Win32 routines of the stub: paths, temporary files, the message
-// pump and running a program. None of them reports an error; callers find
-// out by what they do next.
+// Shared Win32 routines of the stub: paths, temporary files, system
+// libraries, the message pump and running a program. None of them reports
+// an error; callers find out by what they do next.
 #pragma once
 #include <windows.h>
 
@@ -18,7 +18,8 @@ void CreatePathDirectories(char *path);
 // leaves its name in out, which holds at least MAX_PATH bytes.
 void MakeTempFileName(char *out);
 
-// Loads a library by its full path in the system directory; null when it
+// Loads the library name (such as "COMCTL32.DLL") from the system
+// directory by its full path, never through the search path. Null when it
 // cannot be loaded.
 HMODULE LoadSystemLibrary(const char *name);
 

@@ -79,15 +79,13 @@ extern "C" void __stdcall KestEntry(void)
     else
         ReadSettingsFile();
 
-    if (EmbeddedMode) {
-        if (!PayloadHeader.Lengths[LanguageCount])
-            SkipLanguagePrompt();
-        // else: the language dialog reads the prompt and every entry itself.
-    }
+    SelectLanguage();
 
     ApplyDelayRebootRule(&InstallerSettings);
-    if (CancelRequested)
+    if (CancelRequested) {
+        DeleteDialogFont();
         ExitProcess(0);
+    }
 
     if (InstallerSettings.ProductCode[0])
         RemoveResumeValue();
@@ -107,8 +105,11 @@ extern "C" void __stdcall KestEntry(void)
     RemovePreviousVersion();
     if (!EmbeddedMode)
         ResolvePackageFromSettings();
+    CloseProgressWindow();
     LaunchPackage();
+    CloseProgressWindow();
 
     _lclose(OwnFile);
+    DeleteDialogFont();
     ExitProcess(0);
 }

@@ -4,6 +4,9 @@
 
 enum { SettingsTextSize = 256 };
 
+// The two parts of CharSize.
+enum { CharSizePoints = 0x7F, CharSizeAlwaysPrompt = 0x80 };
+
 struct InstallerSettingsRecord {
     char PackageFileName[SettingsTextSize];
     char ProductCode[SettingsTextSize];

@@ -1,3 +1,66 @@
 #include "ui/ui.h"
+#include <commctrl.h>
+#include "ui/position.h"
+#include "ui/resource.h"
+#include "common/routines.h"
+#include "driver/cmdline.h"
+#include "driver/settings.h"
+#include "driver/startup.h"
 
 int CancelRequested;
+HWND ProgressWindow;
+int DownloadProgress;
+int DownloadTotal;
+
+void ShowProgressWindow(void)
+{
+    if (QuietMode || ProgressWindow)
+        return;
+    LoadCommonControls();
+    ProgressWindow = CreateDialogParamA(ModuleHandle, MAKEINTRESOURCEA(IDD_PROGRESS), 0, ProgressDlg, 0);
+    if (ProgressWindow)
+        SetWindowTextA(ProgressWindow, InstallerSettings.ProductName);
+}
+
+extern "C" INT_PTR CALLBACK ProgressDlg(HWND window, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        ApplyDialogFont(window);
+        return TRUE;
+    case WM_COMMAND:
+        // The window stays, and the running operation sees the flag at its
+        // next poll.
+        if (LOWORD(wParam) == IDCANCEL)
+            CancelRequested = 1;
+        break;
+    case WM_TIMER:
+        // Below 10 bytes the divisor would be 0. The bar keeps its default
+        // range of 0 to 100.
+        if (wParam == ProgressTimerId && DownloadTotal >= 10)
+            SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETPOS,
+                                ProgressPosition(DownloadProgress, DownloadTotal), 0);
+        break;
+    // Messages 1025 and 1026 are the socket client's events and belong to
+    // t2, which this program does not contain yet; until then they are
+    // left to the dialog manager.
+    }
+    return FALSE;
+}
+
+void CloseProgressWindow(void)
+{
+    if (ProgressWindow) {
+        DestroyWindow(ProgressWindow);
+        ProgressWindow = 0;
+        PumpMessages();
+    }
+    if (VideoLibrary) {
+        FreeLibrary(VideoLibrary);
+        VideoLibrary = 0;
+    }
+    if (AnimationFile[0]) {
+        DeleteFileA(AnimationFile);
+        AnimationFile[0] = 0;
+    }
+}

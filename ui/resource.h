@@ -7,6 +7,12 @@
 #define IDI_APPLICATION_ICON 108
 #define IDR_ANIMATION 112
 
+// Controls of the dialog templates.
+#define IDC_PASSWORD_EDIT 1005
+#define IDC_PROGRESS_BAR 1007
+#define IDC_LANGUAGE_LIST 1008
+#define IDC_ANIMATION 112
+
 #define IDS_ADMIN_ERROR 1
 #define IDS_CRC_ERROR 2
 #define IDS_SPACE_ERROR 3

@@ -5,9 +5,38 @@
 
 enum { MessageTextSize = 256 };
 
+enum {
+    PasswordBufferSize = 256,
+    AnimationFileSize = MAX_PATH,
+    // The timer that a runtime download starts on the progress window.
+    ProgressTimerId = 1234,
+    ProgressTimerPeriod = 250,
+};
+
 // Set by the progress window's Cancel button and by a cancelled language
 // dialog; polled by every long operation. Never cleared.
 extern int CancelRequested;
+
+// The font of every dialog's controls, built from CharFont, CharSize and
+// CharSet by the first dialog that opens; null until then.
+extern HFONT DialogFont;
+
+// The text typed into the password dialog, NUL-terminated.
+extern char PasswordBuffer[PasswordBufferSize];
+
+// The progress window; null while none is open.
+extern HWND ProgressWindow;
+
+// A runtime download's running byte count and expected size. The progress
+// window's timer turns them into the bar position.
+extern int DownloadProgress;
+extern int DownloadTotal;
+
+// MSVFW32.DLL, loaded by the first animation; null otherwise.
+extern HMODULE VideoLibrary;
+
+// The temporary file that holds the animation clip; empty when none.
+extern char AnimationFile[AnimationFileSize];
 
 // Shows text, or "Corrupt installation detected." for null, in a message
 // box captioned "Install" with an OK button; returns when it is closed.
@@ -20,3 +49,49 @@ void ShowErrorBox(const char *text);
 // text is empty.
 void LoadMessageText(char *out, HeaderLength index, const char *settingsPath, const char *key,
                      UINT stringId);
+
+// Loads COMCTL32.DLL from the system directory and registers the progress
+// bar and animation classes, once per process. Called before any dialog;
+// when it fails, the progress window cannot be created.
+void LoadCommonControls(void);
+
+// Creates DialogFont if it does not exist yet and sets it on every child
+// window of dialog (the dialog keeps its own font). SetChildFont is the
+// enumeration callback: it sets DialogFont on one child and goes on.
+void ApplyDialogFont(HWND dialog);
+BOOL CALLBACK SetChildFont(HWND child, LPARAM unused);
+
+// Deletes DialogFont if it was created.
+void DeleteDialogFont(void);
+
+// The dialog procedures, exported for other modules of an installation.
+extern "C" INT_PTR CALLBACK LanguageDlg(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+extern "C" INT_PTR CALLBACK PasswordDlg(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+extern "C" INT_PTR CALLBACK ProgressDlg(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The language choice of the start-up. When the settings hold a language
+// list (embedded: further languages counted in the header; settings file:
+// the key Language1 set), runs the language dialog, which sets LanguageIndex
+// and, in embedded mode, reads the whole language block from OwnFile. In
+// embedded mode without a list, reads past the prompt and the first entry.
+// Either way OwnFile is left after the language block. Cancel sets
+// CancelRequested.
+void SelectLanguage(void);
+
+// Runs the password dialog; returns IDOK or IDCANCEL and leaves the typed
+// text in PasswordBuffer either way.
+int AskPassword(void);
+
+// Creates the progress window, titled with the product name, unless
+// QuietMode is set or the window exists. Leaves ProgressWindow null when
+// creation fails, so that a later call tries again.
+void ShowProgressWindow(void);
+
+// Writes the clip to AnimationFile once, then opens and plays it in the
+// progress window's animation control. Does nothing when video playback
+// is not installed.
+void StartAnimation(void);
+
+// Destroys the progress window, unloads VideoLibrary and deletes the
+// animation file; each only when present, so a second call does nothing.
+void CloseProgressWindow(void);

@@ -65,3 +65,30 @@ class PeImage:
         names_off = self.offset_of(names_rva)
         return [self._cstring(struct.unpack_from("<I", self.data, names_off + 4 * i)[0])
                 for i in range(count)]
+
+    def resources(self):
+        """Every resource as {(type, name, language): bytes}; type and name
+        are numbers or upper-case strings, as the resource directory has them."""
+        rva, size = self.directories[2]
+        if not rva:
+            return {}
+        base = self.offset_of(rva)
+
+        def entries(offset):
+            named, numbered = struct.unpack_from("<HH", self.data, base + offset + 12)
+            for i in range(named + numbered):
+                key, target = struct.unpack_from("<II", self.data, base + offset + 16 + 8 * i)
+                if key & 0x80000000:
+                    at = base + (key & 0x7FFFFFFF)
+                    length = struct.unpack_from("<H", self.data, at)[0]
+                    key = self.data[at + 2:at + 2 + 2 * length].decode("utf-16-le")
+                yield key, target
+
+        found = {}
+        for kind, names in entries(0):
+            for name, languages in entries(names & 0x7FFFFFFF):
+                for language, leaf in entries(languages & 0x7FFFFFFF):
+                    data_rva, data_size = struct.unpack_from("<II", self.data, base + leaf)
+                    start = self.offset_of(data_rva)
+                    found[(kind, name, language)] = self.data[start:start + data_size]
+        return found

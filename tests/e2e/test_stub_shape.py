@@ -48,3 +48,10 @@ def test_imports_only_known_dlls(image):
 def test_exports_are_decorated_only(image):
     for name in image.exports():
         assert name.startswith("_") and "@" in name, name
+
+
+def test_dialog_procedures_are_exported(image):
+    names = set(image.exports())
+    assert {"_LanguageDlg@16", "_PasswordDlg@16", "_ProgressDlg@16"} <= names
+    assert not names & {"LanguageDlg", "PasswordDlg", "ProgressDlg", "LanguageDlg@16"}
+

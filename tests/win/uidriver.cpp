@@ -9,7 +9,11 @@
 //   uidriver select CAPTION ID INDEX [MS]  select a list entry
 //   uidriver dblclick CAPTION ID INDEX [MS]  double-click a list entry
 //   uidriver key CAPTION ID enter|escape [MS]  press a key in control ID
+//   uidriver close CAPTION [MS]            post WM_CLOSE to the window
+//   uidriver rect CAPTION ID [MS]          screen rectangle of control ID, or of
+//                                          the window for ID 0: "L T R B"
 // Every command that needs the window waits for it first (default 10 s).
+// Texts are printed in UTF-8, whatever the code page of the prefix.
 #include <windows.h>
 #include <commctrl.h>
 #include <stdio.h>
@@ -29,33 +33,49 @@ static HWND WaitWindow(const char *caption, DWORD ms)
     }
 }
 
+// The wide forms throughout: the ANSI forms of LB_GETTEXT lose all but the
+// first character when the list box belongs to another process.
+static const char *Utf8(const wchar_t *text)
+{
+    static char out[4096];
+    if (!WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof out, 0, 0))
+        out[0] = 0;
+    return out;
+}
+
+static const char *Caption(HWND w)
+{
+    wchar_t text[2048];
+    // WM_GETTEXT so that edit controls of another process report their text.
+    if (!SendMessageW(w, WM_GETTEXT, sizeof text / sizeof *text, (LPARAM)text))
+        text[0] = 0;
+    return Utf8(text);
+}
+
 static BOOL CALLBACK ListTop(HWND w, LPARAM)
 {
     if (!IsWindowVisible(w))
         return TRUE;
-    char text[512], cls[128];
-    GetWindowTextA(w, text, sizeof text);
+    char cls[128];
     GetClassNameA(w, cls, sizeof cls);
-    printf("window class=%s caption=%s\n", cls, text);
+    printf("window class=%s caption=%s\n", cls, Caption(w));
     return TRUE;
 }
 
 static BOOL CALLBACK DumpChild(HWND w, LPARAM)
 {
-    char text[2048], cls[128];
+    char cls[128];
     GetClassNameA(w, cls, sizeof cls);
-    // WM_GETTEXT so that edit controls of another process report their text.
-    SendMessageA(w, WM_GETTEXT, sizeof text, (LPARAM)text);
     int id = GetDlgCtrlID(w);
     printf("control class=%s id=%d enabled=%d visible=%d text=%s\n", cls, id,
-           IsWindowEnabled(w) ? 1 : 0, IsWindowVisible(w) ? 1 : 0, text);
+           IsWindowEnabled(w) ? 1 : 0, IsWindowVisible(w) ? 1 : 0, Caption(w));
     if (!lstrcmpiA(cls, "ListBox")) {
-        int n = (int)SendMessageA(w, LB_GETCOUNT, 0, 0);
+        int n = (int)SendMessageW(w, LB_GETCOUNT, 0, 0);
         for (int i = 0; i < n; ++i) {
-            char item[1024];
-            if (SendMessageA(w, LB_GETTEXTLEN, i, 0) < (LRESULT)sizeof item) {
-                SendMessageA(w, LB_GETTEXT, i, (LPARAM)item);
-                printf("item index=%d text=%s\n", i, item);
+            wchar_t item[1024];
+            if (SendMessageW(w, LB_GETTEXTLEN, i, 0) < (LRESULT)(sizeof item / sizeof *item)) {
+                SendMessageW(w, LB_GETTEXT, i, (LPARAM)item);
+                printf("item index=%d text=%s\n", i, Utf8(item));
             }
         }
         printf("selection=%d\n", (int)SendMessageA(w, LB_GETCURSEL, 0, 0));
@@ -90,7 +110,7 @@ int main(int argc, char **argv)
         return 2;
     const char *caption = argv[2];
     int need = 3; // arguments before the optional time-out
-    if (!strcmp(cmd, "click"))
+    if (!strcmp(cmd, "click") || !strcmp(cmd, "rect"))
         need = 4;
     else if (!strcmp(cmd, "settext") || !strcmp(cmd, "select") || !strcmp(cmd, "dblclick") ||
              !strcmp(cmd, "key"))
@@ -115,18 +135,25 @@ int main(int argc, char **argv)
     }
     if (!strcmp(cmd, "wait"))
         return 0;
+    if (!strcmp(cmd, "close")) {
+        PostMessageA(w, WM_CLOSE, 0, 0);
+        return 0;
+    }
     if (!strcmp(cmd, "dump")) {
-        char text[512], cls[128];
-        GetWindowTextA(w, text, sizeof text);
+        char cls[128];
         GetClassNameA(w, cls, sizeof cls);
-        printf("window class=%s caption=%s\n", cls, text);
+        printf("window class=%s caption=%s\n", cls, Caption(w));
         EnumChildWindows(w, DumpChild, 0);
         return 0;
     }
     if (argc < need)
         return 2;
     int id = atoi(argv[3]);
-    if (!strcmp(cmd, "click")) {
+    if (!strcmp(cmd, "rect")) {
+        RECT r;
+        GetWindowRect(id ? Control(w, id) : w, &r);
+        printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+    } else if (!strcmp(cmd, "click")) {
         HWND c = GetDlgItem(w, id);
         PostMessageA(w, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)c);
     } else if (!strcmp(cmd, "settext")) {

@@ -1,0 +1,77 @@
+"""uitest.exe: the stub's dialogs and progress window on their own."""
+import shutil
+import subprocess
+
+from stub import write_ini
+
+PRODUCT = {"ProductCode": "{11111111-2222-3333-4444-555555555555}", "ProductVersion": "1.0.0"}
+
+
+class UiTest:
+    """uitest.exe in a new folder, with uitest.ini holding the settings."""
+
+    def __init__(self, wine, name, **settings):
+        self.wine = wine
+        self.folder = wine.scratch(name)
+        self.exe = self.folder / "uitest.exe"
+        shutil.copy2(wine.tools / "uitest.exe", self.exe)
+        write_ini(self.folder / "uitest.ini", {**PRODUCT, **settings})
+        self.process = None
+
+    def start(self, mode, *args, lang=None):
+        self.process = subprocess.Popen(
+            ["wine", str(self.exe), mode, *map(str, args)], env=self.wine.environment(lang=lang),
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, errors="replace")
+        return self
+
+    def finish(self, timeout=60):
+        """The key=value pairs that the program printed."""
+        try:
+            out, err = self.process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            # The Windows process may outlive the wine launcher and hold
+            # the pipes open: do not wait for them.
+            self.process.kill()
+            try:
+                self.process.communicate(timeout=5)
+            except subprocess.TimeoutExpired:
+                pass
+            raise
+        values = {}
+        for line in out.splitlines():
+            if line.startswith("password="):
+                values["password"] = line[len("password="):]
+                continue
+            for pair in line.split(" "):
+                if "=" in pair:
+                    key, value = pair.split("=", 1)
+                    values[key] = value
+        values["exit"] = self.process.returncode
+        values["output"] = out + err
+        return values
+
+    def run(self, mode, *args, lang=None, timeout=60):
+        return self.start(mode, *args, lang=lang).finish(timeout)
+
+
+def parse_dump(text):
+    """uidriver dump output: the caption, and the controls by ID in order,
+    each a dict of its fields (plus 'items' for list boxes)."""
+    caption, controls, last = None, [], None
+    for line in text.splitlines():
+        if line.startswith("window "):
+            caption = line.split(" caption=", 1)[1]
+        elif line.startswith("control "):
+            head, text_value = line.split(" text=", 1)
+            fields = dict(pair.split("=", 1) for pair in head.split(" ")[1:])
+            last = {"class": fields["class"], "id": int(fields["id"]),
+                    "enabled": fields["enabled"] == "1", "visible": fields["visible"] == "1",
+                    "text": text_value, "items": []}
+            controls.append(last)
+        elif line.startswith("item "):
+            last["items"].append(line.split(" text=", 1)[1])
+        elif line.startswith("selection="):
+            last["selection"] = int(line.split("=", 1)[1])
+        elif line.startswith("position="):
+            last["position"] = int(line.split("=", 1)[1])
+    return caption, controls

@@ -1,0 +1,28 @@
+#include "ui/ui.h"
+#include "ui/resource.h"
+#include "driver/startup.h"
+
+char PasswordBuffer[PasswordBufferSize];
+
+extern "C" INT_PTR CALLBACK PasswordDlg(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        ApplyDialogFont(dialog);
+        return TRUE;
+    }
+    if (message != WM_COMMAND)
+        return FALSE;
+    // Enter and Escape arrive here as OK and Cancel. The text is kept on
+    // Cancel too.
+    if (wParam == IDOK || wParam == IDCANCEL) {
+        GetDlgItemTextA(dialog, IDC_PASSWORD_EDIT, PasswordBuffer, PasswordBufferSize);
+        EndDialog(dialog, INT_PTR(wParam));
+    }
+    return TRUE;
+}
+
+int AskPassword(void)
+{
+    LoadCommonControls();
+    return int(DialogBoxParamA(ModuleHandle, MAKEINTRESOURCEA(IDD_PASSWORD), 0, PasswordDlg, 0));
+}
