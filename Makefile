@@ -1,12 +1,14 @@
 # Kest: `make` builds the stub and the packer, `make test` runs every test,
-# `make demo` installs a sample package under Wine. `make deps` installs
+# `make demo` installs a sample package under Wine, `make screenshots`
+# pictures the dialogs and the progress window into docs/. `make deps` installs
 # what a fresh Debian 12 machine lacks (as root); test and demo run it.
 BUILD := build
 CROSS := $(BUILD)/cross
 NATIVE := $(BUILD)/native
-PYTEST := /usr/bin/python3 -m pytest
+PYTHON := /usr/bin/python3
+PYTEST := $(PYTHON) -m pytest
 
-.PHONY: all stub native deps test unit e2e demo clean
+.PHONY: all stub native deps test unit e2e demo screenshots clean
 
 all: stub native
 
@@ -40,6 +42,9 @@ test: deps
 demo: deps
 	@$(MAKE) --no-print-directory all
 	@sh scripts/demo.sh
+
+screenshots: stub
+	$(PYTHON) scripts/screenshots.py docs
 
 clean:
 	rm -rf $(BUILD)
