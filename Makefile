@@ -1,13 +1,15 @@
 # Kest: `make` builds the stub and the packer, `make test` runs every test,
 # `make demo` installs a sample package under Wine, `make bench` measures the
-# payload with a 100 MB package. `make deps` installs what a fresh Debian 12
+# payload with a 100 MB package, `make screenshots` pictures the dialogs and
+# the progress window into docs/. `make deps` installs what a fresh Debian 12
 # machine lacks (as root); test and demo run it.
 BUILD := build
 CROSS := $(BUILD)/cross
 NATIVE := $(BUILD)/native
-PYTEST := /usr/bin/python3 -m pytest
+PYTHON := /usr/bin/python3
+PYTEST := $(PYTHON) -m pytest
 
-.PHONY: all stub native deps test unit e2e bench demo clean
+.PHONY: all stub native deps test unit e2e bench demo screenshots clean
 
 all: stub native
 
@@ -44,6 +46,9 @@ bench: all
 demo: deps
 	@$(MAKE) --no-print-directory all
 	@sh scripts/demo.sh
+
+screenshots: stub
+	$(PYTHON) scripts/screenshots.py docs
 
 clean:
 	rm -rf $(BUILD)

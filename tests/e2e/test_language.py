@@ -164,7 +164,16 @@ def test_font_follows_the_settings(wine):
     dpi = int(result["dpi"])
     # 10 points at the screen's resolution; bit 7 is not part of the size.
     assert int(result["height"]) == -((10 * dpi + 36) // 72)
-    assert (result["font"], result["charset"]) == ("Tahoma", "1")
+    assert (result["face"], result["charset"]) == ("Tahoma", "1")
+
+
+def test_default_font_is_ms_sans_serif_8(wine):
+    ui = UiTest(wine, "lang-font-default", ProductName="Lang Font 8", **LIST)
+    ui.start("language", lang="fr_FR.UTF-8")
+    wine.ui("click", "Lang Font 8", "1")
+    result = ui.finish(30)
+    assert result["face"] == "MS Sans Serif", result["output"]
+    assert int(result["height"]) == -((8 * int(result["dpi"]) + 36) // 72)
 
 
 # Embedded mode: the language block read from the payload ---------------------------

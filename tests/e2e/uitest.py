@@ -39,8 +39,9 @@ class UiTest:
             raise
         values = {}
         for line in out.splitlines():
-            if line.startswith("password="):
-                values["password"] = line[len("password="):]
+            key = line.split("=", 1)[0]
+            if key in ("password", "face"):
+                values[key] = line[len(key) + 1:]
                 continue
             for pair in line.split(" "):
                 if "=" in pair:

@@ -18,6 +18,10 @@ BUILD = ROOT / "build"
 STUB = BUILD / "bin" / "kestsetup.exe"
 TESTBIN = BUILD / "testbin"
 PREFIX = BUILD / "wineprefix"
+# Wine's own fonts (Debian's fonts-wine). This Wine does not look for them
+# there, only in the prefix's Fonts folder; without them "MS Sans Serif",
+# "Tahoma" and the caption buttons' "Marlett" fall back to other fonts.
+WINE_FONTS = Path("/usr/share/wine/fonts")
 # Mono and Gecko are not needed and would ask to be downloaded.
 BASE_OVERRIDES = "mscoree,mshtml="
 
@@ -85,6 +89,11 @@ class Wine:
         # The recording msiexec runs only with msiexec.exe=n; without that
         # override Wine's own Windows Installer runs as usual.
         shutil.copy2(TESTBIN / "msiexec.exe", self.system32 / "msiexec.exe")
+        fonts = self.drive_c / "windows" / "Fonts"
+        fonts.mkdir(exist_ok=True)
+        for font in WINE_FONTS.glob("*.*"):
+            if not (fonts / font.name).exists():
+                shutil.copy2(font, fonts / font.name)
         self._scratch = 0
 
     @property

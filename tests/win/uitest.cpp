@@ -4,15 +4,17 @@
 //   uitest language             the language choice; prints the outcome
 //   uitest password             the password dialog; prints result and text
 //   uitest progress             the progress window until Cancel is pressed
-//   uitest timer TOTAL DONE     the download timer's bar position
+//   uitest timer TOTAL DONE [hold]
+//                               the download timer's bar position; with hold the
+//                               window then stays until it gets WM_CLOSE
 //   uitest animation            the animation mode until the window gets WM_CLOSE
 //   uitest embedded FILE B15 B16 B18
 //                               the language choice of embedded mode, reading the
 //                               language block from the start of FILE with the
 //                               header's lengths B15, B16 and count B18; prints
 //                               the 4 bytes that follow where it stopped reading
-// Results are printed as key=value pairs, blank-separated; a password is
-// printed last on its own line.
+// Results are printed as key=value pairs, blank-separated; a password and
+// a font face are printed on lines of their own.
 #include "common/routines.h"
 #include "driver/cmdline.h"
 #include "driver/settings.h"
@@ -40,9 +42,15 @@ static void PrintFont(void)
         printf("font=none\n");
         return;
     }
+    // The face that the font mapper really chose, printed last since it
+    // may contain blanks.
     HDC screen = GetDC(0);
-    printf("font=%s height=%ld charset=%d dpi=%d\n", font.lfFaceName, font.lfHeight,
-           font.lfCharSet, GetDeviceCaps(screen, LOGPIXELSY));
+    HGDIOBJ old = SelectObject(screen, DialogFont);
+    char face[LF_FACESIZE] = "";
+    GetTextFaceA(screen, sizeof face, face);
+    SelectObject(screen, old);
+    printf("height=%ld charset=%d dpi=%d\nface=%s\n", font.lfHeight, font.lfCharSet,
+           GetDeviceCaps(screen, LOGPIXELSY), face);
     ReleaseDC(0, screen);
 }
 
@@ -92,7 +100,7 @@ static int Progress(void)
     return 0;
 }
 
-static int Timer(unsigned total, unsigned done)
+static int Timer(unsigned total, unsigned done, bool hold)
 {
     ShowProgressWindow();
     if (!ProgressWindow)
@@ -111,6 +119,9 @@ static int Timer(unsigned total, unsigned done)
         DispatchMessageA(&msg);
     }
     printf("ticks=%d position=%d\n", ticks, int(SendMessageA(bar, PBM_GETPOS, 0, 0)));
+    fflush(stdout);
+    if (hold)
+        PumpUntil(Never);
     CloseProgressWindow();
     return 0;
 }
@@ -199,8 +210,8 @@ int main(int argc, char **argv)
         PrintFont();
     } else if (!strcmp(mode, "progress")) {
         code = Progress();
-    } else if (!strcmp(mode, "timer") && argc == 4) {
-        code = Timer(strtoul(argv[2], 0, 10), strtoul(argv[3], 0, 10));
+    } else if (!strcmp(mode, "timer") && (argc == 4 || argc == 5)) {
+        code = Timer(strtoul(argv[2], 0, 10), strtoul(argv[3], 0, 10), argc == 5);
     } else if (!strcmp(mode, "animation")) {
         code = Animation();
     } else if (!strcmp(mode, "embedded") && argc == 6) {
