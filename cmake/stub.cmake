@@ -13,6 +13,7 @@ set(KEST_STUB_SOURCES
     payload/header.cpp
     payload/locator.cpp
     payload/section.cpp
+    payload/stream.cpp
     runtime/flags.cpp
     ui/animation.cpp
     ui/controls.cpp

@@ -8,6 +8,7 @@
 #include "common/routines.h"
 #include "common/text.h"
 #include "payload/payload.h"
+#include "payload/stream.h"
 #include "ui/ui.h"
 
 const char *UserArguments;
@@ -63,6 +64,8 @@ extern "C" void __stdcall KestEntry(void)
         ExitProcess(0);
     }
 
+    BuildCrcTable();
+
     IoBuffer = static_cast<unsigned char *>(GlobalLock(GlobalAlloc(GMEM_MOVEABLE, IoBufferSize)));
     if (!IoBuffer) {
         ShowErrorBox(0);
@@ -102,13 +105,17 @@ extern "C" void __stdcall KestEntry(void)
     if (EmbeddedMode)
         SkipRuntimeStreams();
 
+    if (EmbeddedMode)
+        CheckPassword();
     RemovePreviousVersion();
-    if (!EmbeddedMode)
+    if (EmbeddedMode)
+        ExtractPackage();
+    else
         ResolvePackageFromSettings();
     CloseProgressWindow();
     LaunchPackage();
     CloseProgressWindow();
-
+    FreeCrcTable();
     _lclose(OwnFile);
     DeleteDialogFont();
     ExitProcess(0);
