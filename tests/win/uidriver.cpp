@@ -5,6 +5,8 @@
 //   uidriver gone CAPTION [MS]             until it no longer exists
 //   uidriver dump CAPTION [MS]             the window and every control
 //   uidriver click CAPTION ID [MS]         press button ID
+//   uidriver submit CAPTION ID [MS]        press button ID, then wait until that
+//                                          window is gone (another may follow)
 //   uidriver settext CAPTION ID TEXT [MS]  set a control's text
 //   uidriver select CAPTION ID INDEX [MS]  select a list entry
 //   uidriver dblclick CAPTION ID INDEX [MS]  double-click a list entry
@@ -110,7 +112,7 @@ int main(int argc, char **argv)
         return 2;
     const char *caption = argv[2];
     int need = 3; // arguments before the optional time-out
-    if (!strcmp(cmd, "click") || !strcmp(cmd, "rect"))
+    if (!strcmp(cmd, "click") || !strcmp(cmd, "submit") || !strcmp(cmd, "rect"))
         need = 4;
     else if (!strcmp(cmd, "settext") || !strcmp(cmd, "select") || !strcmp(cmd, "dblclick") ||
              !strcmp(cmd, "key"))
@@ -153,9 +155,15 @@ int main(int argc, char **argv)
         RECT r;
         GetWindowRect(id ? Control(w, id) : w, &r);
         printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
-    } else if (!strcmp(cmd, "click")) {
+    } else if (!strcmp(cmd, "click") || !strcmp(cmd, "submit")) {
         HWND c = GetDlgItem(w, id);
         PostMessageA(w, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)c);
+        DWORD start = GetTickCount();
+        while (!strcmp(cmd, "submit") && IsWindow(w)) {
+            if (GetTickCount() - start > ms)
+                return 1;
+            Sleep(20);
+        }
     } else if (!strcmp(cmd, "settext")) {
         SendMessageA(Control(w, id), WM_SETTEXT, 0, (LPARAM)argv[4]);
     } else if (!strcmp(cmd, "select") || !strcmp(cmd, "dblclick")) {

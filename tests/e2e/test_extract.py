@@ -1,0 +1,242 @@
+"""A packed setup.exe end to end: password, removal of another version,
+the package and its transform on disk, and every way extraction can fail."""
+import shutil
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+from packages import build_msi, guid
+from packer import copy, inspect, pack, with_storage_class
+from stub import Setup
+from winehost import STUB
+
+UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+WIZARD = ("Program Files", "Common Files", "Kest Installation Wizard")
+CRC_ERROR = "Corrupt installation detected, check source media or re-download."
+SPACE_ERROR = "Not enough free temporary disk space."
+
+
+def extraction_dir(wine):
+    return wine.drive_c.joinpath(*WIZARD)
+
+
+def arguments(record):
+    line = record["cmdline"]
+    return line[line.index('"', 1) + 2:] if line.startswith('"') else line.split(" ", 1)[1]
+
+
+@pytest.fixture
+def clean_extraction(wine):
+    shutil.rmtree(extraction_dir(wine), ignore_errors=True)
+    yield extraction_dir(wine)
+    shutil.rmtree(extraction_dir(wine), ignore_errors=True)
+
+
+def packed(wine, name, installer=None, pack_keys=None, languages=0, product="Kest Packed",
+           version="1.0.0", code=None):
+    """setup.exe packed from a wixl package (and stand-in transforms) in a new folder."""
+    folder = wine.scratch(name)
+    code = code or guid("packed-" + name)
+    build_msi(folder / "product.msi", name=product, version=version, product_code=code,
+              seed="packed-" + name)
+    keys = {"ProductName": product, "ProductCode": code, "ProductVersion": version,
+            "ProductFile": "product.msi", "CmdLine": "/qn"}
+    for k in range(1, languages + 1):
+        # Each stand-in transform differs, so that the right one can be told apart.
+        mst = with_storage_class(folder / "product.msi", folder / f"lang{k}.mst")
+        with open(mst, "ab") as f:
+            f.write(bytes([k]) * (1000 * k))
+        keys[f"LanguageFile{k}"] = f"lang{k}.mst"
+    keys.update(installer or {})
+    exe = pack(folder, keys, pack_keys)
+    return folder, exe, code
+
+
+def run_packed(wine, exe, arguments_text="", **kw):
+    return wine.run(exe, f'"{wine.win(exe)}"' + (" " + arguments_text if arguments_text else ""), **kw)
+
+
+def start_packed(wine, exe, arguments_text="", **kw):
+    return wine.start(exe, f'"{wine.win(exe)}"' + (" " + arguments_text if arguments_text else ""), **kw)
+
+
+def test_packed_package_is_extracted_and_handed_over(wine, clean_extraction):
+    folder, exe, code = packed(wine, "handover")
+    wine.clear_records()
+    assert run_packed(wine, exe, record_msiexec=True) == 0
+    target = clean_extraction / "product.MSI"
+    (record,) = wine.records()
+    assert arguments(record) == (f'/qn /I "{wine.win(target)}"'
+                                 f' KEST_SETUP_EXE_PATH="{wine.win(exe)}"')
+    # The package stays after the run, byte for byte.
+    assert target.read_bytes() == (folder / "product.msi").read_bytes()
+    assert not list(clean_extraction.glob("*.MST"))
+
+
+def test_packed_installer_installs_for_real(wine, clean_extraction):
+    folder, exe, code = packed(wine, "real-packed", product="Kest Packed Real", version="3.1.0")
+    try:
+        assert run_packed(wine, exe, timeout=300) == 0
+        assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") == "3.1.0"
+        assert (wine.drive_c / "Program Files" / "Kest Packed Real" / "readme.txt").exists()
+    finally:
+        wine.msiexec("/x", code, "/qn")
+
+
+@pytest.mark.parametrize("lang, index", [("fr_FR.UTF-8", 2), ("de_DE.UTF-8", 1), ("en_US.UTF-8", 0)])
+def test_transform_of_the_chosen_language(wine, clean_extraction, lang, index):
+    folder, exe, code = packed(wine, "languages", languages=2, installer={
+        "KestInitLangDefault": "English,1033", "Language1": "Deutsch,1031",
+        "Language2": "Francais,1036"})
+    wine.clear_records()
+    assert run_packed(wine, exe, record_msiexec=True, lang=lang) == 0
+    (record,) = wine.records()
+    package = clean_extraction / "product.MSI"
+    transform = clean_extraction / "product.MST"
+    if index == 0:
+        assert arguments(record) == f'/qn /I "{wine.win(package)}" KEST_SETUP_EXE_PATH="{wine.win(exe)}"'
+        assert not transform.exists()
+    else:
+        assert arguments(record) == (f'/qn TRANSFORMS="{wine.win(transform)}" /I "{wine.win(package)}"'
+                                     f' KEST_SETUP_EXE_PATH="{wine.win(exe)}"')
+        # Language 2 skips the first transform by its size.
+        assert transform.read_bytes() == (folder / f"lang{index}.mst").read_bytes()
+
+
+def password_attempt(wine, text):
+    wine.ui("settext", "Enter Password", "1005", text)
+    assert wine.ui("submit", "Enter Password", "1").returncode == 0
+
+
+def test_password_in_any_case_after_wrong_attempts(wine, clean_extraction):
+    folder, exe, code = packed(wine, "password", pack_keys={"Password": "Secret7"})
+    wine.clear_records()
+    running = start_packed(wine, exe, record_msiexec=True)
+    # A wrong length and a wrong password bring the dialog back, silently.
+    for attempt in ("secret", "secret8", "sECRET7"):
+        assert wine.ui("wait", "Enter Password").returncode == 0
+        password_attempt(wine, attempt)
+    assert running.finish() == 0
+    assert len(wine.records()) == 1
+    # The descrambled package is the original.
+    assert (clean_extraction / "product.MSI").read_bytes() == (folder / "product.msi").read_bytes()
+
+
+def test_password_cancel_ends_with_one(wine, clean_extraction):
+    folder, exe, code = packed(wine, "password-cancel", pack_keys={"Password": "abc"})
+    wine.clear_records()
+    running = start_packed(wine, exe, record_msiexec=True)
+    wine.ui("wait", "Enter Password")
+    wine.ui("click", "Enter Password", "2")
+    assert running.finish() == 1
+    assert wine.records() == []
+    assert not (clean_extraction / "product.MSI").exists()
+
+
+def test_password_protects_transforms_too(wine, clean_extraction):
+    folder, exe, code = packed(wine, "password-lang", pack_keys={"Password": "pw"}, languages=2,
+                               installer={"Language1": "Deutsch,1031", "Language2": "Francais,1036"})
+    running = start_packed(wine, exe, record_msiexec=True, lang="fr_FR.UTF-8")
+    wine.ui("wait", "Enter Password")
+    password_attempt(wine, "PW")
+    assert running.finish() == 0
+    assert (clean_extraction / "product.MST").read_bytes() == (folder / "lang2.mst").read_bytes()
+
+
+def flip_byte(exe, stream_index, at=100):
+    stream = inspect(exe)["streams"][stream_index]
+    data = bytearray(Path(exe).read_bytes())
+    data[stream["offset"] + at] ^= 0x40
+    Path(exe).write_bytes(bytes(data))
+
+
+def expect_box(wine, running, text, code):
+    box = wine.ui("dump", "Install")
+    assert text in box.stdout, box.stdout + box.stderr
+    wine.ui("click", "Install", "1")
+    assert running.finish() == code
+
+
+@pytest.mark.parametrize("stream, own_text", [(0, None), (0, "Your download is damaged."), (1, None)],
+                         ids=["package", "package-own-text", "transform"])
+def test_corrupt_stream_is_reported_and_removed(wine, clean_extraction, stream, own_text):
+    installer = {"Language1": "Deutsch,1031", "Language2": "Francais,1036"}
+    if own_text:
+        installer["CRCError"] = own_text
+    folder, exe, code = packed(wine, "corrupt", languages=2, installer=installer,
+                               pack_keys={"SizeCheck": "0"})
+    flip_byte(exe, stream)
+    wine.clear_records()
+    running = start_packed(wine, exe, record_msiexec=True, lang="de_DE.UTF-8")
+    expect_box(wine, running, own_text or CRC_ERROR, 1)
+    assert wine.records() == []
+    if stream == 0:
+        assert not (clean_extraction / "product.MSI").exists()
+    assert not (clean_extraction / "product.MST").exists()
+
+
+def test_disk_full_is_reported_and_nothing_is_left(wine, clean_extraction):
+    folder, exe, code = packed(wine, "diskfull")
+    # Grow the package past what the small file system below holds.
+    big = folder / "product.msi"
+    with open(big, "ab") as f:
+        f.write(bytes(range(256)) * 4096 * 2)
+    exe = pack(folder, {"ProductCode": code, "ProductVersion": "1.0.0", "ProductFile": "product.msi",
+                        "ProductName": "Kest Packed", "CmdLine": "/qn"})
+    clean_extraction.mkdir(parents=True)
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=512k", "tmpfs", str(clean_extraction)],
+                             capture_output=True, text=True)
+    if mounted.returncode != 0:
+        pytest.skip("cannot mount a small file system here: " + mounted.stderr.strip())
+    try:
+        wine.clear_records()
+        running = start_packed(wine, exe, record_msiexec=True)
+        expect_box(wine, running, SPACE_ERROR, 1)
+        assert wine.records() == []
+        assert list(clean_extraction.iterdir()) == []
+    finally:
+        subprocess.run(["umount", str(clean_extraction)])
+
+
+def test_removal_of_another_version_in_embedded_mode(wine, clean_extraction):
+    code = guid("embedded-removal")
+    old = wine.scratch("embedded-old")
+    build_msi(old / "old.msi", name="Kest Embedded Removal", version="1.0.0", product_code=code,
+              seed="embedded-removal")
+    wine.msiexec("/i", wine.win(old / "old.msi"), "/qn")
+    try:
+        assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") == "1.0.0"
+        folder, exe, _ = packed(wine, "embedded-removal", product="Kest Embedded Removal",
+                                version="2.0.0", code=code)
+        # No: nothing changes and the run ends with 1.
+        running = start_packed(wine, exe)
+        box = wine.ui("dump", "Kest Embedded Removal")
+        assert "Version 1.0.0 is already installed" in box.stdout
+        wine.ui("click", "Kest Embedded Removal", "7")
+        assert running.finish() == 1
+        assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") == "1.0.0"
+        # Yes: 1.0.0 goes, then 2.0.0 is installed.
+        running = start_packed(wine, exe)
+        wine.ui("dump", "Kest Embedded Removal")
+        wine.ui("click", "Kest Embedded Removal", "6")
+        assert running.finish(timeout=300) == 0
+        assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") == "2.0.0"
+    finally:
+        wine.msiexec("/x", code, "/qn")
+
+
+def test_streams_and_crc_against_real_files(wine):
+    folder = wine.scratch("streams")
+    r = wine.tool("stream_test.exe", wine.win(folder))
+    assert r.returncode == 0, r.stdout + r.stderr
+    assert "0 failed" in r.stdout
+
+
+def test_other_module_calls_the_exported_crc(wine):
+    folder = wine.scratch("crc-client")
+    stub = copy(STUB, folder / "setup.exe")
+    r = wine.tool("crc_client.exe", wine.win(stub))
+    assert r.returncode == 0, r.stdout + r.stderr
+    assert "crc=CBF43926" in r.stdout
