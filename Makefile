@@ -41,7 +41,8 @@ test: deps
 	@$(MAKE) --no-print-directory e2e
 
 bench: all
-	/usr/bin/python3 bench/payload_bench.py
+	$(PYTHON) bench/payload_bench.py
+	$(PYTHON) bench/extract_bench.py
 
 demo: deps
 	@$(MAKE) --no-print-directory all

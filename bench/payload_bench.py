@@ -2,14 +2,13 @@
 (with and without a password), kestpack inspect, the stub's locator and
 header read (timed inside the process under Wine), and a whole run of the
 packed stub. Run with `make bench`; prints one line per figure."""
-import statistics
-import subprocess
 import sys
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
-from packer import KESTPACK, make_package  # noqa: E402
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from benchlib import padded_package, report, timed  # noqa: E402
+from packer import KESTPACK  # noqa: E402
 from stub import Setup  # noqa: E402
 from winehost import Display, Wine  # noqa: E402
 
@@ -17,30 +16,12 @@ SIZE = 100 * 1000 * 1000
 RUNS = 5
 
 
-def timed(command):
-    start = time.perf_counter()
-    subprocess.run(command, check=True, capture_output=True)
-    return time.perf_counter() - start
-
-
-def report(name, samples, unit="s", scale=1.0):
-    values = [v * scale for v in samples]
-    print(f"{name}: median {statistics.median(values):.3f} {unit}, "
-          f"min {min(values):.3f} {unit} ({len(values)} runs)")
-
-
 def main():
     display = Display()
     wine = Wine(display)
     try:
         folder = wine.scratch("bench")
-        # A real package padded to 100 MB: the packer reads it as a whole.
-        package = folder / "big.msi"
-        with open(package, "wb") as f:
-            f.write(make_package().read_bytes())
-            block = bytes(range(256)) * 4096
-            while f.tell() < SIZE:
-                f.write(block[:SIZE - f.tell()])
+        package = padded_package(folder / "big.msi", SIZE)
         for name, extra in (("plain", ""), ("password", "[KestPack]\r\nPassword=secret\r\n")):
             ini = folder / f"{name}.ini"
             ini.write_text("[KestInstaller]\r\nProductCode={11111111-2222-3333-4444-555555555555}"
@@ -65,9 +46,9 @@ def main():
         runs = []
         for _ in range(RUNS):
             start = time.perf_counter()
-            assert setup.run(timeout=120) == 0
+            assert setup.run(timeout=120, record_msiexec=True) == 0
             runs.append(time.perf_counter() - start)
-        report("whole run of the packed stub under Wine (start to exit)", runs)
+        report("whole run of the packed stub under Wine, extraction included (start to exit)", runs)
         small = Setup(wine, "bench-small").settings(
             ProductCode="{11111111-2222-3333-4444-555555555555}", ProductVersion="1.0")
         runs = []
