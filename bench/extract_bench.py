@@ -14,7 +14,7 @@ from winehost import STUB, Display, Wine  # noqa: E402
 
 SIZE = 256 * 1024 * 1024
 RUNS = 5
-CODE = "{11111111-2222-3333-4444-555555555555}"
+CODE = "{4B657374-4265-6E63-6800-000000000001}"
 
 
 def main():

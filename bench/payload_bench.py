@@ -24,7 +24,7 @@ def main():
         package = padded_package(folder / "big.msi", SIZE)
         for name, extra in (("plain", ""), ("password", "[KestPack]\r\nPassword=secret\r\n")):
             ini = folder / f"{name}.ini"
-            ini.write_text("[KestInstaller]\r\nProductCode={11111111-2222-3333-4444-555555555555}"
+            ini.write_text("[KestInstaller]\r\nProductCode={4B657374-4265-6E63-6800-000000000001}"
                            "\r\nProductVersion=1.0\r\nProductFile=big.msi\r\n" + extra)
             out = folder / f"{name}.exe"
             report(f"kestpack build, 100 MB package, {name}",
@@ -50,7 +50,7 @@ def main():
             runs.append(time.perf_counter() - start)
         report("whole run of the packed stub under Wine, extraction included (start to exit)", runs)
         small = Setup(wine, "bench-small").settings(
-            ProductCode="{11111111-2222-3333-4444-555555555555}", ProductVersion="1.0")
+            ProductCode="{4B657374-4265-6E63-6800-000000000001}", ProductVersion="1.0")
         runs = []
         for _ in range(RUNS):
             start = time.perf_counter()

@@ -78,7 +78,7 @@ def test_packed_package_is_extracted_and_handed_over(wine, clean_extraction):
 def test_packed_installer_installs_for_real(wine, clean_extraction):
     folder, exe, code = packed(wine, "real-packed", product="Kest Packed Real", version="3.1.0")
     try:
-        assert run_packed(wine, exe, timeout=300) == 0
+        assert run_packed(wine, exe, timeout=300, record_msiexec=False) == 0
         assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") == "3.1.0"
         assert (wine.drive_c / "Program Files" / "Kest Packed Real" / "readme.txt").exists()
     finally:
@@ -218,7 +218,7 @@ def test_removal_of_another_version_in_embedded_mode(wine, clean_extraction):
         assert running.finish() == 1
         assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") == "1.0.0"
         # Yes: 1.0.0 goes, then 2.0.0 is installed.
-        running = start_packed(wine, exe)
+        running = start_packed(wine, exe, record_msiexec=False)
         wine.ui("dump", "Kest Embedded Removal")
         wine.ui("click", "Kest Embedded Removal", "6")
         assert running.finish(timeout=300) == 0
@@ -240,3 +240,73 @@ def test_other_module_calls_the_exported_crc(wine):
     r = wine.tool("crc_client.exe", wine.win(stub))
     assert r.returncode == 0, r.stdout + r.stderr
     assert "crc=CBF43926" in r.stdout
+
+
+@pytest.fixture(scope="module")
+def large_installer(wine):
+    """A packed installer whose package takes a while to extract."""
+    folder = wine.scratch("large")
+    code = guid("large")
+    build_msi(folder / "product.msi", name="Kest Large", product_code=code, seed="large")
+    with open(folder / "product.msi", "ab") as f:
+        block = bytes(range(256)) * 4096
+        for _ in range(192):
+            f.write(block)
+    return pack(folder, {"ProductName": "Kest Large", "ProductCode": code,
+                         "ProductVersion": "1.0.0", "ProductFile": "product.msi"})
+
+
+def watch(wine, *args):
+    """Starts uidriver and returns once it is looking for the window."""
+    p = subprocess.Popen(["wine", str(wine.tools / "uidriver.exe"), *args], env=wine.environment(),
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    assert p.stderr.readline().strip() == "watching"
+    return p
+
+
+def test_cancel_in_the_progress_window(wine, clean_extraction, large_installer):
+    watcher = watch(wine, "click", "Kest Large", "2", "60000")
+    wine.clear_records()
+    running = start_packed(wine, large_installer, "/qb", record_msiexec=True)
+    assert watcher.wait(timeout=120) == 0
+    assert running.finish(timeout=120) == 1
+    assert wine.records() == []
+    assert not (clean_extraction / "product.MSI").exists()
+
+
+def test_quiet_run_shows_no_progress_window(wine, clean_extraction, large_installer):
+    watcher = watch(wine, "wait", "Kest Large", "5000")
+    wine.clear_records()
+    assert run_packed(wine, large_installer, "/qn", record_msiexec=True, timeout=120) == 0
+    assert watcher.wait(timeout=60) == 1  # the window never appeared
+    assert len(wine.records()) == 1
+
+
+def test_one_file_installs_with_password_language_and_removal(wine, clean_extraction):
+    from transform import make_transform
+    code = guid("complete")
+    old = wine.scratch("complete-old")
+    build_msi(old / "old.msi", name="Kest Complete", version="1.0.0", product_code=code,
+              seed="complete")
+    wine.msiexec("/i", wine.win(old / "old.msi"), "/qn")
+    try:
+        assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") == "1.0.0"
+        folder = wine.scratch("complete")
+        build_msi(folder / "product.msi", name="Kest Complete", version="2.0.0", product_code=code,
+                  seed="complete")
+        make_transform(folder / "product.msi", folder / "de.mst",
+                       {"ProductName": "Kest Komplett", "ProductLanguage": "1031"})
+        exe = pack(folder, {"ProductName": "Kest Complete", "ProductCode": code,
+                            "ProductVersion": "2.0.0", "ProductFile": "product.msi",
+                            "CmdLine": "/qn", "Language1": "Deutsch,1031",
+                            "LanguageFile1": "de.mst"}, {"Password": "Geheim"})
+        running = start_packed(wine, exe, lang="de_DE.UTF-8", record_msiexec=False)
+        password_attempt(wine, "geheim")
+        wine.ui("dump", "Kest Complete")
+        wine.ui("click", "Kest Complete", "6")  # Yes: remove 1.0.0
+        assert running.finish(timeout=300) == 0
+        key = UNINSTALL + "\\" + code
+        assert wine.reg_query(key, "DisplayVersion") == "2.0.0"
+        assert wine.reg_query(key, "DisplayName") == "Kest Komplett"
+    finally:
+        wine.msiexec("/x", code, "/qn")

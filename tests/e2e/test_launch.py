@@ -124,10 +124,41 @@ def test_real_install_beside_setup(wine):
     code = build_msi(setup.folder / "sample.msi", name="Kest Real Sample", version="1.2.3")
     setup.settings(ProductCode=code, ProductVersion="1.2.3", ProductFile="sample.msi", CmdLine="/qn")
     try:
-        assert setup.run(timeout=180) == 0
+        assert setup.run(timeout=180, record_msiexec=False) == 0
         installed = wine.drive_c / "Program Files" / "Kest Real Sample" / "readme.txt"
         assert installed.read_text().startswith("Installed by a Kest test.")
         assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") == "1.2.3"
     finally:
         wine.msiexec("/x", code, "/qn")
     assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") is None
+
+
+@pytest.mark.parametrize("language_file, expected", [
+    ("de.mst", '/qn TRANSFORMS="de.mst" /I "{folder}\\sample.msi"'),
+    ("de.msi", '/qn /I "{folder}\\de.msi"'),
+], ids=["transform", "replacement-package"])
+def test_chosen_language_file(wine, language_file, expected):
+    setup = Setup(wine, "language-file")
+    setup.settings(**PRODUCT, CmdLine="/qn", Language1="Deutsch,1031", LanguageFile1=language_file)
+    wine.clear_records()
+    # The German user's language picks entry 1 without showing the dialog.
+    assert setup.run(lang="de_DE.UTF-8") == 0
+    (record,) = wine.records()
+    assert arguments(record) == (expected.format(folder=wine.win(setup.folder))
+                                 + f' KEST_SETUP_EXE_PATH="{wine.win(setup.exe)}"')
+
+
+def test_real_install_with_a_language_transform_beside_setup(wine):
+    from transform import make_transform
+    setup = Setup(wine, "real-transform")
+    code = build_msi(setup.folder / "sample.msi", name="Kest Sample Real", version="1.0.0",
+                     seed="real-transform")
+    make_transform(setup.folder / "sample.msi", setup.folder / "de.mst",
+                   {"ProductName": "Kest Beispiel Echt"})
+    setup.settings(ProductCode=code, ProductVersion="1.0.0", ProductFile="sample.msi",
+                   CmdLine="/qn", Language1="Deutsch,1031", LanguageFile1="de.mst")
+    try:
+        assert setup.run(timeout=180, lang="de_DE.UTF-8", record_msiexec=False) == 0
+        assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayName") == "Kest Beispiel Echt"
+    finally:
+        wine.msiexec("/x", code, "/qn")

@@ -151,12 +151,12 @@ def test_packed_stub_runs_in_embedded_mode(wine, package):
     path = pack(folder, dict(FULL))
     setup = Setup(wine, "embedded-run-exe", stub=path)
     wine.reg_set(RUN_KEY, "KestStubReboot", "x")
-    assert setup.run(timeout=60) == 0
+    assert setup.run(timeout=60, record_msiexec=True) == 0
     assert wine.reg_query(RUN_KEY, "KestStubReboot") is None
 
 
 def expect_corrupt_box(wine, setup):
-    running = setup.start()
+    running = setup.start(record_msiexec=True)
     box = wine.ui("dump", "Install")
     assert CORRUPT in box.stdout, box.stdout + box.stderr
     wine.ui("click", "Install", "1")
@@ -170,11 +170,11 @@ def test_512_byte_section_runs_in_settings_file_mode(wine, package):
     wine.reg_set(RUN_KEY, "KestStubReboot", "x")
     # Without a settings file the run ends silently and keeps the value ...
     setup = Setup(wine, "settings-mode-exe", stub=path)
-    assert setup.run(timeout=30) == 0
+    assert setup.run(timeout=30, record_msiexec=True) == 0
     assert wine.reg_query(RUN_KEY, "KestStubReboot") == "x"
     # ... and with one, it reads the product from there.
     setup.settings(ProductCode=CODE, ProductVersion="1.0.0")
-    assert setup.run(timeout=30) == 0
+    assert setup.run(timeout=30, record_msiexec=True) == 0
     assert wine.reg_query(RUN_KEY, "KestStubReboot") is None
     # 1,023 bytes is still no payload; 1,024 is.
     set_kest_raw_size(setup.exe, 1023)
@@ -275,7 +275,7 @@ def test_signed_installer_runs_with_size_check_off(wine, package, certificate):
     sign(unsigned, setup.exe, certificate)
     assert setup.exe.stat().st_size > unsigned.stat().st_size
     wine.reg_set(RUN_KEY, "KestStubReboot", "x")
-    assert setup.run(timeout=60) == 0
+    assert setup.run(timeout=60, record_msiexec=True) == 0
     assert wine.reg_query(RUN_KEY, "KestStubReboot") is None
     info = inspect(setup.exe)
     assert info["problems"] == [] and info["totalFileSize"] == 0

@@ -150,7 +150,11 @@ class Wine:
         return e
 
     def start(self, program, command_line, cwd=None, **kw):
-        """Starts program (a Unix path) with the exact Windows command line."""
+        """Starts program (a Unix path) with the exact Windows command line.
+        Windows Installer is the recording stand-in unless the test asks for
+        the real one with record_msiexec=False: a stray real installation
+        would change what later tests find."""
+        kw.setdefault("record_msiexec", True)
         fd, spec = tempfile.mkstemp(prefix="launch-", suffix=".txt")
         with os.fdopen(fd, "w", newline="") as f:
             f.write(self.win(program) + "\n" + (self.win(cwd) if cwd else "") + "\n" + command_line)

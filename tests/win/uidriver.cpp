@@ -24,6 +24,9 @@
 
 static HWND WaitWindow(const char *caption, DWORD ms)
 {
+    // Lets a test start what it watches only once the watching has begun.
+    fprintf(stderr, "watching\n");
+    fflush(stderr);
     DWORD start = GetTickCount();
     for (;;) {
         HWND w = FindWindowA(0, caption);
