@@ -1,69 +1,144 @@
 #!/usr/bin/python3
-"""Installs a sample package the way a user would: setup.exe beside its
-setup.ini and the .msi, run under Wine in a private prefix. Prints what
-msiexec was given, what got installed, and how to remove it again."""
+"""Installs a sample package the way users would, under Wine in a private
+prefix: first as setup.exe beside its setup.ini and the .msi, then as one
+packed setup.exe carrying a newer version, a German transform and a
+password, which removes the first version before it installs. Prints what
+Windows Installer was given, what got installed, and how to remove it."""
 import os
 import shutil
+import subprocess
 import sys
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from packages import build_msi, guid  # noqa: E402
+from packer import KESTPACK  # noqa: E402
 from stub import write_ini  # noqa: E402
+from transform import make_transform  # noqa: E402
 from winehost import BUILD, STUB, Display, Wine  # noqa: E402
 
 PRODUCT = "Kest Demo"
-VERSION = "1.0.0"
+CODE = guid("demo")
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+PASSWORD = "kest"
+
+
+def say(text=""):
+    print(f"kest demo: {text}" if text else "", flush=True)
+
+
+class ExistingDisplay:
+    name = os.environ.get("DISPLAY")
+
+    def close(self):
+        pass
+
+
+def show_install(wine):
+    key = UNINSTALL + "\\" + CODE
+    name, version = wine.reg_query(key, "DisplayName"), wine.reg_query(key, "DisplayVersion")
+    if not name:
+        say("FAILED: the product is not registered as installed")
+        return False
+    say(f"installed: {name} {version} (product code {CODE})")
+    for f in sorted((wine.drive_c / "Program Files" / PRODUCT).rglob("*")):
+        say(f"  {wine.win(f)} ({f.stat().st_size} bytes)")
+    return True
+
+
+def dry_run(wine, setup, answer=None, **kw):
+    """A run against the recording msiexec: what Windows Installer is handed."""
+    wine.clear_records()
+    running = wine.start(setup, f'"{wine.win(setup)}"', record_msiexec=True, **kw)
+    if answer:
+        answer()
+    running.finish(timeout=300)
+    for record in wine.records():
+        say(f"setup.exe runs {record['cmdline']}")
+        say(f"  in {record['cwd']}")
+
+
+def settings_file_install(wine):
+    folder = wine.drive_c / "KestDemo"
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    build_msi(folder / "KestDemo.msi", name=PRODUCT, version="1.0.0", product_code=CODE,
+              seed="demo", file_text="Kest Demo 1.0.0 was installed by Kest.\r\n")
+    shutil.copy2(STUB, folder / "setup.exe")
+    write_ini(folder / "setup.ini", {"ProductName": PRODUCT, "ProductCode": CODE,
+                                      "ProductVersion": "1.0.0", "ProductFile": "KestDemo.msi",
+                                      "CmdLine": "/qn"})
+    setup = folder / "setup.exe"
+    say(f"1. {wine.win(folder)} holds setup.exe, setup.ini and KestDemo.msi (version 1.0.0)")
+    dry_run(wine, setup)
+    code = wine.run(setup, f'"{wine.win(setup)}"', timeout=300, record_msiexec=False)
+    say(f"setup.exe ended with exit code {code}")
+    return show_install(wine)
+
+
+def packed_install(wine):
+    folder = wine.drive_c / "KestDemoPacked"
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    build_msi(folder / "KestDemo.msi", name=PRODUCT, version="1.1.0", product_code=CODE,
+              seed="demo", file_text="Kest Demo 1.1.0 was installed by Kest.\r\n")
+    make_transform(folder / "KestDemo.msi", folder / "de.mst",
+                   {"ProductName": "Kest Demo (Deutsch)", "ProductLanguage": "1031"})
+    write_ini(folder / "pack.ini", {
+        "ProductName": PRODUCT, "ProductCode": CODE, "ProductVersion": "1.1.0",
+        "ProductFile": "KestDemo.msi", "CmdLine": "/qn",
+        "KestInitLangDefault": "English,1033", "Language1": "Deutsch,1031",
+        "LanguageFile1": "de.mst"})
+    with open(folder / "pack.ini", "ab") as f:
+        f.write(f"[KestPack]\r\nPassword={PASSWORD}\r\n".encode())
+    say()
+    say(f"2. kestpack packs version 1.1.0, a German transform and the password '{PASSWORD}'")
+    r = subprocess.run([str(KESTPACK), "build", str(folder / "pack.ini")], capture_output=True,
+                       text=True)
+    for line in (r.stdout + r.stderr).splitlines():
+        say(f"  kestpack: {line}")
+    if r.returncode != 0:
+        return False
+    setup = folder / "setup.exe"
+    for f in ("KestDemo.msi", "de.mst", "pack.ini"):
+        (folder / f).unlink()
+    say(f"{wine.win(folder)} now holds only setup.exe ({setup.stat().st_size} bytes)")
+
+    def type_password():
+        wine.ui("settext", "Enter Password", "1005", PASSWORD)
+        wine.ui("submit", "Enter Password", "1")
+        say(f"the password dialog came up; the demo typed '{PASSWORD}'")
+
+    def answer_yes():
+        type_password()
+        box = wine.ui("dump", PRODUCT)
+        question = [ln for ln in box.stdout.splitlines() if "already installed" in ln]
+        if question:
+            say("asked: " + question[0].split("text=", 1)[1].split("\r")[0].strip())
+            say("the demo answers Yes")
+        wine.ui("click", PRODUCT, "6")
+
+    say("a German user runs it (the language list matches 1031, so no language dialog):")
+    running = wine.start(setup, f'"{wine.win(setup)}"', record_msiexec=False, lang="de_DE.UTF-8")
+    answer_yes()
+    say(f"setup.exe ended with exit code {running.finish(timeout=300)}")
+    installed = show_install(wine)
+    # With the versions now equal nothing is asked, and a run against the
+    # recording msiexec shows what Windows Installer was handed.
+    dry_run(wine, setup, answer=type_password, lang="de_DE.UTF-8")
+    return installed
 
 
 def main():
-    display = Display() if not os.environ.get("DISPLAY") else None
-    if display is None:
-        class Existing:
-            name = os.environ["DISPLAY"]
-            def close(self):
-                pass
-        display = Existing()
+    display = ExistingDisplay() if os.environ.get("DISPLAY") else Display()
     wine = Wine(display, prefix=BUILD / "demo-prefix")
     try:
-        folder = wine.drive_c / "KestDemo"
-        shutil.rmtree(folder, ignore_errors=True)
-        folder.mkdir(parents=True)
-        code = build_msi(folder / "KestDemo.msi", name=PRODUCT, version=VERSION,
-                         product_code=guid("demo"), seed="demo",
-                         file_text="Kest Demo was installed by Kest.\r\n")
-        shutil.copy2(STUB, folder / "setup.exe")
-        write_ini(folder / "setup.ini", {
-            "ProductName": PRODUCT, "ProductCode": code, "ProductVersion": VERSION,
-            "ProductFile": "KestDemo.msi", "CmdLine": "/qn"})
-        wine.msiexec("/x", code, "/qn")  # a clean start if the demo ran before
-
-        setup = folder / "setup.exe"
-        print(f"kest demo: {wine.win(folder)} holds setup.exe, setup.ini and KestDemo.msi")
-        # A first run against the recording msiexec shows what Windows
-        # Installer is handed; the second run installs for real.
-        wine.clear_records()
-        wine.run(setup, f'"{wine.win(setup)}"', record_msiexec=True)
-        for record in wine.records():
-            print(f"kest demo: setup.exe runs {record['cmdline']}")
-            print(f"kest demo:   in {record['cwd']}")
-        result = wine.run(setup, f'"{wine.win(setup)}"', timeout=300, record_msiexec=False)
-        print(f"kest demo: setup.exe ended with exit code {result}")
-
-        key = UNINSTALL + "\\" + code
-        name = wine.reg_query(key, "DisplayName")
-        version = wine.reg_query(key, "DisplayVersion")
-        if not name:
-            print("kest demo: FAILED: the product is not registered as installed")
+        wine.msiexec("/x", CODE, "/qn")  # a clean start if the demo ran before
+        if not settings_file_install(wine) or not packed_install(wine):
             return 1
-        print(f"kest demo: installed: {name} {version} (product code {code})")
-        target = wine.drive_c / "Program Files" / PRODUCT
-        for f in sorted(target.rglob("*")):
-            print(f"kest demo:   {wine.win(f)} ({f.stat().st_size} bytes)")
-        print("kest demo: to uninstall it:")
-        print(f"kest demo:   WINEPREFIX={wine.prefix} wine msiexec /x {code}")
+        say("to uninstall it:")
+        say(f"  WINEPREFIX={wine.prefix} wine msiexec /x {CODE}")
         return 0
     finally:
         wine.close()

@@ -77,7 +77,8 @@ class Wine:
             self._create()
         # Kept running for the session, so that each program starts quickly;
         # an already running server of this prefix serves as well.
-        subprocess.run(["wineserver", "-p"], env=self.env)
+        subprocess.run(["wineserver", "-p"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
         # The first program of a session starts Wine's background services,
         # which would inherit and hold open the pipes of whatever runs first.
         subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,

@@ -22,6 +22,15 @@ TEST(ProgressPosition, KnownPoints)
     EXPECT_EQ(ProgressPosition(19, 19), 190u);
 }
 
+TEST(ProgressPosition, ExtractionReportsTheBytesBeforeEachChunk)
+{
+    // Three full chunks: the bar hears 0, 33 and 66, never the final chunk.
+    const unsigned total = 3 * 65536;
+    EXPECT_EQ(ProgressPosition(0, total), 0u);
+    EXPECT_EQ(ProgressPosition(65536, total), 33u);
+    EXPECT_EQ(ProgressPosition(2 * 65536, total), 66u);
+}
+
 TEST(ProgressPosition, EqualsThe64BitFormulaCutTo32Bits)
 {
     const unsigned values[] = {0u, 1u, 9u, 10u, 11u, 99u, 12345u, 65535u, 65536u,
