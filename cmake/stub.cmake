@@ -6,6 +6,7 @@ set(KEST_STUB_SOURCES
     common/library.cpp
     common/paths.cpp
     common/process.cpp
+    common/registry.cpp
     driver/launch.cpp
     driver/main.cpp
     driver/package.cpp

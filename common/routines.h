@@ -27,6 +27,10 @@ HMODULE LoadSystemLibrary(const char *name);
 // searches where the system offers that; nothing on older systems.
 void RestrictLibrarySearch(void);
 
+// Reads a text value under HKEY_LOCAL_MACHINE into out (capacity bytes,
+// always terminated); the empty text when it cannot be read or is too long.
+void ReadMachineText(const char *keyPath, const char *valueName, char *out, unsigned capacity);
+
 // Dispatches every message waiting in the thread's queue; does nothing once
 // a restart of Windows has been requested.
 void PumpMessages(void);

@@ -33,22 +33,6 @@ void SystemInstallerPath(char *out, unsigned capacity)
     AppendText(out, capacity, "\\msiexec.exe");
 }
 
-// The folder of the Windows Installer that a deferred runtime restart left
-// in place, or the empty text.
-void ReadInstallerLocation(char *out, unsigned capacity)
-{
-    out[0] = 0;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer",
-                      0, KEY_READ, &key) != ERROR_SUCCESS)
-        return;
-    DWORD type, size = capacity - 1;
-    if (RegQueryValueExA(key, "InstallerLocation", 0, &type, (BYTE *)out, &size) != ERROR_SUCCESS)
-        size = 0;
-    out[size < capacity ? size : capacity - 1] = 0;
-    RegCloseKey(key);
-}
-
 } // namespace
 
 void ResolvePackageFromSettings(void)
@@ -105,7 +89,8 @@ void LaunchPackage(void)
         // The runtime installer deferred its restart: run the engine it
         // installed, and tell the package that a restart is still due.
         char location[MAX_PATH];
-        ReadInstallerLocation(location, sizeof location);
+        ReadMachineText("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer",
+                        "InstallerLocation", location, sizeof location);
         if (location[0]) {
             SetCurrentDirectoryA(location);
             CopyText(installerProgram, sizeof installerProgram, location);

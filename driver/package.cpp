@@ -101,25 +101,12 @@ void ExtractStream(const char *path, int size)
     _lclose(file);
 }
 
-void ReadCommonFilesDir(char *out, DWORD capacity)
-{
-    out[0] = 0;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
-                      KEY_READ, &key) != ERROR_SUCCESS)
-        return;
-    DWORD type, size = capacity - 1;
-    if (RegQueryValueExA(key, "CommonFilesDir", 0, &type, (BYTE *)out, &size) != ERROR_SUCCESS)
-        size = 0;
-    out[size < capacity ? size : capacity - 1] = 0;
-    RegCloseKey(key);
-}
-
 void ChoosePackagePath(void)
 {
     const InstallerSettingsRecord &s = InstallerSettings;
     char commonFiles[256];
-    ReadCommonFilesDir(commonFiles, sizeof commonFiles);
+    ReadMachineText("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "CommonFilesDir",
+                    commonFiles, sizeof commonFiles);
     MakeExtractionPath(commonFiles, s.PackageFileName, s.TransformMSI[0] != 0, PackagePath);
     if (!PackagePath[0] && s.PackageFileName[0]) {
         char temp[256];

@@ -6,6 +6,7 @@ import struct
 import subprocess
 from pathlib import Path
 
+from packages import build_msi
 from pe import PeImage
 from stub import write_ini
 from winehost import BUILD, ROOT
@@ -14,39 +15,14 @@ KESTPACK = BUILD / "bin" / "kestpack"
 CACHE = BUILD / "e2e-packages"
 TRANSFORM_CLASS = 0x82
 
-PACKAGE_WXS = """<?xml version="1.0" encoding="utf-8"?>
-<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="{code}" Name="{name}" Language="1033" Version="{version}"
-           Manufacturer="Kest" UpgradeCode="{{6B0F1F3A-6E0E-4E51-9D7B-2A3C4D5E6F70}}">
-    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
-    <Media Id="1" Cabinet="p.cab" EmbedCab="yes"/>
-    <Directory Id="TARGETDIR" Name="SourceDir">
-      <Directory Id="ProgramFilesFolder">
-        <Directory Id="INSTALLDIR" Name="KestE2E">
-          <Component Id="Readme" Guid="{{6B0F1F3A-6E0E-4E51-9D7B-2A3C4D5E6F71}}">
-            <File Id="Readme" Source="readme.txt"/>
-          </Component>
-        </Directory>
-      </Directory>
-    </Directory>
-    <Feature Id="Main" Level="1"><ComponentRef Id="Readme"/></Feature>
-  </Product>
-</Wix>
-"""
-
-
 def make_package(name="package.msi", code="{11111111-2222-3333-4444-555555555555}",
                  version="1.0.0", product="Kest E2E"):
     """A real .msi from wixl, cached per build tree."""
     CACHE.mkdir(parents=True, exist_ok=True)
     out = CACHE / f"{code.strip('{}')}-{version}-{name}"
     if not out.exists():
-        work = CACHE / "work"
-        work.mkdir(exist_ok=True)
-        (work / "readme.txt").write_text(f"{product} {version}\n")
-        (work / "p.wxs").write_text(PACKAGE_WXS.format(code=code, name=product, version=version))
-        subprocess.run(["wixl", "-o", str(out), str(work / "p.wxs")], cwd=work, check=True,
-                       capture_output=True)
+        build_msi(out, name=product, version=version, product_code=code,
+                  file_text=f"{product} {version}\n")
     return out
 
 

@@ -14,14 +14,6 @@
 #include <stdio.h>
 #include <string.h>
 
-const char *UserArguments = "";
-HMODULE ModuleHandle;
-char ModulePath[ModulePathSize];
-char ExeDirectory[ModulePathSize];
-char SettingsPath[ModulePathSize];
-HFILE OwnFile = HFILE_ERROR;
-unsigned char *IoBuffer;
-int CancelRequested;
 
 static void PrintHex(const char *name, const void *data, unsigned count)
 {

@@ -9,13 +9,6 @@
 #include <stdio.h>
 #include <string.h>
 
-const char *UserArguments = "";
-HMODULE ModuleHandle;
-char ModulePath[ModulePathSize];
-char ExeDirectory[ModulePathSize];
-char SettingsPath[ModulePathSize];
-HFILE OwnFile;
-unsigned char *IoBuffer;
 
 static int passed, failed;
 

@@ -12,13 +12,6 @@
 #include <string.h>
 #include <vector>
 
-const char *UserArguments = "";
-HMODULE ModuleHandle;
-char ModulePath[ModulePathSize];
-char ExeDirectory[ModulePathSize];
-char SettingsPath[ModulePathSize];
-HFILE OwnFile;
-unsigned char *IoBuffer;
 
 static int passed, failed;
 

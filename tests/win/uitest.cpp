@@ -27,13 +27,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-const char *UserArguments = "";
-HMODULE ModuleHandle;
-char ModulePath[ModulePathSize];
-char ExeDirectory[ModulePathSize];
-char SettingsPath[ModulePathSize];
-HFILE OwnFile = HFILE_ERROR;
-unsigned char *IoBuffer;
 
 static void PrintFont(void)
 {

@@ -1,0 +1,15 @@
+#include "common/routines.h"
+
+void ReadMachineText(const char *keyPath, const char *valueName, char *out, unsigned capacity)
+{
+    out[0] = 0;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    // One byte is kept back: a stored text need not end in NUL.
+    DWORD type, size = capacity - 1;
+    if (RegQueryValueExA(key, valueName, 0, &type, (BYTE *)out, &size) != ERROR_SUCCESS)
+        size = 0;
+    out[size < capacity ? size : capacity - 1] = 0;
+    RegCloseKey(key);
+}
