@@ -28,7 +28,7 @@ set(KEST_PACK_SOURCES
     pack/config.cpp
     pack/files.cpp
     pack/ini.cpp
-    pack/inspect.cpp
+    pack/examine.cpp
     pack/pe.cpp
 )
 add_library(kestpack_core STATIC ${KEST_PACK_SOURCES})

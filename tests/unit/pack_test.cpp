@@ -3,7 +3,7 @@
 #include "pack/builder.h"
 #include "pack/config.h"
 #include "pack/error.h"
-#include "pack/inspect.h"
+#include "pack/examine.h"
 #include "pack_fixture.h"
 #include "payload/crc32.h"
 #include "payload/keystream.h"

@@ -9,18 +9,7 @@
 #include <stdio.h>
 #include <string.h>
 
-
-static int passed, failed;
-
-#define CHECK(cond)                                                              \
-    do {                                                                         \
-        if (cond)                                                                \
-            ++passed;                                                            \
-        else {                                                                   \
-            ++failed;                                                            \
-            printf("FAILED %s:%d: %s\n", __FILE__, __LINE__, #cond);             \
-        }                                                                        \
-    } while (0)
+#include "tests/win/check.h"
 
 static bool IsDirectory(const char *path)
 {

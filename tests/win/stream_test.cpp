@@ -12,18 +12,7 @@
 #include <string.h>
 #include <vector>
 
-
-static int passed, failed;
-
-#define CHECK(cond)                                                              \
-    do {                                                                         \
-        if (cond)                                                                \
-            ++passed;                                                            \
-        else {                                                                   \
-            ++failed;                                                            \
-            printf("FAILED %s:%d: %s\n", __FILE__, __LINE__, #cond);             \
-        }                                                                        \
-    } while (0)
+#include "tests/win/check.h"
 
 static char Dir[MAX_PATH];
 

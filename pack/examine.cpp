@@ -1,4 +1,4 @@
-#include "pack/inspect.h"
+#include "pack/examine.h"
 #include "pack/error.h"
 #include "pack/files.h"
 #include "payload/crc32.h"
