@@ -30,6 +30,13 @@ unsigned AppendText(char *dst, unsigned capacity, const char *src)
     return n;
 }
 
+int TextEqual(const char *a, const char *b)
+{
+    while (*a && *a == *b)
+        ++a, ++b;
+    return *a == *b;
+}
+
 namespace {
 
 char LowerAscii(char c)

@@ -14,6 +14,9 @@ unsigned CopyText(char *dst, unsigned capacity, const char *src);
 // Returns the new length.
 unsigned AppendText(char *dst, unsigned capacity, const char *src);
 
+// 1 when a and b are the same text, byte for byte.
+int TextEqual(const char *a, const char *b);
+
 // ASCII-only case-insensitive comparisons; 1 when they hold. The active
 // code page does not matter here: only 'A'-'Z' fold to 'a'-'z'.
 int TextStartsWithNoCase(const char *text, const char *prefix);

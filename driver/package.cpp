@@ -19,13 +19,6 @@ typedef UINT(WINAPI *MsiConfigureProductFn)(LPCSTR, int, int);
 const int InstallLevelDefault = 0;
 const int InstallStateAbsent = 2;
 
-int SameText(const char *a, const char *b)
-{
-    while (*a && *a == *b)
-        ++a, ++b;
-    return *a == *b;
-}
-
 } // namespace
 
 void RemovePreviousVersion(void)
@@ -46,7 +39,7 @@ void RemovePreviousVersion(void)
         if (getInfo(s.ProductCode, "VersionString", installed, &size) != ERROR_SUCCESS)
             break;
         installed[sizeof installed - 1] = 0;
-        if (!installed[0] || SameText(installed, s.ProductVersion))
+        if (!installed[0] || TextEqual(installed, s.ProductVersion))
             break;
 
         char format[MessageTextSize];

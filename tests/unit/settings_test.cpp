@@ -106,6 +106,9 @@ TEST(BoundedText, CaseInsensitiveAsciiComparisons)
     EXPECT_TRUE(TextStartsWithNoCase("HTTP://host/x.msi", "http://"));
     EXPECT_FALSE(TextStartsWithNoCase("htt", "http://"));
     EXPECT_TRUE(TextEqualNoCase(".MST", ".mst"));
+    EXPECT_TRUE(TextEqual("1.0.0", "1.0.0"));
+    EXPECT_FALSE(TextEqual("1.0.0", "1.0"));
+    EXPECT_FALSE(TextEqual("1.0.0a", "1.0.0A"));
     EXPECT_FALSE(TextEqualNoCase(".MSTX", ".mst"));
 }
 
