@@ -1,4 +1,5 @@
 """Real Windows Installer packages, built with wixl at test time."""
+import contextlib
 import subprocess
 import uuid
 from pathlib import Path
@@ -28,3 +29,21 @@ def build_msi(out, name="Kest Sample", version="1.0.0", product_code=None, seed=
         check=True, capture_output=True, cwd=out.parent)  # wixl takes sources relative
     payload.unlink()
     return product_code
+
+
+UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+
+
+@contextlib.contextmanager
+def installed(wine, name, seed, version="1.0.0"):
+    """A product installed by Wine's own msiexec for the duration; yields
+    its product code and uninstalls it afterwards."""
+    folder = wine.scratch(seed + "-installed")
+    code = guid(seed)
+    build_msi(folder / "old.msi", name=name, version=version, product_code=code, seed=seed)
+    r = wine.msiexec("/i", wine.win(folder / "old.msi"), "/qn")
+    assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") == version, r.stdout + r.stderr
+    try:
+        yield code
+    finally:
+        wine.msiexec("/x", code, "/qn")

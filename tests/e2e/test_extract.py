@@ -7,7 +7,7 @@ from pathlib import Path
 
 import pytest
 
-from packages import build_msi, guid
+from packages import build_msi, guid, installed
 from packer import copy, inspect, pack, with_storage_class
 from stub import Setup
 from winehost import STUB
@@ -201,13 +201,7 @@ def test_disk_full_is_reported_and_nothing_is_left(wine, clean_extraction):
 
 
 def test_removal_of_another_version_in_embedded_mode(wine, clean_extraction):
-    code = guid("embedded-removal")
-    old = wine.scratch("embedded-old")
-    build_msi(old / "old.msi", name="Kest Embedded Removal", version="1.0.0", product_code=code,
-              seed="embedded-removal")
-    wine.msiexec("/i", wine.win(old / "old.msi"), "/qn")
-    try:
-        assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") == "1.0.0"
+    with installed(wine, "Kest Embedded Removal", "embedded-removal") as code:
         folder, exe, _ = packed(wine, "embedded-removal", product="Kest Embedded Removal",
                                 version="2.0.0", code=code)
         # No: nothing changes and the run ends with 1.
@@ -223,8 +217,6 @@ def test_removal_of_another_version_in_embedded_mode(wine, clean_extraction):
         wine.ui("click", "Kest Embedded Removal", "6")
         assert running.finish(timeout=300) == 0
         assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") == "2.0.0"
-    finally:
-        wine.msiexec("/x", code, "/qn")
 
 
 def test_streams_and_crc_against_real_files(wine):
@@ -284,13 +276,7 @@ def test_quiet_run_shows_no_progress_window(wine, clean_extraction, large_instal
 
 def test_one_file_installs_with_password_language_and_removal(wine, clean_extraction):
     from transform import make_transform
-    code = guid("complete")
-    old = wine.scratch("complete-old")
-    build_msi(old / "old.msi", name="Kest Complete", version="1.0.0", product_code=code,
-              seed="complete")
-    wine.msiexec("/i", wine.win(old / "old.msi"), "/qn")
-    try:
-        assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") == "1.0.0"
+    with installed(wine, "Kest Complete", "complete") as code:
         folder = wine.scratch("complete")
         build_msi(folder / "product.msi", name="Kest Complete", version="2.0.0", product_code=code,
                   seed="complete")
@@ -308,5 +294,3 @@ def test_one_file_installs_with_password_language_and_removal(wine, clean_extrac
         key = UNINSTALL + "\\" + code
         assert wine.reg_query(key, "DisplayVersion") == "2.0.0"
         assert wine.reg_query(key, "DisplayName") == "Kest Komplett"
-    finally:
-        wine.msiexec("/x", code, "/qn")

@@ -1,7 +1,7 @@
 """Removal of a different installed version, through the real MSI.DLL."""
 import pytest
 
-from packages import build_msi, guid
+from packages import build_msi, installed
 from stub import Setup
 
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
@@ -14,14 +14,8 @@ def installed_version(wine, code):
 @pytest.fixture
 def old_version_installed(wine):
     """Version 1.0.0 of a product, installed by Wine's own msiexec."""
-    folder = wine.scratch("old-version")
-    code = guid("remove-previous")
-    build_msi(folder / "old.msi", name="Kest Removal", version="1.0.0", product_code=code,
-              seed="remove-previous")
-    r = wine.msiexec("/i", wine.win(folder / "old.msi"), "/qn")
-    assert installed_version(wine, code) == "1.0.0", r.stdout + r.stderr
-    yield code
-    wine.msiexec("/x", code, "/qn")
+    with installed(wine, "Kest Removal", "remove-previous") as code:
+        yield code
 
 
 def new_setup(wine, code, version="2.0.0", **extra):
