@@ -187,13 +187,27 @@ int FindPayloadSection(const unsigned char *head, unsigned size, PayloadSection 
     // Every bound below is checked by subtraction, so that offsets read
     // from a hostile file cannot wrap around.
     unsigned nt = LoadLe32(head + 0x3C);
-    if (nt > size || size - nt < 0x78)
+    if (nt > size || size - nt < OptionalHeaderOffset + 2)
+        return 0;
+    // PE32+ keeps its image base in 8 bytes, which moves the data
+    // directories 16 bytes further than in PE32.
+    unsigned magic = LoadLe16(head + nt + OptionalHeaderOffset);
+    unsigned directoryCount;
+    if (magic == Pe32Magic)
+        directoryCount = Pe32DirectoryCount;
+    else if (magic == Pe32PlusMagic)
+        directoryCount = Pe32PlusDirectoryCount;
+    else
+        return 0;
+    unsigned firstDirectory = directoryCount + 4;
+    if (size - nt < OptionalHeaderOffset + firstDirectory)
         return 0;
     unsigned count = LoadLe16(head + nt + 6);
-    unsigned directories = LoadLe32(head + nt + 0x74);
-    if (directories > (size - nt - 0x78) / 8)
+    unsigned directories = LoadLe32(head + nt + OptionalHeaderOffset + directoryCount);
+    unsigned table = nt + OptionalHeaderOffset + firstDirectory;
+    if (directories > (size - table) / 8)
         return 0;
-    unsigned table = nt + 0x78 + directories * 8;
+    table += directories * 8;
     for (unsigned i = 0; i < count; ++i) {
         unsigned at = table + i * 40;
         if (at > size || size - at < 40)

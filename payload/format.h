@@ -97,6 +97,17 @@ unsigned DecodePayloadHeader(const unsigned char *data, unsigned size, long base
                              InstallerSettingsRecord *settings, PayloadHeaderRecord *header,
                              int *dotNetMode);
 
+// The PE facts the section search and kestpack read: the optional header
+// follows the 4-byte signature and the 20-byte file header; its magic tells
+// PE32 from PE32+, and with it where NumberOfRvaAndSizes lies.
+enum {
+    OptionalHeaderOffset = 24,     // from "PE\0\0"
+    Pe32Magic = 0x10B,
+    Pe32PlusMagic = 0x20B,
+    Pe32DirectoryCount = 92,       // NumberOfRvaAndSizes, from the optional header
+    Pe32PlusDirectoryCount = 108
+};
+
 // Where the .KEST section header lies and what it says.
 struct PayloadSection {
     unsigned HeaderOffset; // file offset of the 40-byte section header
@@ -104,8 +115,9 @@ struct PayloadSection {
     unsigned RawPointer;   // PointerToRawData
 };
 
-// Searches the first size bytes of a PE file (only LocatorWindowSize of
-// them count) for the first section named exactly ".KEST". The DOS and NT
+// Searches the first size bytes of a PE32 or PE32+ file (only
+// LocatorWindowSize of them count) for the first section named exactly
+// ".KEST". The DOS and NT
 // headers, the section table up to the match and the match itself must
 // lie inside those bytes; the "PE" signature is not consulted. Returns 1
 // and fills section when found, else 0.

@@ -153,20 +153,22 @@ TEST(Keystream, PasswordIsUpperCasedAsciiOnly)
 }
 
 // A PE head as the linker lays it out: NT headers at 0x80, 16 directories,
-// the section table at 0x178.
+// the section table at 0x178 (PE32) or 0x188 (PE32+).
 struct PeHead {
     std::vector<unsigned char> bytes = std::vector<unsigned char>(LocatorWindowSize, 0);
     unsigned nt = 0x80;
+    unsigned count; // offset of NumberOfRvaAndSizes from the NT headers
 
-    PeHead()
+    explicit PeHead(unsigned magic = 0x10B) : count(magic == 0x20B ? 0x84 : 0x74)
     {
         bytes[0] = 'M';
         bytes[1] = 'Z';
         StoreLe32(&bytes[0x3C], nt);
         std::memcpy(&bytes[nt], "PE\0\0", 4);
-        StoreLe32(&bytes[nt + 0x74], 16);
+        StoreLe16(&bytes[nt + 24], magic);
+        StoreLe32(&bytes[nt + count], 16);
     }
-    unsigned Table() const { return nt + 0x78 + 8 * LoadLe32(&bytes[nt + 0x74]); }
+    unsigned Table() const { return nt + count + 4 + 8 * LoadLe32(&bytes[nt + count]); }
     void Section(int index, const char *name, unsigned raw, unsigned pointer)
     {
         unsigned at = Table() + 40 * unsigned(index);
@@ -198,6 +200,27 @@ TEST(FindPayloadSection, FindsTheFirstExactName)
     EXPECT_EQ(s.HeaderOffset, pe.Table() + 3 * 40);
 }
 
+TEST(FindPayloadSection, ReadsBothOptionalHeaderLayouts)
+{
+    PayloadSection s;
+    PeHead plus(0x20B);
+    plus.Section(0, ".text", 0x1000, 0x400);
+    plus.Section(1, ".KEST", 512, 0x2200);
+    ASSERT_TRUE(plus.Find(&s));
+    EXPECT_EQ(s.HeaderOffset, 0x188u + 40);
+    EXPECT_EQ(s.RawPointer, 0x2200u);
+    // Read with the PE32 layout, the same bytes would name no section.
+    StoreLe16(&plus.bytes[plus.nt + 24], 0x10B);
+    EXPECT_FALSE(plus.Find(&s));
+    // Neither layout: a ROM image or garbage.
+    StoreLe16(&plus.bytes[plus.nt + 24], 0x107);
+    EXPECT_FALSE(plus.Find(&s));
+    // The PE32+ directory count must itself lie inside the bytes read.
+    PeHead cut(0x20B);
+    cut.Section(0, ".KEST", 512, 0x2200);
+    EXPECT_FALSE(cut.Find(&s, cut.nt + 0x84 + 3));
+}
+
 TEST(FindPayloadSection, FailsOutsideTheWindowAndOnDamage)
 {
     PayloadSection s;
@@ -221,6 +244,7 @@ TEST(FindPayloadSection, FailsOutsideTheWindowAndOnDamage)
         PeHead moved;
         moved.nt = 0x500;
         StoreLe32(&moved.bytes[0x3C], 0x500);
+        StoreLe16(&moved.bytes[0x500 + 24], 0x10B);
         StoreLe32(&moved.bytes[0x500 + 0x74], 16);
         std::memcpy(&moved.bytes[0x5F8], ".KEST", 6);
         StoreLe16(&moved.bytes[0x500 + 6], 1);
