@@ -213,6 +213,7 @@ BuildSummary BuildInstaller(const PackPlan &plan, const fs::path &stubPath,
     uint64_t headerSize = EncodePayloadHeader(plan, sizes, 0).size();
 
     BuildSummary summary;
+    summary.Architecture = ArchitectureName(stub.Architecture);
     summary.PayloadOffset = AlignUp(image.size(), stub.FileAlignment);
     summary.PayloadSize = headerSize + streams;
     uint64_t rawSize = std::max<uint64_t>(AlignUp(summary.PayloadSize, stub.FileAlignment),

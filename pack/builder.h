@@ -30,6 +30,7 @@ struct BuildSummary {
     uint64_t Length = 0;        // of the output file
     uint64_t PayloadOffset = 0; // the .KEST section's raw-data pointer
     uint64_t PayloadSize = 0;   // header and streams
+    const char *Architecture = "x86"; // of the stub it was bound into
 };
 
 // Writes the installer for plan, bound into a copy of stub, to output (a

@@ -99,6 +99,11 @@ private:
         if (!FindPayloadSection(head, unsigned(got), &section))
             Refuse("no .KEST section within the first 1,536 bytes: not an installer made by "
                    "kestpack");
+        // The search above has checked that the optional header's magic lies
+        // inside what was read and is one of the two layouts.
+        unsigned nt = LoadLe32(head + 0x3C);
+        report_.Architecture =
+            LoadLe16(head + nt + OptionalHeaderOffset) == Pe32PlusMagic ? "x64" : "x86";
         if (section.RawSize < EmbeddedRawSizeMinimum)
             Refuse("the .KEST section holds " + std::to_string(section.RawSize) +
                    " bytes: a stub without a payload (it reads a settings file)");
@@ -366,8 +371,9 @@ void PrintReport(std::ostream &out, const PayloadReport &r)
 {
     const InstallerSettingsRecord &s = r.Settings;
     const unsigned char *b = r.Header.Lengths;
-    out << r.File << ": " << r.FileLength << " bytes, payload at " << Hex(r.Section.RawPointer)
-        << " (.KEST raw size " << r.Section.RawSize << ")\n";
+    out << r.File << ": " << r.FileLength << " bytes, " << r.Architecture
+        << " stub, payload at " << Hex(r.Section.RawPointer) << " (.KEST raw size "
+        << r.Section.RawSize << ")\n";
     out << "  TotalFileSize        " << s.TotalFileSize
         << (s.TotalFileSize == 0 ? " (not checked)"
             : s.TotalFileSize == r.FileLength ? " (matches)" : " (DIFFERS)") << "\n";
@@ -432,6 +438,7 @@ void PrintReportJson(std::ostream &out, const PayloadReport &r)
     out << "{\n";
     out << "  \"file\": " << Json(r.File) << ",\n";
     out << "  \"fileLength\": " << r.FileLength << ",\n";
+    out << "  \"architecture\": " << Json(r.Architecture) << ",\n";
     out << "  \"payloadOffset\": " << r.Section.RawPointer << ",\n";
     out << "  \"sectionRawSize\": " << r.Section.RawSize << ",\n";
     out << "  \"totalFileSize\": " << s.TotalFileSize << ",\n";

@@ -23,6 +23,7 @@ struct StreamReport {
 struct PayloadReport {
     std::string File;
     uint64_t FileLength = 0;
+    std::string Architecture; // of the stub: "x86" (PE32) or "x64" (PE32+)
     PayloadSection Section{};
     InstallerSettingsRecord Settings{};
     PayloadHeaderRecord Header{};

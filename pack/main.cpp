@@ -22,7 +22,7 @@ enum ExitCode { ExitOk = 0, ExitCorrupt = 1, ExitRefused = 2, ExitNotVerified = 
 
 const char Usage[] =
     "usage:\n"
-    "  kestpack build CONFIG.ini [-o OUT.exe] [--stub STUB.exe]\n"
+    "  kestpack build CONFIG.ini [-o OUT.exe] [--arch x86|x64 | --stub STUB.exe]\n"
     "  kestpack inspect FILE.exe [--password P] [--json]\n"
     "  kestpack extract FILE.exe -d DIR [--password P]\n"
     "exit codes: 0 done, 1 corrupt installer, 2 refused (bad input or usage),\n"
@@ -33,8 +33,8 @@ const char Usage[] =
     "  RuntimeSize...; paths are relative to the INI's folder.\n"
     "  [KestPack] Password, PackageFileName (default: ProductFile's name),\n"
     "  ExternalPackagePath (package not carried), SizeCheck (1; 0 to sign later).\n"
-    "Defaults: the stub is kestsetup.exe beside kestpack, the output setup.exe\n"
-    "beside the INI.\n";
+    "Defaults: the stub beside kestpack, kestsetup.exe for --arch x86 (the default)\n"
+    "or kestsetup64.exe for --arch x64; the output setup.exe beside the INI.\n";
 
 // Only big inputs are worth a progress line, and only on a terminal.
 const uint64_t ProgressThreshold = 16u << 20;
@@ -50,7 +50,7 @@ fs::path OwnFolder(const char *argv0)
 
 struct Arguments {
     std::vector<std::string> Positional;
-    std::optional<std::string> Output, Stub, Password, Directory;
+    std::optional<std::string> Output, Stub, Password, Directory, Arch;
     bool Json = false;
 };
 
@@ -68,6 +68,8 @@ Arguments Parse(int argc, char **argv)
             value(a.Output);
         else if (arg == "--stub")
             value(a.Stub);
+        else if (arg == "--arch")
+            value(a.Arch);
         else if (arg == "--password")
             value(a.Password);
         else if (arg == "-d" || arg == "--directory")
@@ -81,6 +83,10 @@ Arguments Parse(int argc, char **argv)
     }
     if (a.Positional.size() != 1)
         throw PackError("give exactly one input file");
+    if (a.Arch && *a.Arch != "x86" && *a.Arch != "x64")
+        throw PackError("--arch " + *a.Arch + ": give x86 or x64");
+    if (a.Arch && a.Stub)
+        throw PackError("give --arch or --stub, not both");
     return a;
 }
 
@@ -91,7 +97,8 @@ int Build(const Arguments &a, const char *argv0)
     PackPlan plan = ReadPackPlan(ini, &warnings);
     for (const std::string &w : warnings)
         std::cerr << "kestpack: warning: " << w << "\n";
-    fs::path stub = a.Stub ? fs::path(*a.Stub) : OwnFolder(argv0) / "kestsetup.exe";
+    const char *bundled = a.Arch && *a.Arch == "x64" ? "kestsetup64.exe" : "kestsetup.exe";
+    fs::path stub = a.Stub ? fs::path(*a.Stub) : OwnFolder(argv0) / bundled;
     fs::path output = a.Output ? fs::path(*a.Output) : ini.parent_path() / "setup.exe";
 
     bool terminal = isatty(2);
@@ -108,7 +115,8 @@ int Build(const Arguments &a, const char *argv0)
     BuildSummary summary = BuildInstaller(plan, stub, output, progress);
     if (shown >= 0)
         std::fprintf(stderr, "\n");
-    std::cout << output.string() << ": " << summary.Length << " bytes, payload of "
+    std::cout << output.string() << ": " << summary.Length << " bytes, " << summary.Architecture
+              << " stub, payload of "
               << summary.PayloadSize << " bytes at offset " << summary.PayloadOffset << "\n";
     return ExitOk;
 }

@@ -38,23 +38,34 @@ inline Bytes Noise(size_t size, unsigned seed)
     return b;
 }
 
-// A PE32 image with .text, .KEST (512 bytes, the marker first) and .rsrc.
-inline Bytes MakeStub(unsigned kestRaw = 512, const char *kestName = ".KEST")
+enum StubKind { StubPe32, StubPe32Plus };
+
+// Offset of the certificate table's size in a stub from MakeStub.
+inline unsigned CertificateSizeOffset(StubKind kind)
+{
+    return 0x80 + 24 + (kind == StubPe32Plus ? 112 : 96) + 4 * 8 + 4;
+}
+
+// A PE32 (or PE32+) image with .text, .KEST (512 bytes, the marker first)
+// and .rsrc.
+inline Bytes MakeStub(unsigned kestRaw = 512, const char *kestName = ".KEST",
+                      StubKind kind = StubPe32)
 {
     Bytes b(0x800, 0);
     b[0] = 'M';
     b[1] = 'Z';
-    const unsigned nt = 0x80, opt = nt + 24, table = opt + 0xE0;
+    const bool plus = kind == StubPe32Plus;
+    const unsigned nt = 0x80, opt = nt + 24, optSize = plus ? 0xF0 : 0xE0, table = opt + optSize;
     StoreLe32(&b[0x3C], nt);
     std::memcpy(&b[nt], "PE\0\0", 4);
-    StoreLe16(&b[nt + 4], 0x14C);
+    StoreLe16(&b[nt + 4], plus ? 0x8664 : 0x14C);
     StoreLe16(&b[nt + 6], 3);
-    StoreLe16(&b[nt + 20], 0xE0);
-    StoreLe16(&b[opt], 0x10B);
+    StoreLe16(&b[nt + 20], optSize);
+    StoreLe16(&b[opt], plus ? 0x20B : 0x10B);
     StoreLe32(&b[opt + 8], 0x400);  // SizeOfInitializedData
     StoreLe32(&b[opt + 32], 0x1000); // SectionAlignment
     StoreLe32(&b[opt + 36], 0x200);  // FileAlignment
-    StoreLe32(&b[opt + 92], 16);
+    StoreLe32(&b[opt + (plus ? 108 : 92)], 16);
     const char *names[3] = {".text", kestName, ".rsrc"};
     for (unsigned i = 0; i < 3; ++i) {
         unsigned char *h = &b[table + 40 * i];

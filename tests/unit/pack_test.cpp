@@ -469,7 +469,7 @@ TEST_F(Pack, StubsThatCannotCarryAPayload)
         {Bytes(100, 'x'), "no MZ header"},
     };
     Bytes signedStub = MakeStub();
-    StoreLe32(&signedStub[0x80 + 0x78 + 4 * 8 + 4], 0x400); // a certificate table
+    StoreLe32(&signedStub[CertificateSizeOffset(StubPe32)], 0x400); // a certificate table
     Bytes noMarker = MakeStub();
     noMarker[0x400] = 0;
     for (Case &c : cases) {
@@ -491,6 +491,37 @@ TEST_F(Pack, StubsThatCannotCarryAPayload)
     fs::path packed = Build(FullIni(), "packed.exe");
     EXPECT_THROW(BuildInstaller(plan, packed, dir / "setup.exe", nullptr), PackError);
     EXPECT_FALSE(fs::exists(dir / "setup.exe"));
+}
+
+TEST_F(Pack, BindsA64BitStubTheSameWay)
+{
+    Inputs();
+    Put("kestsetup.exe", MakeStub(512, ".KEST", StubPe32Plus));
+    fs::path out = Build(FullIni(), "setup64.exe");
+    Bytes file = ReadBytes(out);
+    // CheckSum lies at the same offset in both layouts; the section table
+    // 16 bytes further on.
+    EXPECT_EQ(LoadLe32(&file[0x80 + 24 + 64]), ClassicChecksum(file, 0x80 + 24 + 64));
+    PayloadReport r = InspectInstaller(out, std::string("Se\xe4" "cret"), nullptr);
+    EXPECT_EQ(r.Architecture, "x64");
+    EXPECT_EQ(r.Section.HeaderOffset, 0x80u + 24 + 0xF0 + 40);
+    EXPECT_TRUE(r.Problems.empty());
+    EXPECT_EQ(std::string(r.Settings.ProductCode), Code);
+    Put("kestsetup.exe", MakeStub());
+    EXPECT_EQ(InspectInstaller(Build(FullIni()), std::nullopt, nullptr).Architecture, "x86");
+
+    PackPlan plan = Plan(FullIni());
+    Bytes signedStub = MakeStub(512, ".KEST", StubPe32Plus);
+    StoreLe32(&signedStub[CertificateSizeOffset(StubPe32Plus)], 0x400);
+    Bytes mixed = MakeStub(512, ".KEST", StubPe32Plus);
+    StoreLe16(&mixed[0x80 + 4], 0x14C); // an i386 machine with a PE32+ header
+    Bytes rom = MakeStub();
+    StoreLe16(&rom[0x80 + 24], 0x107);
+    for (const Bytes *bad : {&signedStub, &mixed, &rom}) {
+        Put("bad.exe", *bad);
+        EXPECT_THROW(BuildInstaller(plan, dir / "bad.exe", dir / "out.exe", nullptr), PackError);
+        EXPECT_FALSE(fs::exists(dir / "out.exe"));
+    }
 }
 
 TEST_F(Pack, InspectFindsCorruption)
