@@ -5,11 +5,12 @@
 # machine lacks (as root); test and demo run it.
 BUILD := build
 CROSS := $(BUILD)/cross
+CROSS64 := $(BUILD)/cross64
 NATIVE := $(BUILD)/native
 PYTHON := /usr/bin/python3
 PYTEST := $(PYTHON) -m pytest
 
-.PHONY: all stub native deps test unit e2e bench demo screenshots clean
+.PHONY: all stub stub32 stub64 native deps test unit e2e bench demo screenshots clean
 
 all: stub native
 
@@ -20,8 +21,18 @@ $(CROSS)/Makefile: CMakeLists.txt cmake/stub.cmake cmake/mingw-i686.cmake tests/
 $(NATIVE)/Makefile: CMakeLists.txt cmake/native.cmake
 	cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Debug >/dev/null
 
-stub: $(CROSS)/Makefile
+$(CROSS64)/Makefile: CMakeLists.txt cmake/stub.cmake cmake/mingw-x86_64.cmake tests/win/CMakeLists.txt
+	@command -v x86_64-w64-mingw32-g++ >/dev/null || { echo "kest: no 64-bit MinGW-w64 cross compiler; run 'make deps' as root" >&2; exit 1; }
+	cmake -S . -B $(CROSS64) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+
+# Both stubs, each with the Windows test programs of its architecture.
+stub: stub32 stub64
+
+stub32: $(CROSS)/Makefile
 	@$(MAKE) --no-print-directory -C $(CROSS)
+
+stub64: $(CROSS64)/Makefile
+	@$(MAKE) --no-print-directory -C $(CROSS64)
 
 native: $(NATIVE)/Makefile
 	@$(MAKE) --no-print-directory -C $(NATIVE)
@@ -32,8 +43,11 @@ deps:
 unit: native
 	cd $(NATIVE) && ctest --output-on-failure
 
+# The scenarios run the 32-bit stub where the host runs 32-bit programs and
+# the 64-bit stub under wine64 elsewhere; KEST_TEST_ARCH=x86|x64 forces one.
 e2e: stub
-	$(PYTEST) -q tests/e2e
+	@cd tests/e2e && $(PYTHON) -c 'import winehost; print(winehost.ARCH_LINE)'
+	$(PYTEST) -q -rs tests/e2e
 
 test: deps
 	@$(MAKE) --no-print-directory all

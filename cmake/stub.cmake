@@ -1,5 +1,6 @@
 # kestsetup.exe: a GUI-subsystem PE32 with no C runtime, runnable from
-# Windows 95 and NT 4 on. Only KnownDLLs are imported statically.
+# Windows 95 and NT 4 on; kestsetup64.exe: the same sources as a PE32+ for
+# 64-bit Windows without WoW64. Only KnownDLLs are imported statically.
 set(KEST_STUB_SOURCES
     ${KEST_PURE_SOURCES}
     common/crt.cpp
@@ -31,6 +32,28 @@ set(KEST_STUB_FLAGS
     -fno-tree-loop-distribute-patterns -ffunction-sections
     -Wall -Wextra -Wno-cast-function-type -Werror=return-type)
 
+# What differs between the two stubs: x86 decorates standard-call names
+# and runs from Windows 4.0 on; x86-64 decorates nothing, and its loader
+# takes no subsystem version below 5.2.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(KEST_ARCH x64)
+    set(KEST_STUB_NAME kestsetup64)
+    set(KEST_STUB_DEF ${CMAKE_SOURCE_DIR}/driver/kestsetup64.def)
+    set(KEST_ARCH_LINK_OPTIONS
+        -Wl,-e,KestEntry -Wl,--undefined=KestSectionMarker
+        -Wl,--subsystem,windows:5.2
+        -Wl,--major-os-version,5 -Wl,--minor-os-version,2
+        -Wl,--high-entropy-va)
+else()
+    set(KEST_ARCH x86)
+    set(KEST_STUB_NAME kestsetup)
+    set(KEST_STUB_DEF ${CMAKE_SOURCE_DIR}/driver/kestsetup.def)
+    set(KEST_ARCH_LINK_OPTIONS
+        -Wl,-e,_KestEntry@0 -Wl,--undefined=_KestSectionMarker
+        -Wl,--subsystem,windows:4.0
+        -Wl,--major-os-version,4 -Wl,--minor-os-version,0)
+endif()
+
 add_executable(kestsetup WIN32 ${KEST_STUB_SOURCES} ui/kest.rc)
 target_include_directories(kestsetup PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(kestsetup PRIVATE WINVER=0x0400 _WIN32_WINNT=0x0400
@@ -38,17 +61,15 @@ target_compile_definitions(kestsetup PRIVATE WINVER=0x0400 _WIN32_WINNT=0x0400
 target_compile_options(kestsetup PRIVATE ${KEST_STUB_FLAGS})
 target_link_options(kestsetup PRIVATE
     -nostdlib -s
-    -Wl,-e,_KestEntry@0
-    -Wl,--subsystem,windows:4.0
-    -Wl,--major-os-version,4 -Wl,--minor-os-version,0
+    ${KEST_ARCH_LINK_OPTIONS}
     -Wl,--dynamicbase -Wl,--nxcompat
-    -Wl,--gc-sections -Wl,--undefined=_KestSectionMarker
+    -Wl,--gc-sections
     # CMake hands a .def file to the linker only for libraries.
-    ${CMAKE_SOURCE_DIR}/driver/kestsetup.def)
+    ${KEST_STUB_DEF})
 target_link_libraries(kestsetup PRIVATE kernel32 user32 gdi32 advapi32 shell32 gcc)
 set_target_properties(kestsetup PROPERTIES
-    LINK_DEPENDS ${CMAKE_SOURCE_DIR}/driver/kestsetup.def
-    OUTPUT_NAME kestsetup SUFFIX .exe
+    LINK_DEPENDS ${KEST_STUB_DEF}
+    OUTPUT_NAME ${KEST_STUB_NAME} SUFFIX .exe
     RUNTIME_OUTPUT_DIRECTORY ${KEST_BIN})
 
 # The icon and the animation clip are drawn at build time from ui/media.py;

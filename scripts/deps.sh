@@ -3,7 +3,7 @@
 # Quiet and quick when everything is already present.
 set -eu
 
-PACKAGES="make cmake g++ g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 fonts-wine \
+PACKAGES="make cmake g++ g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine32:i386 wine64 fonts-wine \
 wixl msitools xvfb xauth xdotool x11-apps imagemagick googletest libgtest-dev \
 python3-pytest osslsigncode openssl"
 

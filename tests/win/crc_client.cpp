@@ -5,6 +5,10 @@
 
 typedef DWORD(WINAPI *UpdateCrcFn)(const BYTE *, DWORD);
 
+// The 32-bit stub exports its standard-call name decorated; x86-64 has no
+// decoration.
+static const char *const UpdateCrcName = sizeof(void *) == 8 ? "UpdateCRC" : "_UpdateCRC@8";
+
 int main(int argc, char **argv)
 {
     if (argc != 2)
@@ -14,9 +18,9 @@ int main(int argc, char **argv)
         printf("LoadLibrary failed: %lu\n", GetLastError());
         return 3;
     }
-    UpdateCrcFn update = (UpdateCrcFn)(void *)GetProcAddress(stub, "_UpdateCRC@8");
+    UpdateCrcFn update = (UpdateCrcFn)(void *)GetProcAddress(stub, UpdateCrcName);
     if (!update) {
-        printf("no _UpdateCRC@8\n");
+        printf("no %s\n", UpdateCrcName);
         return 4;
     }
     update(0, 0);
