@@ -10,7 +10,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from benchlib import padded_package, report, timed, timed_call  # noqa: E402
 from packer import inspect, pack  # noqa: E402
-from winehost import STUB, Display, Wine  # noqa: E402
+from winehost import ARCH_LINE, STUB, Display, Wine  # noqa: E402
 
 SIZE = 256 * 1024 * 1024
 RUNS = 5
@@ -18,6 +18,7 @@ CODE = "{4B657374-4265-6E63-6800-000000000001}"
 
 
 def main():
+    print(ARCH_LINE.replace("e2e: ", "bench: ", 1))
     display = Display()
     wine = Wine(display)
     try:

@@ -10,13 +10,14 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from benchlib import padded_package, report, timed  # noqa: E402
 from packer import KESTPACK  # noqa: E402
 from stub import Setup  # noqa: E402
-from winehost import Display, Wine  # noqa: E402
+from winehost import ARCH_LINE, Display, Wine  # noqa: E402
 
 SIZE = 100 * 1000 * 1000
 RUNS = 5
 
 
 def main():
+    print(ARCH_LINE.replace("e2e: ", "bench: ", 1))
     display = Display()
     wine = Wine(display)
     try:

@@ -16,11 +16,10 @@ from packages import build_msi, guid  # noqa: E402
 from packer import KESTPACK  # noqa: E402
 from stub import write_ini  # noqa: E402
 from transform import make_transform  # noqa: E402
-from winehost import BUILD, STUB, Display, Wine  # noqa: E402
+from winehost import ARCH, ARCH_LINE, BUILD, STUB, WINE, Display, Wine  # noqa: E402
 
 PRODUCT = "Kest Demo"
 CODE = guid("demo")
-UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 PASSWORD = "kest"
 
 
@@ -36,13 +35,12 @@ class ExistingDisplay:
 
 
 def show_install(wine):
-    key = UNINSTALL + "\\" + CODE
-    name, version = wine.reg_query(key, "DisplayName"), wine.reg_query(key, "DisplayVersion")
+    name, version = wine.product_value(CODE, "DisplayName"), wine.product_value(CODE, "DisplayVersion")
     if not name:
         say("FAILED: the product is not registered as installed")
         return False
     say(f"installed: {name} {version} (product code {CODE})")
-    for f in sorted((wine.drive_c / "Program Files" / PRODUCT).rglob("*")):
+    for f in sorted((wine.program_files_x86() / PRODUCT).rglob("*")):
         say(f"  {wine.win(f)} ({f.stat().st_size} bytes)")
     return True
 
@@ -94,8 +92,8 @@ def packed_install(wine):
         f.write(f"[KestPack]\r\nPassword={PASSWORD}\r\n".encode())
     say()
     say(f"2. kestpack packs version 1.1.0, a German transform and the password '{PASSWORD}'")
-    r = subprocess.run([str(KESTPACK), "build", str(folder / "pack.ini")], capture_output=True,
-                       text=True)
+    r = subprocess.run([str(KESTPACK), "build", str(folder / "pack.ini"), "--arch", ARCH],
+                       capture_output=True, text=True)
     for line in (r.stdout + r.stderr).splitlines():
         say(f"  kestpack: {line}")
     if r.returncode != 0:
@@ -132,13 +130,14 @@ def packed_install(wine):
 
 def main():
     display = ExistingDisplay() if os.environ.get("DISPLAY") else Display()
-    wine = Wine(display, prefix=BUILD / "demo-prefix")
+    say(ARCH_LINE.replace("e2e: ", "", 1))
+    wine = Wine(display, prefix=BUILD / ("demo-prefix64" if ARCH == "x64" else "demo-prefix"))
     try:
         wine.msiexec("/x", CODE, "/qn")  # a clean start if the demo ran before
         if not settings_file_install(wine) or not packed_install(wine):
             return 1
         say("to uninstall it:")
-        say(f"  WINEPREFIX={wine.prefix} wine msiexec /x {CODE}")
+        say(f"  WINEPREFIX={wine.prefix} {WINE} msiexec /x {CODE}")
         return 0
     finally:
         wine.close()

@@ -4,7 +4,11 @@ from pathlib import Path
 import pytest
 
 sys.path.insert(0, str(Path(__file__).parent))
-from winehost import Display, Wine, STUB, TESTBIN  # noqa: E402
+from winehost import ARCH_LINE, Display, Wine, STUB, TESTBIN  # noqa: E402
+
+
+def pytest_report_header(config):
+    return ARCH_LINE
 
 
 @pytest.fixture(scope="session")

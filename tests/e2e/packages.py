@@ -31,7 +31,6 @@ def build_msi(out, name="Kest Sample", version="1.0.0", product_code=None, seed=
     return product_code
 
 
-UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 
 
 @contextlib.contextmanager
@@ -42,7 +41,7 @@ def installed(wine, name, seed, version="1.0.0"):
     code = guid(seed)
     build_msi(folder / "old.msi", name=name, version=version, product_code=code, seed=seed)
     r = wine.msiexec("/i", wine.win(folder / "old.msi"), "/qn")
-    assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") == version, r.stdout + r.stderr
+    assert wine.product_value(code, "DisplayVersion") == version, r.stdout + r.stderr
     try:
         yield code
     finally:

@@ -9,7 +9,7 @@ from pathlib import Path
 from packages import build_msi
 from pe import PeImage
 from stub import write_ini
-from winehost import BUILD, ROOT
+from winehost import ARCH, BUILD, ROOT
 
 KESTPACK = BUILD / "bin" / "kestpack"
 CACHE = BUILD / "e2e-packages"
@@ -54,8 +54,8 @@ def pack(folder, installer, pack_keys=None, out="setup.exe", stub=None):
         lines += ["[KestPack]"] + [f"{k}={v}" for k, v in pack_keys.items()]
     (folder / "pack.ini").write_bytes(("\r\n".join(lines) + "\r\n").encode("latin-1"))
     args = ["build", folder / "pack.ini", "-o", folder / out]
-    if stub:
-        args += ["--stub", stub]
+    # Without a stub of its own, the test packs the stub that this host runs.
+    args += ["--stub", stub] if stub else ["--arch", ARCH]
     kestpack(*args)
     return folder / out
 

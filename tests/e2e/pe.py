@@ -1,4 +1,4 @@
-"""A small reader of PE32 headers for checking the stub's shape."""
+"""A small reader of PE32 and PE32+ headers for checking the stub's shape."""
 import struct
 
 
@@ -24,8 +24,12 @@ class PeImage:
         self.subsystem_version = struct.unpack_from("<HH", data, opt + 48)
         self.checksum = struct.unpack_from("<I", data, opt + 64)[0]
         self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, opt + 68)
-        dirs = struct.unpack_from("<I", data, opt + 92)[0]
-        self.directories = [struct.unpack_from("<II", data, opt + 96 + 8 * i) for i in range(dirs)]
+        # PE32+ holds a 64-bit image base and stack sizes: its data
+        # directories start 16 bytes further.
+        directories = opt + (112 if self.magic == 0x20B else 96)
+        dirs = struct.unpack_from("<I", data, directories - 4)[0]
+        self.directories = [struct.unpack_from("<II", data, directories + 8 * i)
+                            for i in range(dirs)]
         table = opt + opt_size
         self.sections = [Section(data, table + 40 * i) for i in range(count)]
 
@@ -44,6 +48,10 @@ class PeImage:
     def _cstring(self, rva):
         off = self.offset_of(rva)
         return self.data[off:self.data.index(b"\0", off)].decode("latin-1")
+
+    @property
+    def is_64bit(self):
+        return self.magic == 0x20B
 
     def imports(self):
         rva, size = self.directories[1]

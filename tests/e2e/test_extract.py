@@ -10,9 +10,8 @@ import pytest
 from packages import build_msi, guid, installed
 from packer import copy, inspect, pack, with_storage_class
 from stub import Setup
-from winehost import STUB
+from winehost import STUB, WINE
 
-UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 WIZARD = ("Program Files", "Common Files", "Kest Installation Wizard")
 CRC_ERROR = "Corrupt installation detected, check source media or re-download."
 SPACE_ERROR = "Not enough free temporary disk space."
@@ -79,8 +78,8 @@ def test_packed_installer_installs_for_real(wine, clean_extraction):
     folder, exe, code = packed(wine, "real-packed", product="Kest Packed Real", version="3.1.0")
     try:
         assert run_packed(wine, exe, timeout=300, record_msiexec=False) == 0
-        assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") == "3.1.0"
-        assert (wine.drive_c / "Program Files" / "Kest Packed Real" / "readme.txt").exists()
+        assert wine.product_value(code, "DisplayVersion") == "3.1.0"
+        assert (wine.program_files_x86() / "Kest Packed Real" / "readme.txt").exists()
     finally:
         wine.msiexec("/x", code, "/qn")
 
@@ -210,13 +209,13 @@ def test_removal_of_another_version_in_embedded_mode(wine, clean_extraction):
         assert "Version 1.0.0 is already installed" in box.stdout
         wine.ui("click", "Kest Embedded Removal", "7")
         assert running.finish() == 1
-        assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") == "1.0.0"
+        assert wine.product_value(code, "DisplayVersion") == "1.0.0"
         # Yes: 1.0.0 goes, then 2.0.0 is installed.
         running = start_packed(wine, exe, record_msiexec=False)
         wine.ui("dump", "Kest Embedded Removal")
         wine.ui("click", "Kest Embedded Removal", "6")
         assert running.finish(timeout=300) == 0
-        assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") == "2.0.0"
+        assert wine.product_value(code, "DisplayVersion") == "2.0.0"
 
 
 def test_streams_and_crc_against_real_files(wine):
@@ -250,7 +249,7 @@ def large_installer(wine):
 
 def watch(wine, *args):
     """Starts uidriver and returns once it is looking for the window."""
-    p = subprocess.Popen(["wine", str(wine.tools / "uidriver.exe"), *args], env=wine.environment(),
+    p = subprocess.Popen([WINE, str(wine.tools / "uidriver.exe"), *args], env=wine.environment(),
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     assert p.stderr.readline().strip() == "watching"
     return p
@@ -291,6 +290,5 @@ def test_one_file_installs_with_password_language_and_removal(wine, clean_extrac
         wine.ui("dump", "Kest Complete")
         wine.ui("click", "Kest Complete", "6")  # Yes: remove 1.0.0
         assert running.finish(timeout=300) == 0
-        key = UNINSTALL + "\\" + code
-        assert wine.reg_query(key, "DisplayVersion") == "2.0.0"
-        assert wine.reg_query(key, "DisplayName") == "Kest Komplett"
+        assert wine.product_value(code, "DisplayVersion") == "2.0.0"
+        assert wine.product_value(code, "DisplayName") == "Kest Komplett"

@@ -116,7 +116,6 @@ def test_planted_msiexec_is_never_started(wine):
     assert programs == [SYSTEM_MSIEXEC.lower()]
 
 
-UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 
 
 def test_real_install_beside_setup(wine):
@@ -125,12 +124,12 @@ def test_real_install_beside_setup(wine):
     setup.settings(ProductCode=code, ProductVersion="1.2.3", ProductFile="sample.msi", CmdLine="/qn")
     try:
         assert setup.run(timeout=180, record_msiexec=False) == 0
-        installed = wine.drive_c / "Program Files" / "Kest Real Sample" / "readme.txt"
+        installed = wine.program_files_x86() / "Kest Real Sample" / "readme.txt"
         assert installed.read_text().startswith("Installed by a Kest test.")
-        assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") == "1.2.3"
+        assert wine.product_value(code, "DisplayVersion") == "1.2.3"
     finally:
         wine.msiexec("/x", code, "/qn")
-    assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion") is None
+    assert wine.product_value(code, "DisplayVersion") is None
 
 
 @pytest.mark.parametrize("language_file, expected", [
@@ -159,6 +158,6 @@ def test_real_install_with_a_language_transform_beside_setup(wine):
                    CmdLine="/qn", Language1="Deutsch,1031", LanguageFile1="de.mst")
     try:
         assert setup.run(timeout=180, lang="de_DE.UTF-8", record_msiexec=False) == 0
-        assert wine.reg_query(UNINSTALL + "\\" + code, "DisplayName") == "Kest Beispiel Echt"
+        assert wine.product_value(code, "DisplayName") == "Kest Beispiel Echt"
     finally:
         wine.msiexec("/x", code, "/qn")

@@ -10,7 +10,7 @@ from packer import (copy, inspect, kestpack, make_package, move_headers, pack, p
                     rename_section, set_kest_raw_size, with_storage_class)
 from pe import PeImage
 from stub import Setup, write_ini
-from winehost import ROOT, STUB
+from winehost import ARCH, ROOT, STUB
 
 RUN_KEY = r"HKCU\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
 CODE = "{11111111-2222-3333-4444-555555555555}"
@@ -238,6 +238,7 @@ def test_packed_file_is_a_valid_image(wine, package):
             assert data[mine.raw_pointer:mine.raw_pointer + mine.raw_size] == \
                 STUB.read_bytes()[theirs.raw_pointer:theirs.raw_pointer + theirs.raw_size]
     assert image.checksum == pe_checksum(data, image.nt + 24 + 64)
+    assert image.is_64bit == (ARCH == "x64") and inspect(path)["architecture"] == ARCH
     # Deterministic: the same inputs give the same bytes.
     again = pack(folder, dict(FULL), out="again.exe")
     assert again.read_bytes() == data

@@ -4,11 +4,10 @@ import pytest
 from packages import build_msi, installed
 from stub import Setup
 
-UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 
 
 def installed_version(wine, code):
-    return wine.reg_query(UNINSTALL + "\\" + code, "DisplayVersion")
+    return wine.product_value(code, "DisplayVersion")
 
 
 @pytest.fixture

@@ -2,6 +2,7 @@
 import pytest
 
 from stub import Setup
+from winehost import WINE
 
 RUN_KEY = r"HKCU\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
 PRODUCT = {"ProductCode": "{11111111-2222-3333-4444-555555555555}", "ProductVersion": "1.0.0"}
@@ -67,7 +68,7 @@ def test_find_char_on_double_byte_text(wine):
 def test_run_and_wait_on_a_missing_program_returns_zero(wine):
     import subprocess
     folder = wine.scratch("missing")
-    p = subprocess.Popen(["wine", str(wine.tools / "routines_test.exe"), "missing",
+    p = subprocess.Popen([WINE, str(wine.tools / "routines_test.exe"), "missing",
                           wine.win(folder / "missing.exe")],
                          env=wine.environment(), stdout=subprocess.PIPE, text=True)
     # The shell itself reports the missing file; the stub adds nothing.

@@ -4,8 +4,6 @@ from packages import build_msi
 from packer import pack
 from transform import encode_name, make_transform, read_properties, read_streams, read_summary
 
-UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
-
 
 def test_transform_renames_the_installed_product(wine):
     folder = wine.scratch("transform")
@@ -13,11 +11,11 @@ def test_transform_renames_the_installed_product(wine):
     make_transform(folder / "base.msi", folder / "de.mst",
                    {"ProductName": "Kest Beispiel", "ProductLanguage": "1031",
                     "ARPCOMMENTS": "Hinzugefügt"})
-    key = UNINSTALL + "\\" + code
     try:
         r = wine.msiexec("/i", wine.win(folder / "base.msi"),
                          "TRANSFORMS=" + wine.win(folder / "de.mst"), "/qn")
         assert r.returncode == 0, r.stdout + r.stderr
+        key = wine.product_key(code)
         # An update of an existing row and an inserted row both took.
         assert wine.reg_query(key, "DisplayName") == "Kest Beispiel"
         assert wine.reg_query(key, "Language") == "0x407"
@@ -27,7 +25,7 @@ def test_transform_renames_the_installed_product(wine):
         assert '"Comments"="Hinzugefügt"' in export.read_bytes().decode("utf-16").splitlines()
     finally:
         wine.msiexec("/x", code, "/qn")
-    assert wine.reg_query(key, "DisplayName") is None
+    assert wine.product_key(code) is None
 
 
 def test_transform_streams_and_summary(tmp_path):

@@ -3,6 +3,7 @@ import shutil
 import subprocess
 
 from stub import write_ini
+from winehost import WINE
 
 PRODUCT = {"ProductCode": "{11111111-2222-3333-4444-555555555555}", "ProductVersion": "1.0.0"}
 
@@ -20,7 +21,7 @@ class UiTest:
 
     def start(self, mode, *args, lang=None):
         self.process = subprocess.Popen(
-            ["wine", str(self.exe), mode, *map(str, args)], env=self.wine.environment(lang=lang),
+            [WINE, str(self.exe), mode, *map(str, args)], env=self.wine.environment(lang=lang),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, errors="replace")
         return self
 

@@ -1,23 +1,74 @@
 """The Wine layer of the scenario tests.
 
-One private 32-bit prefix is created per build tree (cached under build/),
-one Xvfb display and one persistent wineserver serve a whole test session.
-Programs start through launch.exe, so that the stub's GetCommandLineA is
-exactly the text a test gives, in the working directory it names.
+One private prefix is created per build tree and architecture (cached under
+build/), one Xvfb display and one persistent wineserver serve a whole test
+session. Programs start through launch.exe, so that the stub's
+GetCommandLineA is exactly the text a test gives, in the working directory
+it names.
+
+The 32-bit stub runs in a 32-bit prefix where the host executes i386
+programs; elsewhere (kernels built without 32-bit support) the 64-bit stub
+and test programs run in a 64-bit prefix under wine64. KEST_TEST_ARCH=x86
+or x64 forces the choice.
 """
 import os
+import re
 import shutil
 import signal
 import subprocess
 import tempfile
+import threading
 import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
 BUILD = ROOT / "build"
-STUB = BUILD / "bin" / "kestsetup.exe"
-TESTBIN = BUILD / "testbin"
-PREFIX = BUILD / "wineprefix"
+WINE32_LOADER = "/usr/lib/wine/wine"
+WINE64_LOADER = "/usr/lib/wine/wine64"
+
+
+def host_runs_i386():
+    """Whether this kernel executes 32-bit x86 programs: some are built
+    without that support and answer "Exec format error"."""
+    try:
+        r = subprocess.run([WINE32_LOADER, "--version"], stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=20)
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+    return r.returncode == 0
+
+
+def choose_arch():
+    forced = os.environ.get("KEST_TEST_ARCH", "")
+    if forced:
+        if forced not in ("x86", "x64"):
+            raise SystemExit(f"KEST_TEST_ARCH={forced}: give x86 or x64")
+        return forced, "forced by KEST_TEST_ARCH"
+    if host_runs_i386():
+        return "x86", "this host runs 32-bit programs"
+    return "x64", "this host runs no 32-bit programs"
+
+
+ARCH, ARCH_REASON = choose_arch()
+X64 = ARCH == "x64"
+STUB32 = BUILD / "bin" / "kestsetup.exe"
+STUB64 = BUILD / "bin" / "kestsetup64.exe"
+STUB = STUB64 if X64 else STUB32
+TESTBIN = BUILD / ("testbin64" if X64 else "testbin")
+PREFIX = BUILD / ("wineprefix64" if X64 else "wineprefix")
+# Debian's wine wrapper picks the 32-bit loader whenever it is installed,
+# so the 64-bit prefix is run by the 64-bit loader itself.
+WINE = WINE64_LOADER if X64 else "wine"
+ARCH_LINE = (f"e2e: 64-bit stub under wine64; {ARCH_REASON}" if X64
+             else f"e2e: 32-bit stub under wine; {ARCH_REASON}")
+UNINSTALL_NATIVE = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+UNINSTALL_32BIT_VIEW = r"HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall"
+
+
+def skip_unless(arch, reason):
+    """A pytest mark for a case that exists on one architecture only."""
+    import pytest
+    return pytest.mark.skipif(ARCH != arch, reason=f"{arch} only: {reason}")
 # Wine's own fonts (Debian's fonts-wine). This Wine does not look for them
 # there, only in the prefix's Fonts folder; without them "MS Sans Serif",
 # "Tahoma" and the caption buttons' "Marlett" fall back to other fonts.
@@ -70,9 +121,12 @@ class Wine:
         self.env = dict(os.environ)
         for key in ("WINEDLLOVERRIDES", "WINELOADER", "WINESERVER"):
             self.env.pop(key, None)
-        self.env.update(WINEPREFIX=str(self.prefix), WINEARCH="win32", WINEDEBUG="-all",
-                        DISPLAY=display.name, WINEDLLOVERRIDES=BASE_OVERRIDES)
+        self.env.update(WINEPREFIX=str(self.prefix), WINEARCH="win64" if X64 else "win32",
+                        WINEDEBUG="-all", DISPLAY=display.name, WINEDLLOVERRIDES=BASE_OVERRIDES)
+        if X64:
+            self.env["WINELOADER"] = WINE64_LOADER
         self.drive_c = self.prefix / "drive_c"
+        self.stop_stale_server()
         if not (self.prefix / "system.reg").exists() or not (self.prefix / ".kest-ready").exists():
             self._create()
         # Kept running for the session, so that each program starts quickly;
@@ -81,7 +135,7 @@ class Wine:
                        stderr=subprocess.DEVNULL)
         # The first program of a session starts Wine's background services,
         # which would inherit and hold open the pipes of whatever runs first.
-        subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
+        subprocess.run([WINE, "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
         self.tools = self.drive_c / "kesttools"
         self.tools.mkdir(exist_ok=True)
@@ -101,10 +155,22 @@ class Wine:
     def system32(self):
         return self.drive_c / "windows" / "system32"
 
+    def stop_stale_server(self):
+        """A run that was interrupted may have left this prefix's wineserver
+        and its programs behind, stuck on a display that is gone; a new
+        session would wait on them for ever."""
+        if self.prefix.exists():
+            subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+            try:
+                subprocess.run(["wineserver", "-w"], env=self.env, timeout=30)
+            except subprocess.TimeoutExpired:
+                pass
+
     def _create(self):
         if self.prefix.exists():
             shutil.rmtree(self.prefix)
-        subprocess.run(["wineboot", "-i"], env=self.env, check=True,
+        subprocess.run([WINE, "wineboot", "-i"], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
         subprocess.run(["wineserver", "-w"], env=self.env, check=True, timeout=300)
         (self.prefix / ".kest-ready").write_text("ok\n")
@@ -160,9 +226,9 @@ class Wine:
         with os.fdopen(fd, "w", newline="") as f:
             f.write(self.win(program) + "\n" + (self.win(cwd) if cwd else "") + "\n" + command_line)
         process = subprocess.Popen(
-            ["wine", str(self.tools / "launch.exe"), self.win(spec)],
-            env=self.environment(**kw), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-            text=True, errors="replace")
+            [WINE, str(self.tools / "launch.exe"), self.win(spec)],
+            env=self.environment(**kw), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE, text=True, errors="replace")
         return Running(process, spec)
 
     def run(self, program, command_line, cwd=None, timeout=60, **kw):
@@ -170,12 +236,12 @@ class Wine:
 
     def tool(self, name, *args, timeout=60, **kw):
         """Runs one of the Windows test programs; returns CompletedProcess."""
-        return subprocess.run(["wine", str(self.tools / name), *args], env=self.environment(**kw),
+        return subprocess.run([WINE, str(self.tools / name), *args], env=self.environment(**kw),
                               capture_output=True, text=True, errors="replace", timeout=timeout)
 
     def msiexec(self, *args, timeout=300):
         """Wine's own Windows Installer, for setting up and cleaning up products."""
-        return subprocess.run(["wine", "msiexec", *args], env=self.environment(),
+        return subprocess.run([WINE, "msiexec", *args], env=self.environment(),
                               capture_output=True, text=True, errors="replace", timeout=timeout)
 
     def ui(self, *args, timeout=60):
@@ -183,7 +249,7 @@ class Wine:
 
     # Registry ----------------------------------------------------------------
     def reg(self, *args):
-        return subprocess.run(["wine", "reg", *args], env=self.env, capture_output=True,
+        return subprocess.run([WINE, "reg", *args], env=self.env, capture_output=True,
                               text=True, errors="replace", timeout=60)
 
     def reg_query(self, key, value):
@@ -191,11 +257,36 @@ class Wine:
         r = self.reg("query", key, "/v", value)
         if r.returncode != 0:
             return None
+        # "    NAME    REG_SZ    DATA": names such as "ProgramFilesDir (x86)"
+        # hold blanks, so the type is what separates them from the data.
         for line in r.stdout.splitlines():
-            parts = line.strip().split(None, 2)
-            if len(parts) >= 2 and parts[0].lower() == value.lower() and parts[1].startswith("REG_"):
-                return parts[2] if len(parts) == 3 else ""
+            m = re.match(r"\s*(.*?)\s+(REG_\w+)(?:\s+(.*))?$", line)
+            if m and m.group(1).lower() == value.lower():
+                return m.group(3) or ""
         return None
+
+    # Where the test packages went: they are 32-bit packages, which a 64-bit
+    # prefix installs under "Program Files (x86)" and registers in the
+    # 32-bit view of the registry, like 64-bit Windows does.
+    def program_files_x86(self):
+        """The Unix path of the folder 32-bit packages install into."""
+        key = r"HKLM\Software\Microsoft\Windows\CurrentVersion"
+        folder = self.reg_query(key, "ProgramFilesDir (x86)") or self.reg_query(key, "ProgramFilesDir")
+        return self.unix(folder)
+
+    def product_key(self, code):
+        """The Uninstall key of an installed product, in whichever registry
+        view holds it; None when the product is not installed."""
+        for key in (UNINSTALL_NATIVE, UNINSTALL_32BIT_VIEW):
+            if self.reg("query", key + "\\" + code).returncode == 0:
+                return key + "\\" + code
+        return None
+
+    def product_value(self, code, value):
+        """A value of an installed product's Uninstall key; None when the
+        product is not installed."""
+        key = self.product_key(code)
+        return self.reg_query(key, value) if key else None
 
     def reg_set(self, key, value, data, kind="REG_SZ"):
         r = self.reg("add", key, "/v", value, "/t", kind, "/d", data, "/f")
@@ -230,22 +321,75 @@ class Wine:
         return out
 
 
+class UnexpectedMessageBox(AssertionError):
+    """The program stopped on a message box that nobody was there to answer."""
+
+
 class Running:
-    """A program started through launch.exe."""
+    """A program started through launch.exe, which reports each message box
+    of the program on its stderr as it opens and closes."""
+
+    # How long a message box may stand while the test only waits for the end:
+    # a test that expects one answers it before it calls finish().
+    BOX_GRACE = 8.0
 
     def __init__(self, process, spec):
         self.process = process
         self.spec = spec
+        self._err = []
+        self._boxes = {}  # window -> (opened at, "caption: text")
+        self._lock = threading.Lock()
+        self._reader = threading.Thread(target=self._read_stderr, daemon=True)
+        self._reader.start()
+
+    def _read_stderr(self):
+        for line in self.process.stderr:
+            now = time.monotonic()
+            with self._lock:
+                self._err.append(line)
+                if line.startswith("box="):
+                    window, _, text = line[4:].rstrip("\r\n").partition(" ")
+                    self._boxes[window] = (now, text)
+                elif line.startswith("closed="):
+                    self._boxes.pop(line[7:].strip(), None)
+
+    def message_boxes(self):
+        """The texts of the program's message boxes that are open now."""
+        with self._lock:
+            return [text for _, text in self._boxes.values()]
+
+    def _stuck_box(self, since):
+        with self._lock:
+            for opened, text in self._boxes.values():
+                if time.monotonic() - max(opened, since) > self.BOX_GRACE:
+                    return text
+        return None
 
     def finish(self, timeout=60):
+        started = time.monotonic()
         try:
-            out, err = self.process.communicate(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            out, err = self.process.communicate()
-            raise
+            while True:
+                try:
+                    self.process.wait(0.25)
+                    break
+                except subprocess.TimeoutExpired:
+                    pass
+                box = self._stuck_box(started)
+                if box is not None:
+                    self.stop()
+                    raise UnexpectedMessageBox(f"the program stopped on a message box: {box}")
+                if time.monotonic() - started > timeout:
+                    boxes = self.message_boxes()
+                    self.stop()
+                    raise subprocess.TimeoutExpired(
+                        self.process.args, timeout,
+                        output=f"open message boxes: {boxes}" if boxes else None)
         finally:
+            self.stop()
+            self._reader.join(5)
             Path(self.spec).unlink(missing_ok=True)
+        out = self.process.stdout.read()
+        err = "".join(self._err)
         code = None
         for line in out.splitlines():
             if line.startswith("exit="):
@@ -256,3 +400,19 @@ class Running:
 
     def running(self):
         return self.process.poll() is None
+
+    def stop(self):
+        """Ends the program, then launch.exe; nothing stays behind."""
+        if self.process.poll() is None:
+            try:
+                self.process.stdin.write("kill\n")
+                self.process.stdin.flush()
+                self.process.wait(10)
+            except (OSError, subprocess.TimeoutExpired):
+                self.process.kill()
+        self.process.wait()
+        if self.process.stdin:
+            try:
+                self.process.stdin.close()
+            except OSError:
+                pass
