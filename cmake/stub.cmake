@@ -4,14 +4,19 @@
 set(KEST_STUB_SOURCES
     ${KEST_PURE_SOURCES}
     common/crt.cpp
+    common/exit.cpp
     common/library.cpp
     common/paths.cpp
     common/process.cpp
     common/registry.cpp
+    common/state.cpp
     driver/launch.cpp
+    driver/extraction.cpp
     driver/main.cpp
-    driver/package.cpp
+    driver/password.cpp
+    driver/removal.cpp
     driver/settings_file.cpp
+    driver/settings_source.cpp
     payload/header.cpp
     payload/locator.cpp
     payload/section.cpp

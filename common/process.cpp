@@ -1,9 +1,8 @@
 #include "common/routines.h"
+#include "common/flags.h"
 #include <shellapi.h>
 #include "common/text.h"
-#include "driver/startup.h"
-#include "payload/payload.h"
-#include "runtime/runtime.h"
+#include "common/state.h"
 
 void PumpMessages(void)
 {
@@ -14,10 +13,8 @@ void PumpMessages(void)
     }
 }
 
-DWORD RunAndWait(const char *program, const char *parameters)
+DWORD RunAndWait(const char *program, const char *parameters, int inProgramFolder)
 {
-    // In settings-file mode the package and its transforms are named
-    // relative to the program's folder, so the child starts there.
     char directory[256];
     CopyText(directory, sizeof directory, ModulePath);
     char *cut = directory;
@@ -35,7 +32,7 @@ DWORD RunAndWait(const char *program, const char *parameters)
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
     info.lpFile = program;
     info.lpParameters = parameters;
-    info.lpDirectory = EmbeddedMode ? 0 : directory;
+    info.lpDirectory = inProgramFolder ? directory : 0;
     info.nShow = SW_SHOWNORMAL;
     if (!ShellExecuteExA(&info))
         return 0;

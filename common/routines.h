@@ -36,6 +36,7 @@ void ReadMachineText(const char *keyPath, const char *valueName, char *out, unsi
 void PumpMessages(void);
 
 // Starts program with parameters and waits for it, pumping messages every
-// 500 ms. Returns its exit code, or 0 when it could not be started. In
-// settings-file mode the program's own folder is the working directory.
-DWORD RunAndWait(const char *program, const char *parameters);
+// 500 ms. Returns its exit code, or 0 when it could not be started. With
+// inProgramFolder the child starts in the folder of this program's own file
+// (ModulePath); otherwise in the current folder.
+DWORD RunAndWait(const char *program, const char *parameters, int inProgramFolder);

@@ -1,6 +1,5 @@
 #include "driver/cmdline.h"
-
-int QuietMode;
+#include "common/flags.h"
 
 const char *SplitCommandLine(const char *commandLine)
 {

@@ -1,9 +1,6 @@
 // The command line as the stub receives it. Pure: no Windows headers.
 #pragma once
 
-// 1 once a quiet switch was seen; then no progress window is created.
-extern int QuietMode;
-
 // Returns the user's arguments inside commandLine (the text of
 // GetCommandLineA): whatever follows the program name and its blanks when
 // it begins with '/' or contains an '='; otherwise the empty text at the end

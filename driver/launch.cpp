@@ -1,6 +1,6 @@
 #include "driver/launch.h"
 #include "driver/settings.h"
-#include "driver/startup.h"
+#include "common/state.h"
 #include "common/routines.h"
 #include "common/text.h"
 #include "payload/payload.h"
@@ -39,14 +39,14 @@ void ResolvePackageFromSettings(void)
 {
     char productFile[SettingsTextSize];
     char languageFile[LanguageFileSize];
-    GetPrivateProfileStringA("KestInstaller", "ProductFile", "", productFile, sizeof productFile,
+    GetPrivateProfileStringA(SettingsSection, "ProductFile", "", productFile, sizeof productFile,
                              SettingsPath);
     languageFile[0] = 0;
     int index = InstallerSettings.LanguageIndex;
     if (index) {
         char key[32];
         wsprintfA(key, "LanguageFile%d", index);
-        GetPrivateProfileStringA("KestInstaller", key, "", languageFile, sizeof languageFile,
+        GetPrivateProfileStringA(SettingsSection, key, "", languageFile, sizeof languageFile,
                                  SettingsPath);
     }
     ResolveSettingsPackage(productFile, languageFile, ExeDirectory, PackagePath, TransformPath);
@@ -56,13 +56,8 @@ void LaunchPackage(void)
 {
     char storedCmdLine[SettingsTextSize];
     storedCmdLine[0] = 0;
-    if (!UserArguments[0]) {
-        if (EmbeddedMode)
-            ReadPayloadText(LengthCmdLine, storedCmdLine, sizeof storedCmdLine);
-        else
-            GetPrivateProfileStringA("KestInstaller", "CmdLine", "", storedCmdLine,
-                                     sizeof storedCmdLine, SettingsPath);
-    }
+    if (!UserArguments[0])
+        ReadSettingText(SettingCmdLine, storedCmdLine, sizeof storedCmdLine);
 
     char programPath[ModulePathSize];
     GetModuleFileNameA(0, programPath, sizeof programPath);
@@ -98,5 +93,7 @@ void LaunchPackage(void)
         }
         AppendText(argumentText, sizeof argumentText, " KESTDELAYEDREBOOT=1");
     }
-    RunAndWait(installerProgram, argumentText);
+    // In settings-file mode the package and its transforms are named
+    // relative to the program's folder, so msiexec starts there.
+    RunAndWait(installerProgram, argumentText, !EmbeddedMode);
 }

@@ -1,23 +1,18 @@
 // The entry point and the main sequence of a run. Each phase that cannot go
 // on ends the process itself; nothing returns an error here.
-#include "driver/startup.h"
+#include "common/state.h"
+#include "common/flags.h"
 #include "driver/cmdline.h"
 #include "driver/launch.h"
 #include "driver/package.h"
 #include "driver/settings.h"
+#include "common/exit.h"
+#include "common/flags.h"
 #include "common/routines.h"
 #include "common/text.h"
 #include "payload/payload.h"
 #include "payload/stream.h"
 #include "ui/ui.h"
-
-const char *UserArguments;
-HMODULE ModuleHandle;
-char ModulePath[ModulePathSize];
-char ExeDirectory[ModulePathSize];
-char SettingsPath[ModulePathSize];
-HFILE OwnFile;
-unsigned char *IoBuffer;
 
 namespace {
 
@@ -47,6 +42,14 @@ void RemoveResumeValue(void)
     RegCloseKey(key);
 }
 
+// Shows "Corrupt installation detected." and ends the run with code 0:
+// the payload or the program's own file cannot be trusted.
+__attribute__((noreturn)) void EndCorrupt(void)
+{
+    ShowErrorBox(0);
+    EndRun(ExitNormal);
+}
+
 } // namespace
 
 extern "C" void __stdcall KestEntry(void)
@@ -54,56 +57,50 @@ extern "C" void __stdcall KestEntry(void)
     SetErrorMode(SEM_NOALIGNMENTFAULTEXCEPT);
     RestrictLibrarySearch();
 
+    // The final clean-up of every end of the run, in this order; each
+    // release does nothing when its resource was never acquired.
+    ReleaseAtEnd(CloseProgressWindow);
+    ReleaseAtEnd(FreeCrcTable);
+    ReleaseAtEnd(DeleteDialogFont);
+    CopyProgress = ShowCopyProgress;
+
     UserArguments = SplitCommandLine(GetCommandLineA());
     ScanQuietSwitch(UserArguments);
     FetchModulePath();
 
     OwnFile = _lopen(ModulePath, OF_READ);
-    if (OwnFile == HFILE_ERROR) {
-        ShowErrorBox(0);
-        ExitProcess(0);
-    }
+    if (OwnFile == HFILE_ERROR)
+        EndCorrupt();
 
     BuildCrcTable();
 
     IoBuffer = static_cast<unsigned char *>(GlobalLock(GlobalAlloc(GMEM_MOVEABLE, IoBufferSize)));
-    if (!IoBuffer) {
-        ShowErrorBox(0);
-        ExitProcess(0);
-    }
+    if (!IoBuffer)
+        EndCorrupt();
 
-    if (!LocatePayload()) {
-        ShowErrorBox(0);
-        ExitProcess(0);
-    }
+    if (!LocatePayload())
+        EndCorrupt();
 
-    if (EmbeddedMode)
-        ReadPayloadHeader();
-    else
+    if (EmbeddedMode) {
+        if (!ReadPayloadHeader())
+            EndCorrupt();
+    } else {
         ReadSettingsFile();
+    }
 
     SelectLanguage();
 
     ApplyDelayRebootRule(&InstallerSettings);
-    if (CancelRequested) {
-        DeleteDialogFont();
-        ExitProcess(0);
-    }
+    if (CancelRequested)
+        EndRun(ExitNormal);
 
     if (InstallerSettings.ProductCode[0])
         RemoveResumeValue();
 
     // A cut or extended file would feed the readers below wrong bytes.
     if (EmbeddedMode && InstallerSettings.TotalFileSize &&
-        OwnFileLength() != InstallerSettings.TotalFileSize) {
-        ShowErrorBox(0);
-        ExitProcess(0);
-    }
-
-    // No runtime is installed: the position moves past both runtime streams
-    // onto the package stream.
-    if (EmbeddedMode)
-        SkipRuntimeStreams();
+        OwnFileLength() != InstallerSettings.TotalFileSize)
+        EndCorrupt();
 
     if (EmbeddedMode)
         CheckPassword();
@@ -114,9 +111,5 @@ extern "C" void __stdcall KestEntry(void)
         ResolvePackageFromSettings();
     CloseProgressWindow();
     LaunchPackage();
-    CloseProgressWindow();
-    FreeCrcTable();
-    _lclose(OwnFile);
-    DeleteDialogFont();
-    ExitProcess(0);
+    EndRun(ExitNormal);
 }

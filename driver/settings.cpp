@@ -2,9 +2,6 @@
 #include "common/decimal.h"
 #include "common/text.h"
 
-InstallerSettingsRecord InstallerSettings;
-int DotNetMode;
-
 void MakeSettingsPath(char *out, unsigned capacity, const char *modulePath)
 {
     unsigned length = CopyText(out, capacity, modulePath);

@@ -1,43 +1,11 @@
-// The one settings record of a run, filled at start-up from the payload
-// header or from the settings file beside the program.
+// Reading the settings: the pure rules of the settings file.
 #pragma once
 
-enum { SettingsTextSize = 256 };
+#include "common/settings.h"
 
-// The two parts of CharSize.
-enum { CharSizePoints = 0x7F, CharSizeAlwaysPrompt = 0x80 };
-
-struct InstallerSettingsRecord {
-    char PackageFileName[SettingsTextSize];
-    char ProductCode[SettingsTextSize];
-    char ProductVersion[SettingsTextSize];
-    char TransformMSI[SettingsTextSize];
-    char ProductName[SettingsTextSize];
-    char CharFont[SettingsTextSize];
-    unsigned char CharSet;
-    unsigned char CharSize; // bits 0-6 point size; bit 7 always ask the language
-    unsigned char PasswordLength;
-    unsigned char StoredPassword[SettingsTextSize];
-    unsigned char DelayReboot;
-    int RemovePrevious;
-    int RuntimeSize9X, RuntimeSizeNT, RuntimeSizeDotNet, RuntimeSizeDotNetUpdate;
-    unsigned DownloadSize9X, DownloadSizeNT, DownloadSizeDotNet, DownloadSizeDotNetUpdate;
-    int StreamSizeNT;
-    int StreamSize9X;
-    unsigned StreamSizeMSI;
-    unsigned TotalFileSize;
-    unsigned RuntimeVersionMS; // major << 16 | minor
-    unsigned RuntimeVersionLS; // build << 16 | revision
-    int LanguageIndex;         // 0: the default language, k: the k-th further one
-};
-
-// The command line, the message texts, the runtime sources and the language
-// list are not held here: they are read from the payload or the settings
-// file at the moment they are needed.
-extern InstallerSettingsRecord InstallerSettings;
-
-// 1 when the required runtime is .NET rather than Windows Installer.
-extern int DotNetMode;
+// Fills InstallerSettings from the settings file at SettingsPath. Ends the
+// run with code 0, silently, when the product code or version is missing.
+void ReadSettingsFile(void);
 
 // Path of the settings file: modulePath with its extension, if the file
 // name has one, replaced by ".ini", or ".ini" appended when it has none.

@@ -2,22 +2,21 @@
 // the INI file beside the program.
 #include "driver/settings.h"
 #include "driver/cmdline.h"
-#include "driver/startup.h"
+#include "common/state.h"
 #include "common/decimal.h"
+#include "common/exit.h"
 #include "common/text.h"
 
 namespace {
 
-const char Section[] = "KestInstaller";
-
 void ReadText(const char *key, char *out, const char *fallback = "")
 {
-    GetPrivateProfileStringA(Section, key, fallback, out, SettingsTextSize, SettingsPath);
+    GetPrivateProfileStringA(SettingsSection, key, fallback, out, SettingsTextSize, SettingsPath);
 }
 
 int ReadInteger(const char *key, int fallback)
 {
-    return int(GetPrivateProfileIntA(Section, key, fallback, SettingsPath));
+    return int(GetPrivateProfileIntA(SettingsSection, key, fallback, SettingsPath));
 }
 
 // A size key counts only when it is present and not empty.
@@ -61,7 +60,7 @@ void ReadSettingsFile(void)
     ReadSize("RuntimeSizeNT", &s.RuntimeSizeNT);
     if (HasValue("Runtime9X"))
         s.StreamSize9X = 1;
-    ReadText("CmdLine", text);
+    ReadText(SettingTextKey[SettingCmdLine], text);
     ScanQuietSwitch(text);
     ReadSize("RuntimeSize9X", &s.RuntimeSize9X);
     if (HasValue("RuntimeDotNet")) {
@@ -84,5 +83,5 @@ void ReadSettingsFile(void)
     s.DelayReboot = (unsigned char)ReadInteger("DelayReboot", 0);
 
     if (!s.ProductCode[0] || !s.ProductVersion[0])
-        ExitProcess(0);
+        EndRun(ExitNormal);
 }

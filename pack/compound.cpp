@@ -1,6 +1,6 @@
 #include "pack/compound.h"
 #include "pack/error.h"
-#include "payload/format.h"
+#include "payload/layout.h"
 #include <cstring>
 #include <fstream>
 

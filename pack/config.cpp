@@ -4,6 +4,7 @@
 #include "pack/ini.h"
 #include "common/decimal.h"
 #include "common/text.h"
+#include "driver/settings.h"
 #include <cstring>
 #include <set>
 

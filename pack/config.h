@@ -3,7 +3,7 @@
 // payload. Everything that can be refused is refused here, before anything
 // is written.
 #pragma once
-#include "payload/format.h"
+#include "payload/layout.h"
 #include <filesystem>
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 // kestpack inspect and extract: a packed installer read back with the
 // stub's own header decoder, every stream checked against its CRC-32.
 #pragma once
-#include "payload/format.h"
+#include "payload/layout.h"
 #include <cstdint>
 #include <filesystem>
 #include <optional>

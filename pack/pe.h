@@ -1,7 +1,7 @@
 // The few facts of a PE image that binding a payload needs, and the image
 // checksum that the loader of a driver or a signing tool may check.
 #pragma once
-#include "payload/format.h"
+#include "payload/layout.h"
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -1,33 +1,38 @@
-// Embedded mode: the payload header through OwnFile, and the moves of the
-// forward position that skip what this run does not need.
-#include "payload/format.h"
-#include "driver/settings.h"
-#include "driver/startup.h"
-#include "ui/ui.h"
+// Embedded mode: the payload header and the places of the tail's items,
+// read through OwnFile.
+#include "payload/tail.h"
+#include "common/state.h"
 
-void ReadPayloadHeader(void)
+PayloadTailRecord PayloadTail;
+
+int ReadOwnFileAt(void *, unsigned long offset, unsigned char *out, unsigned count)
 {
-    // Items 1-28 are a few kilobytes at most: one read into IoBuffer and a
-    // seek to the end of what was decoded take the place of a read per item.
-    LONG base = _llseek(OwnFile, 0, FILE_CURRENT);
-    UINT got = _lread(OwnFile, IoBuffer, IoBufferSize);
-    if (got == UINT(HFILE_ERROR))
-        got = 0;
-    unsigned used = DecodePayloadHeader(IoBuffer, got, base, &InstallerSettings, &PayloadHeader,
-                                        &DotNetMode);
-    if (!used) {
-        ShowErrorBox(0);
-        ExitProcess(0);
-    }
-    _llseek(OwnFile, base + LONG(used), FILE_BEGIN);
+    if (!SeekOwnFile(offset))
+        return 0;
+    return _lread(OwnFile, out, count) == count;
 }
 
-void SkipLanguagePrompt(void)
+int SeekOwnFile(unsigned long offset)
 {
-    _llseek(OwnFile,
-            LONG(PayloadHeader.Lengths[LengthLanguagePrompt]) +
-                PayloadHeader.Lengths[LengthFirstLanguage],
-            FILE_CURRENT);
+    // The stub addresses its file with signed offsets: a larger one would
+    // seek backwards from the end.
+    if (offset > PayloadOffsetLimit)
+        return 0;
+    return _llseek(OwnFile, LONG(offset), FILE_BEGIN) == LONG(offset);
+}
+
+int ReadPayloadHeader(void)
+{
+    // Items 1-28 are a few kilobytes at most: one read into IoBuffer takes
+    // the place of a read per item.
+    LONG base = _llseek(OwnFile, 0, FILE_CURRENT);
+    UINT got = _lread(OwnFile, IoBuffer, IoBufferSize);
+    if (base == HFILE_ERROR || got == UINT(HFILE_ERROR))
+        return 0;
+    unsigned used = DecodePayloadHeader(IoBuffer, got, base, &InstallerSettings, &PayloadHeader,
+                                        &DotNetMode);
+    return used && WalkPayloadTail(unsigned(base) + used, &PayloadHeader, &InstallerSettings,
+                                   DotNetMode, ReadOwnFileAt, 0, &PayloadTail);
 }
 
 unsigned long OwnFileLength(void)
@@ -38,30 +43,24 @@ unsigned long OwnFileLength(void)
     return (unsigned long)length;
 }
 
-void SkipRuntimeStreams(void)
-{
-    // Added unsigned: a damaged header must not overflow a signed sum.
-    _llseek(OwnFile,
-            LONG(unsigned(InstallerSettings.StreamSize9X) + unsigned(InstallerSettings.StreamSizeNT)),
-            FILE_CURRENT);
-}
-
-void ReadPayloadString(long offset, unsigned length, char *out, unsigned capacity)
+void ReadPayloadString(unsigned long offset, unsigned length, char *out, unsigned capacity)
 {
     if (length > capacity - 1)
         length = capacity - 1;
     LONG position = _llseek(OwnFile, 0, FILE_CURRENT);
-    _llseek(OwnFile, offset, FILE_BEGIN);
-    UINT got = _lread(OwnFile, out, length);
-    if (got == UINT(HFILE_ERROR))
-        got = 0;
+    UINT got = 0;
+    if (SeekOwnFile(offset)) {
+        got = _lread(OwnFile, out, length);
+        if (got == UINT(HFILE_ERROR))
+            got = 0;
+    }
     out[got] = 0;
     _llseek(OwnFile, position, FILE_BEGIN);
 }
 
 void ReadPayloadText(HeaderLength index, char *out, unsigned capacity)
 {
-    ReadPayloadString(PayloadHeader.TextRegionOffset +
-                          long(TextOffsetInRegion(PayloadHeader.Lengths, index)),
+    ReadPayloadString((unsigned long)PayloadHeader.TextRegionOffset +
+                          TextOffsetInRegion(PayloadHeader.Lengths, index),
                       PayloadHeader.Lengths[index], out, capacity);
 }

@@ -1,6 +1,6 @@
 // Finds the payload in the program's own file through its .KEST section.
-#include "payload/format.h"
-#include "driver/startup.h"
+#include "payload/layout.h"
+#include "common/state.h"
 
 int EmbeddedMode;
 PayloadHeaderRecord PayloadHeader;

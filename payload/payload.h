@@ -46,27 +46,31 @@ extern PayloadHeaderRecord PayloadHeader;
 // set when the section holds 1,024 bytes or more. Returns 0 otherwise.
 int LocatePayload(void);
 
-// Embedded mode: reads header items 1-28 from OwnFile, which stands at the
-// payload, into InstallerSettings and PayloadHeader, and leaves OwnFile at
-// the language prompt (item 29). A header that runs past the end of the
-// file ends the process with "Corrupt installation detected." and code 0.
-void ReadPayloadHeader(void);
+// The places of the tail's items (language block and streams), found by
+// ReadPayloadHeader.
+extern struct PayloadTailRecord PayloadTail;
 
-// Moves OwnFile from the language prompt past the prompt and the first
-// language entry (items 29 and 30), for a payload without further ones.
-void SkipLanguagePrompt(void);
+// Embedded mode: reads header items 1-28 from OwnFile, which stands at the
+// payload, into InstallerSettings and PayloadHeader, and walks the tail
+// into PayloadTail. Returns 1; 0 when the header or the tail runs past the
+// end of the file or past what the stub can address. Every later reader
+// seeks to its item itself.
+int ReadPayloadHeader(void);
 
 // Reads the length bytes stored at file offset into out (capacity bytes,
-// cut to fit, always terminated); OwnFile's position is kept, so the
-// forward reading of the payload is not disturbed.
-void ReadPayloadString(long offset, unsigned length, char *out, unsigned capacity);
+// cut to fit, always terminated); OwnFile's position is kept.
+void ReadPayloadString(unsigned long offset, unsigned length, char *out, unsigned capacity);
 
 // Text `index` (LengthCmdLine ... LengthInternet) of the header's text region.
 void ReadPayloadText(HeaderLength index, char *out, unsigned capacity);
 
+// Reads count bytes of the program's own file at offset into out; returns
+// 1 when all of them were there. OwnFile's position moves. The tail walker
+// reads through it.
+int ReadOwnFileAt(void *unused, unsigned long offset, unsigned char *out, unsigned count);
+
+// Moves OwnFile to offset; returns 0 when the seek fails.
+int SeekOwnFile(unsigned long offset);
+
 // Length of the program's own file; OwnFile's position is kept.
 unsigned long OwnFileLength(void);
-
-// Moves OwnFile past both runtime streams, onto the package stream, when no
-// runtime is installed.
-void SkipRuntimeStreams(void);

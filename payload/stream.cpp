@@ -1,14 +1,11 @@
 #include "payload/stream.h"
-#include <commctrl.h>
+#include "common/flags.h"
 #include "payload/crc32.h"
 #include "payload/keystream.h"
-#include "driver/startup.h"
-#include "common/routines.h"
-#include "ui/position.h"
-#include "ui/resource.h"
-#include "ui/ui.h"
+#include "common/state.h"
 
 int CrcFailed;
+CopyProgressFn CopyProgress;
 
 namespace {
 
@@ -62,12 +59,12 @@ extern "C" DWORD WINAPI UpdateCRC(const BYTE *data, DWORD length)
     return CrcRegisterComplement;
 }
 
-int CopyStream(HFILE output, int size, int descramble)
+CopyResult CopyStream(HFILE output, int size, int descramble)
 {
     // No room for the trailer: nothing in it can be trusted.
     if (size < 4) {
         CrcFailed = 1;
-        return 1;
+        return CopyCorrupt;
     }
     UpdateCRC(0, 0);
     DWORD crc = 0;
@@ -78,24 +75,20 @@ int CopyStream(HFILE output, int size, int descramble)
         int got = ReadFull(IoBuffer, request);
         if (got <= 0)
             break;
-        if (ProgressWindow && total >= 10) {
-            SendDlgItemMessageA(ProgressWindow, IDC_PROGRESS_BAR, PBM_SETPOS,
-                                ProgressPosition(unsigned(total - remaining), unsigned(total)), 0);
-        }
         if (descramble)
             KeystreamXor(IoBuffer, got);
         crc = UpdateCRC(IoBuffer, DWORD(got));
         if (_lwrite(output, reinterpret_cast<LPCCH>(IoBuffer), UINT(got)) != UINT(got))
-            return 1;
+            return CopyWriteFailed;
+        if (CopyProgress)
+            CopyProgress(unsigned(total - remaining), unsigned(total));
         remaining -= got;
-        ShowProgressWindow();
-        PumpMessages();
         if (CancelRequested)
-            return 0;
+            return CopyCancelled;
     }
     DWORD trailer = 0;
     if (_lread(OwnFile, &trailer, 4) == 4 && trailer == crc)
-        return 0;
+        return CopyDone;
     CrcFailed = 1;
-    return 1;
+    return CopyCorrupt;
 }

@@ -17,11 +17,22 @@ void FreeCrcTable(void);
 // returns the CRC-32 of everything fed since the last reset.
 extern "C" DWORD WINAPI UpdateCRC(const BYTE *data, DWORD length);
 
+// How a copy ended.
+enum CopyResult {
+    CopyDone,        // complete, and its CRC matched: OwnFile stands after the trailer
+    CopyCancelled,   // CancelRequested was seen: the output is partial
+    CopyWriteFailed, // a write came up short (a full disk): CrcFailed is clear
+    CopyCorrupt      // short data, or a CRC that does not match: CrcFailed is set
+};
+
+// Called after each chunk with the bytes copied before it and the stream's
+// data size, so that the driver can move a progress bar and pump messages.
+// Null: nothing is reported.
+typedef void (*CopyProgressFn)(unsigned done, unsigned total);
+extern CopyProgressFn CopyProgress;
+
 // Copies the stream at OwnFile's position (size bytes, its 4-byte CRC
 // trailer included) into output, in chunks of 64 KiB through IoBuffer,
-// descrambling when descramble is set, moving the progress bar and pumping
-// messages after each chunk. Returns 0 when the copy is complete and its
-// CRC matched (OwnFile then stands after the trailer) or when the user
-// cancelled (CancelRequested set, output partial); 1 when a write came up
-// short (CrcFailed clear) or the data is corrupt (CrcFailed set).
-int CopyStream(HFILE output, int size, int descramble);
+// descrambling when descramble is set, and reporting each chunk to
+// CopyProgress.
+CopyResult CopyStream(HFILE output, int size, int descramble);

@@ -2,4 +2,3 @@
 
 int PlatformNT;
 int RebootPending;
-int ShutdownStarted;

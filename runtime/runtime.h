@@ -3,4 +3,3 @@
 
 extern int PlatformNT;      // Windows NT family rather than 9x
 extern int RebootPending;   // a runtime installation wants a restart first
-extern int ShutdownStarted; // a restart was requested: pump nothing more

@@ -2,7 +2,7 @@
 #include <commctrl.h>
 #include "ui/resource.h"
 #include "common/routines.h"
-#include "driver/startup.h"
+#include "common/state.h"
 
 HMODULE VideoLibrary;
 char AnimationFile[AnimationFileSize];

@@ -1,5 +1,5 @@
 #include "ui/ui.h"
-#include "driver/settings.h"
+#include "common/settings.h"
 
 HFONT DialogFont;
 

@@ -1,57 +1,15 @@
 #include "ui/ui.h"
+#include "common/flags.h"
 #include "ui/language_list.h"
 #include "ui/resource.h"
 #include "common/text.h"
-#include "driver/settings.h"
-#include "driver/startup.h"
-#include "payload/payload.h"
+#include "common/settings.h"
+#include "common/state.h"
 
 namespace {
 
-enum { EntrySize = 520, SettingsEntrySize = 256 };
-
-const char Section[] = "KestInstaller";
-
-// Reads a payload text of length bytes at the position of OwnFile. A text
-// longer than the entry buffer is cut, and the rest of it is skipped, so
-// that the items after it are still read from their place.
-void ReadEntryText(char *entry, unsigned length)
-{
-    unsigned fit = length < EntrySize ? length : EntrySize - 1;
-    UINT got = _lread(OwnFile, entry, fit);
-    entry[got <= fit ? got : 0] = 0;
-    if (length > fit)
-        _llseek(OwnFile, LONG(length - fit), FILE_CURRENT);
-}
-
-unsigned ReadPayloadLength(void)
-{
-    unsigned char bytes[2] = {0, 0};
-    _lread(OwnFile, bytes, sizeof bytes);
-    return bytes[0] | bytes[1] << 8;
-}
-
-void ReadSetting(const char *key, char *entry, unsigned size)
-{
-    GetPrivateProfileStringA(Section, key, "", entry, size, SettingsPath);
-}
-
-// The entry after the ones already listed: the next further entry of the
-// payload, while the header counts one, or the key "Language<index>".
-void ReadNextEntry(char *entry, int index)
-{
-    if (EmbeddedMode) {
-        entry[0] = 0;
-        if (PayloadHeader.Lengths[LanguageCount]) {
-            --PayloadHeader.Lengths[LanguageCount];
-            ReadEntryText(entry, ReadPayloadLength());
-        }
-        return;
-    }
-    char key[24];
-    wsprintfA(key, "Language%d", index);
-    ReadSetting(key, entry, SettingsEntrySize);
-}
+// Payload entries hold up to 519 characters; settings-file ones up to 255.
+enum { EntrySize = 520 };
 
 void InitLanguageDialog(HWND dialog)
 {
@@ -59,34 +17,25 @@ void InitLanguageDialog(HWND dialog)
     SetWindowTextA(dialog, InstallerSettings.ProductName);
 
     char entry[EntrySize];
-    if (EmbeddedMode)
-        ReadEntryText(entry, PayloadHeader.Lengths[LengthLanguagePrompt]);
-    else
-        ReadSetting("KestInitLangPrompt", entry, EntrySize);
+    ReadSettingText(SettingLanguagePrompt, entry, EntrySize);
     // The prompt is the template's first control. Its ID is -1, as for
     // every static text, so it is not looked up by ID.
     if (entry[0])
         SetWindowTextA(GetWindow(dialog, GW_CHILD), entry);
 
-    if (EmbeddedMode)
-        ReadEntryText(entry, PayloadHeader.Lengths[LengthFirstLanguage]);
-    else
-        ReadSetting("KestInitLangDefault", entry, EntrySize);
+    ReadSettingText(SettingFirstLanguage, entry, EntrySize);
     if (!entry[0])
         CopyText(entry, EntrySize, "English");
 
     unsigned userLanguage = GetUserDefaultLangID();
     int match = NoLanguageMatch;
     HWND list = GetDlgItem(dialog, IDC_LANGUAGE_LIST);
+    // An empty entry ends the list.
     for (int index = 0; entry[0];) {
         SplitLanguageEntry(entry, index, userLanguage, InstallerSettings.CharSize, &match);
         SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
-        ReadNextEntry(entry, ++index);
+        ReadLanguageEntry(++index, entry, EntrySize);
     }
-    // An empty further entry ends the list early. The entries after it are
-    // read past all the same: the header goes on after the last of them.
-    for (; EmbeddedMode && PayloadHeader.Lengths[LanguageCount]; --PayloadHeader.Lengths[LanguageCount])
-        _llseek(OwnFile, LONG(ReadPayloadLength()), FILE_CURRENT);
 
     if (match != NoLanguageMatch) {
         InstallerSettings.LanguageIndex = match;
@@ -118,17 +67,10 @@ extern "C" INT_PTR CALLBACK LanguageDlg(HWND dialog, UINT message, WPARAM wParam
 
 void SelectLanguage(void)
 {
-    const unsigned char *lengths = PayloadHeader.Lengths;
-    if (EmbeddedMode && !lengths[LanguageCount]) {
-        SkipLanguagePrompt();
+    char first[EntrySize];
+    ReadLanguageEntry(1, first, sizeof first);
+    if (!first[0])
         return;
-    }
-    if (!EmbeddedMode) {
-        char first[SettingsEntrySize];
-        ReadSetting("Language1", first, sizeof first);
-        if (!first[0])
-            return;
-    }
     LoadCommonControls();
     if (DialogBoxParamA(ModuleHandle, MAKEINTRESOURCEA(IDD_LANGUAGE), 0, LanguageDlg, 0) == IDCANCEL)
         CancelRequested = 1;

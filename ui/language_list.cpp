@@ -1,6 +1,6 @@
 #include "ui/language_list.h"
 #include "common/decimal.h"
-#include "driver/settings.h"
+#include "common/settings.h"
 
 namespace {
 

@@ -1,21 +1,15 @@
 // The message texts: the package's own, else the built-in string table.
 #include "ui/ui.h"
-#include "driver/startup.h"
+#include "common/state.h"
 
 void ShowErrorBox(const char *text)
 {
     MessageBoxA(0, text ? text : "Corrupt installation detected.", "Install", MB_OK);
 }
 
-void LoadMessageText(char *out, HeaderLength index, const char *settingsPath, const char *key,
-                     UINT stringId)
+void LoadMessageText(char *out, SettingText which, UINT stringId)
 {
-    out[0] = 0;
-    if (EmbeddedMode) {
-        ReadPayloadText(index, out, MessageTextSize);
-    } else {
-        GetPrivateProfileStringA("KestInstaller", key, "", out, MessageTextSize, settingsPath);
-    }
+    ReadSettingText(which, out, MessageTextSize);
     if (!out[0])
         LoadStringA(ModuleHandle, stringId, out, MessageTextSize);
 }

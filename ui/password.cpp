@@ -1,6 +1,6 @@
 #include "ui/ui.h"
 #include "ui/resource.h"
-#include "driver/startup.h"
+#include "common/state.h"
 
 char PasswordBuffer[PasswordBufferSize];
 

@@ -1,13 +1,12 @@
 #include "ui/ui.h"
+#include "common/flags.h"
 #include <commctrl.h>
 #include "ui/position.h"
 #include "ui/resource.h"
 #include "common/routines.h"
-#include "driver/cmdline.h"
-#include "driver/settings.h"
-#include "driver/startup.h"
+#include "common/settings.h"
+#include "common/state.h"
 
-int CancelRequested;
 HWND ProgressWindow;
 int DownloadProgress;
 int DownloadTotal;
@@ -20,6 +19,17 @@ void ShowProgressWindow(void)
     ProgressWindow = CreateDialogParamA(ModuleHandle, MAKEINTRESOURCEA(IDD_PROGRESS), 0, ProgressDlg, 0);
     if (ProgressWindow)
         SetWindowTextA(ProgressWindow, InstallerSettings.ProductName);
+}
+
+void ShowCopyProgress(unsigned done, unsigned total)
+{
+    // Below 10 bytes the divisor would be 0. The bar keeps its default
+    // range of 0 to 100.
+    if (ProgressWindow && total >= 10)
+        SendDlgItemMessageA(ProgressWindow, IDC_PROGRESS_BAR, PBM_SETPOS,
+                            ProgressPosition(done, total), 0);
+    ShowProgressWindow();
+    PumpMessages();
 }
 
 extern "C" INT_PTR CALLBACK ProgressDlg(HWND window, UINT message, WPARAM wParam, LPARAM)

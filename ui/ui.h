@@ -1,7 +1,7 @@
 // Message boxes, dialogs and the progress window.
 #pragma once
 #include <windows.h>
-#include "payload/payload.h"
+#include "common/settings.h"
 
 enum { MessageTextSize = 256 };
 
@@ -12,10 +12,6 @@ enum {
     ProgressTimerId = 1234,
     ProgressTimerPeriod = 250,
 };
-
-// Set by the progress window's Cancel button and by a cancelled language
-// dialog; polled by every long operation. Never cleared.
-extern int CancelRequested;
 
 // The font of every dialog's controls, built from CharFont, CharSize and
 // CharSet by the first dialog that opens; null until then.
@@ -42,13 +38,10 @@ extern char AnimationFile[AnimationFileSize];
 // box captioned "Install" with an OK button; returns when it is closed.
 void ShowErrorBox(const char *text);
 
-// Fills out (MessageTextSize bytes) with message text `index` (LengthAdminError
-// ... LengthInternet): the payload's own text in embedded mode (OwnFile's
-// position is the same afterwards), the value of `key` in the settings file
-// at settingsPath otherwise, and the built-in string stringId when that
-// text is empty.
-void LoadMessageText(char *out, HeaderLength index, const char *settingsPath, const char *key,
-                     UINT stringId);
+// Fills out (MessageTextSize bytes) with message text `which`
+// (SettingAdminError ... SettingInternet): the package's own text, or the
+// built-in string stringId when that is empty.
+void LoadMessageText(char *out, SettingText which, UINT stringId);
 
 // Loads COMCTL32.DLL from the system directory and registers the progress
 // bar and animation classes, once per process. Called before any dialog;
@@ -70,12 +63,9 @@ extern "C" INT_PTR CALLBACK PasswordDlg(HWND dialog, UINT message, WPARAM wParam
 extern "C" INT_PTR CALLBACK ProgressDlg(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The language choice of the start-up. When the settings hold a language
-// list (embedded: further languages counted in the header; settings file:
-// the key Language1 set), runs the language dialog, which sets LanguageIndex
-// and, in embedded mode, reads the whole language block from OwnFile. In
-// embedded mode without a list, reads past the prompt and the first entry.
-// Either way OwnFile is left after the language block. Cancel sets
-// CancelRequested.
+// list (a first further entry), runs the language dialog, which sets
+// LanguageIndex. Cancel sets CancelRequested; a dialog that cannot be shown
+// leaves the default language.
 void SelectLanguage(void);
 
 // Runs the password dialog; returns IDOK or IDCANCEL and leaves the typed
@@ -86,6 +76,12 @@ int AskPassword(void);
 // QuietMode is set or the window exists. Leaves ProgressWindow null when
 // creation fails, so that a later call tries again.
 void ShowProgressWindow(void);
+
+// A stream copy's progress: moves the bar to done of total once the window
+// is open, opens the window (after the first chunk, so that a short copy
+// shows none), and pumps the messages that keep it painted and let Cancel
+// through.
+void ShowCopyProgress(unsigned done, unsigned total);
 
 // Writes the clip to AnimationFile once, then opens and plays it in the
 // progress window's animation control. Does nothing when video playback

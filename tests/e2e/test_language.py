@@ -211,7 +211,7 @@ def test_embedded_without_further_languages_reads_past_the_block(wine):
 def test_embedded_match_reads_the_whole_block(wine):
     result, _ = run_embedded(wine, "emb-match", None, "English,1033",
                              ["Deutsch,1031", "Japanese;1041", "French,1036"], GERMAN)
-    assert (result["next"], result["index"], result["count"]) == ("END!", "1", "0"), \
+    assert (result["next"], result["index"], result["walked"]) == ("END!", "1", "1"), \
         result["output"]
 
 
@@ -221,7 +221,7 @@ def test_embedded_over_long_entry_is_cut_and_skipped(wine):
         wine, "emb-long", None, "English,1033", ["Deutsch,2055", long_entry, "French,1036"],
         JAPANESE, caption="Emb Long", answer=("click", "Emb Long", "2"))
     assert controls[1]["items"] == ["English", "Deutsch", "Long", "French"]
-    assert (result["next"], result["cancel"], result["count"]) == ("END!", "1", "0"), \
+    assert (result["next"], result["cancel"], result["walked"]) == ("END!", "1", "1"), \
         result["output"]
 
 
@@ -239,5 +239,5 @@ def test_embedded_empty_entry_ends_the_list_but_not_the_reading(wine):
         answer=("click", "Emb Empty", "1"))
     assert controls[0]["text"] == "Choose a language:"
     assert controls[1]["items"] == ["English", "Deutsch"]
-    assert (result["next"], result["index"], result["count"]) == ("END!", "0", "0"), \
+    assert (result["next"], result["index"], result["walked"]) == ("END!", "0", "1"), \
         result["output"]

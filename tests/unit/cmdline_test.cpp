@@ -1,4 +1,5 @@
 #include "driver/cmdline.h"
+#include "common/flags.h"
 #include <gtest/gtest.h>
 #include <string>
 

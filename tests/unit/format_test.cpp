@@ -1,4 +1,4 @@
-#include "ui/format.h"
+#include "ui/message_format.h"
 #include <gtest/gtest.h>
 #include <string>
 

@@ -3,7 +3,7 @@
 // classes.
 #pragma once
 #include "pack/ini.h"
-#include "payload/format.h"
+#include "payload/layout.h"
 #include <gtest/gtest.h>
 #include <cstring>
 #include <filesystem>

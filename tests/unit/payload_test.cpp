@@ -1,7 +1,7 @@
 // The payload format's pure pieces: CRC-32, keystream, the PE section
 // search, the layout and the header decoder.
 #include "payload/crc32.h"
-#include "payload/format.h"
+#include "payload/layout.h"
 #include "payload/keystream.h"
 #include <gtest/gtest.h>
 #include <cstring>

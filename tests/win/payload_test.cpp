@@ -7,8 +7,8 @@
 //   payload_test settings INI MODULE    look up every message text in
 //                                       settings-file mode
 #include "driver/settings.h"
-#include "driver/startup.h"
-#include "payload/format.h"
+#include "common/state.h"
+#include "payload/tail.h"
 #include "ui/resource.h"
 #include "ui/ui.h"
 #include <stdio.h>
@@ -34,14 +34,13 @@ static LONG Position(void)
 }
 
 struct Message {
-    HeaderLength Index;
-    const char *Key;
+    SettingText Which;
     UINT Id;
 };
 static const Message Messages[] = {
-    {LengthAdminError, "AdminError", IDS_ADMIN_ERROR}, {LengthExistError, "ExistError", IDS_EXIST_ERROR},
-    {LengthSpaceError, "SpaceError", IDS_SPACE_ERROR}, {LengthCRCError, "CRCError", IDS_CRC_ERROR},
-    {LengthReboot, "Reboot", IDS_REBOOT},              {LengthInternet, "Internet", IDS_INTERNET},
+    {SettingAdminError, IDS_ADMIN_ERROR}, {SettingExistError, IDS_EXIST_ERROR},
+    {SettingSpaceError, IDS_SPACE_ERROR}, {SettingCRCError, IDS_CRC_ERROR},
+    {SettingReboot, IDS_REBOOT},          {SettingInternet, IDS_INTERNET},
 };
 
 static void LookUpMessages(void)
@@ -51,24 +50,13 @@ static void LookUpMessages(void)
         char out[MessageTextSize];
         memset(out, 'Z', sizeof out);
         LONG before = EmbeddedMode ? Position() : 0;
-        LoadMessageText(out, m.Index, SettingsPath, m.Key, m.Id);
+        LoadMessageText(out, m.Which, m.Id);
+        const char *key = SettingTextKey[m.Which];
         char name[64];
-        snprintf(name, sizeof name, "message.%s", m.Key);
+        snprintf(name, sizeof name, "message.%s", key);
         PrintText(name, out);
         if (EmbeddedMode)
-            printf("kept.%s=%d\n", m.Key, Position() == before ? 1 : 0);
-    }
-}
-
-// What the language dialog will do with items 29-31: read them all.
-static void ReadLanguageItems(void)
-{
-    unsigned char *b = PayloadHeader.Lengths;
-    _llseek(OwnFile, LONG(b[LengthLanguagePrompt]) + b[LengthFirstLanguage], FILE_CURRENT);
-    for (int k = 0; k < b[LanguageCount]; ++k) {
-        unsigned char size[2];
-        _lread(OwnFile, size, 2);
-        _llseek(OwnFile, LONG(LoadLe16(size)), FILE_CURRENT);
+            printf("kept.%s=%d\n", key, Position() == before ? 1 : 0);
     }
 }
 
@@ -91,11 +79,11 @@ static int Header(const char *file)
     printf("located=%d\nembedded=%d\npayload=%ld\n", located, EmbeddedMode, Position());
     if (!located || !EmbeddedMode)
         return 0;
-    ReadPayloadHeader();
+    int read = ReadPayloadHeader();
     QueryPerformanceCounter(&stop);
     printf("readMicroseconds=%lld\n",
            (long long)((stop.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart));
-    printf("languagePrompt=%ld\n", Position());
+    printf("read=%d\nlanguagePrompt=%lu\n", read, PayloadTail.LanguagePrompt);
 
     const InstallerSettingsRecord &s = InstallerSettings;
     printf("StreamSizeNT=%d\nStreamSize9X=%d\nStreamSizeMSI=%u\nTotalFileSize=%u\n",
@@ -127,13 +115,8 @@ static int Header(const char *file)
 
     LONG before = Position();
     printf("length=%lu\nlengthKept=%d\n", OwnFileLength(), Position() == before ? 1 : 0);
-    if (PayloadHeader.Lengths[LanguageCount])
-        ReadLanguageItems();
-    else
-        SkipLanguagePrompt();
-    printf("streams=%ld\n", Position());
-    SkipRuntimeStreams();
-    printf("package=%ld\n", Position());
+    printf("streams=%lu\n", PayloadTail.Runtime[0]);
+    printf("package=%lu\n", PayloadTail.Package);
     return 0;
 }
 

@@ -3,7 +3,8 @@
 // exitwith.exe; or routines_test missing PROGRAM. Prints one line per failed check and ends with the summary
 // line "routines: N passed, N failed".
 #include "common/routines.h"
-#include "driver/startup.h"
+#include "common/flags.h"
+#include "common/state.h"
 #include "payload/payload.h"
 #include "runtime/runtime.h"
 #include <stdio.h>
@@ -94,18 +95,17 @@ static void TestRunAndWait(const char *base)
 {
     char program[MAX_PATH], cwdFile[MAX_PATH], parameters[MAX_PATH * 2];
     snprintf(program, sizeof program, "%s\\exitwith.exe", base);
-    CHECK(RunAndWait(program, "3010") == 3010);
+    CHECK(RunAndWait(program, "3010", 0) == 3010);
     snprintf(parameters, sizeof parameters, "1603");
-    CHECK(RunAndWait(program, parameters) == 1603);
+    CHECK(RunAndWait(program, parameters, 0) == 1603);
 
     // Settings-file mode: a relative program name starts in the folder of
     // the program's own file.
-    EmbeddedMode = 0;
     snprintf(ModulePath, sizeof ModulePath, "%s\\setup.exe", base);
     snprintf(cwdFile, sizeof cwdFile, "%s\\cwd.txt", base);
     snprintf(parameters, sizeof parameters, "7 \"%s\"", cwdFile);
     SetCurrentDirectoryA("C:\\");
-    CHECK(RunAndWait("exitwith.exe", parameters) == 7);
+    CHECK(RunAndWait("exitwith.exe", parameters, 1) == 7);
     char cwd[MAX_PATH] = "";
     FILE *f = fopen(cwdFile, "rb");
     if (f) {
@@ -118,11 +118,10 @@ static void TestRunAndWait(const char *base)
         printf("working directory: %s, expected %s\n", cwd, base);
 
     // Embedded mode keeps the current directory.
-    EmbeddedMode = 1;
     SetCurrentDirectoryA(base);
     snprintf(parameters, sizeof parameters, "0 \"%s\"", cwdFile);
     SetCurrentDirectoryA("C:\\windows");
-    CHECK(RunAndWait(program, parameters) == 0);
+    CHECK(RunAndWait(program, parameters, 0) == 0);
     f = fopen(cwdFile, "rb");
     cwd[0] = 0;
     if (f) {
@@ -139,7 +138,7 @@ int main(int argc, char **argv)
     if (argc == 3 && !strcmp(argv[1], "missing")) {
         // The shell reports the missing file in a box of its own; the
         // caller closes it and reads the result.
-        printf("RunAndWait=%lu\n", RunAndWait(argv[2], ""));
+        printf("RunAndWait=%lu\n", RunAndWait(argv[2], "", 0));
         return 0;
     }
     if (argc != 2) {

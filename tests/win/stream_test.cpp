@@ -2,10 +2,11 @@
 // Usage: stream_test DIR (a scratch folder). Ends with the summary line
 // "streams: N passed, N failed".
 #include "payload/crc32.h"
+#include "common/flags.h"
 #include "payload/keystream.h"
 #include "payload/stream.h"
 #include "driver/cmdline.h"
-#include "driver/startup.h"
+#include "common/state.h"
 #include "ui/ui.h"
 #include <stdio.h>
 #include <stdlib.h>
@@ -102,17 +103,17 @@ static void TestEmptyAndShortStreams(void)
 {
     WriteFileBytes("empty-ok.bin", Stream({}, false, 0));
     CrcFailed = 0;
-    CHECK(Copy("empty-ok.bin", 4, 0) == 0 && !CrcFailed);
+    CHECK(Copy("empty-ok.bin", 4, 0) == CopyDone && !CrcFailed);
     CHECK(ReadFileBytes("out.bin").empty());
 
     WriteFileBytes("empty-bad.bin", Stream({}, false, 1));
-    CHECK(Copy("empty-bad.bin", 4, 0) == 1 && CrcFailed);
+    CHECK(Copy("empty-bad.bin", 4, 0) == CopyCorrupt && CrcFailed);
 
     // No room for a trailer: refused as corrupt without reading.
     CrcFailed = 0;
-    CHECK(Copy("empty-ok.bin", 3, 0) == 1 && CrcFailed);
+    CHECK(Copy("empty-ok.bin", 3, 0) == CopyCorrupt && CrcFailed);
     CrcFailed = 0;
-    CHECK(Copy("empty-ok.bin", -5, 0) == 1 && CrcFailed);
+    CHECK(Copy("empty-ok.bin", -5, 0) == CopyCorrupt && CrcFailed);
 }
 
 static void TestScrambledChunks(void)
@@ -125,7 +126,7 @@ static void TestScrambledChunks(void)
 
     KeystreamSeed();
     CrcFailed = 0;
-    CHECK(Copy("scrambled.bin", int(s.size()), 1) == 0 && !CrcFailed);
+    CHECK(Copy("scrambled.bin", int(s.size()), 1) == CopyDone && !CrcFailed);
     CHECK(ReadFileBytes("out.bin") == plain);
     // 32,768 word values, then 3 byte values.
     int after = KeystreamState;
@@ -135,7 +136,7 @@ static void TestScrambledChunks(void)
     CHECK(after == KeystreamState);
 
     // The same stream read without descrambling fails its check.
-    CHECK(Copy("scrambled.bin", int(s.size()), 0) == 1 && CrcFailed);
+    CHECK(Copy("scrambled.bin", int(s.size()), 0) == CopyCorrupt && CrcFailed);
 }
 
 static void TestCorruptAndTruncated(void)
@@ -144,18 +145,18 @@ static void TestCorruptAndTruncated(void)
     std::vector<unsigned char> s = Stream(plain, false, Crc(plain));
     WriteFileBytes("plain.bin", s);
     CrcFailed = 0;
-    CHECK(Copy("plain.bin", int(s.size()), 0) == 0 && !CrcFailed);
+    CHECK(Copy("plain.bin", int(s.size()), 0) == CopyDone && !CrcFailed);
     CHECK(ReadFileBytes("out.bin") == plain);
 
     std::vector<unsigned char> flipped = s;
     flipped[66000] ^= 1;
     WriteFileBytes("flipped.bin", flipped);
-    CHECK(Copy("flipped.bin", int(s.size()), 0) == 1 && CrcFailed);
+    CHECK(Copy("flipped.bin", int(s.size()), 0) == CopyCorrupt && CrcFailed);
 
     std::vector<unsigned char> cut(s.begin(), s.begin() + 50000);
     WriteFileBytes("cut.bin", cut);
     CrcFailed = 0;
-    CHECK(Copy("cut.bin", int(s.size()), 0) == 1 && CrcFailed);
+    CHECK(Copy("cut.bin", int(s.size()), 0) == CopyCorrupt && CrcFailed);
 }
 
 // Times one CopyStream of a packed installer's stream, the way the stub

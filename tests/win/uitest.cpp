@@ -16,10 +16,11 @@
 // Results are printed as key=value pairs, blank-separated; a password and
 // a font face are printed on lines of their own.
 #include "common/routines.h"
+#include "common/flags.h"
 #include "driver/cmdline.h"
 #include "driver/settings.h"
-#include "driver/startup.h"
-#include "payload/payload.h"
+#include "common/state.h"
+#include "payload/tail.h"
 #include "ui/resource.h"
 #include "ui/ui.h"
 #include <commctrl.h>
@@ -171,11 +172,15 @@ static int Embedded(const char *file, int prompt, int first, int count)
     PayloadHeader.Lengths[LengthLanguagePrompt] = (unsigned char)prompt;
     PayloadHeader.Lengths[LengthFirstLanguage] = (unsigned char)first;
     PayloadHeader.Lengths[LanguageCount] = (unsigned char)count;
+    // The block stands at the file's start; what follows it is where the
+    // walk puts the first runtime stream.
+    int walked = WalkPayloadTail(0, &PayloadHeader, &InstallerSettings, 0, ReadOwnFileAt, 0,
+                                 &PayloadTail);
     SelectLanguage();
     char next[5] = {0};
-    _lread(OwnFile, next, 4);
-    printf("cancel=%d index=%d count=%d next=%s\n", CancelRequested,
-           InstallerSettings.LanguageIndex, PayloadHeader.Lengths[LanguageCount], next);
+    ReadOwnFileAt(0, PayloadTail.Runtime[0], (unsigned char *)next, 4);
+    printf("cancel=%d index=%d walked=%d next=%s\n", CancelRequested,
+           InstallerSettings.LanguageIndex, walked, next);
     _lclose(OwnFile);
     return 0;
 }

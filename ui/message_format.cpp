@@ -1,4 +1,4 @@
-#include "ui/format.h"
+#include "ui/message_format.h"
 
 void FormatMessageText(char *out, unsigned capacity, const char *format,
                        const char *const *arguments, unsigned count)

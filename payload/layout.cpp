@@ -1,4 +1,4 @@
-#include "payload/format.h"
+#include "payload/layout.h"
 
 unsigned LoadLe16(const unsigned char *p)
 {

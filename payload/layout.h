@@ -3,7 +3,7 @@
 // Windows headers. All integers in the payload are little-endian.
 #pragma once
 #include "payload/payload.h"
-#include "driver/settings.h"
+#include "common/settings.h"
 
 enum {
     LocatorWindowSize = 1536,      // the locator reads no further into the file

@@ -1,0 +1,20 @@
+// The one way a run ends: the final clean-up, then the exit code.
+#pragma once
+
+// What the exit code tells the caller of setup.exe.
+enum ExitCode {
+    ExitNormal = 0,         // a normal end, and the aborts before the package phase
+    ExitPackageAborted = 1, // the package phase failed or the user stopped it
+    ExitNoAdministrator = 2 // administrator rights are missing on Windows NT
+};
+
+// A release of something the run holds, such as a window or a table. It
+// must do nothing when there is nothing to release.
+typedef void (*ReleaseFn)(void);
+
+// Adds release to the final clean-up; the driver lists each subsystem's
+// release at start-up, in the order they are to run. Up to four.
+void ReleaseAtEnd(ReleaseFn release);
+
+// Runs the listed releases in order, closes OwnFile, and ends the process.
+__attribute__((noreturn)) void EndRun(ExitCode code);

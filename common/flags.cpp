@@ -1,0 +1,5 @@
+#include "common/flags.h"
+
+int QuietMode;
+int CancelRequested;
+int ShutdownStarted;
