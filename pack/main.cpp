@@ -131,6 +131,9 @@ int Inspect(const Arguments &a, bool extract)
     }
     PayloadReport report =
         InspectInstaller(a.Positional[0], a.Password, extract ? &directory : nullptr);
+    if (extract)
+        for (const std::string &n : report.Notes)
+            std::cerr << "kestpack: " << report.File << ": " << n << "\n";
     if (a.Json)
         PrintReportJson(std::cout, report);
     else if (!extract)

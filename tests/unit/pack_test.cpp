@@ -362,6 +362,34 @@ TEST_F(Pack, OutputsNeverWriteThroughPlantedLinks)
     EXPECT_EQ(Temporaries(dir / "out"), std::vector<std::string>{"Demo.msi.kestpack-tmp"});
 }
 
+TEST_F(Pack, ExtractGivesEveryStreamADistinctName)
+{
+    Inputs();
+    struct Case {
+        const char *packageName, *renamed;
+        size_t transform; // whose name the package took
+    } cases[] = {{"language-1.mst", "language-1~2.mst", 0},
+                 {"LANGUAGE-3.MST", "language-3~2.mst", 2}};
+    for (const Case &c : cases) {
+        std::vector<std::string> ini = FullIni();
+        ini.back() = std::string("PackageFileName=") + c.packageName;
+        fs::path out = Build(ini);
+        PayloadReport r = Extract(out, std::string("Se\xe4" "cret"), c.renamed);
+        ASSERT_TRUE(r.Problems.empty());
+        fs::path to = dir / c.renamed;
+        EXPECT_EQ(ReadBytes(to / c.packageName), package);
+        EXPECT_EQ(ReadBytes(to / c.renamed), transforms[c.transform]);
+        EXPECT_EQ(r.Streams[3 + c.transform].FileName, c.renamed);
+        ASSERT_EQ(r.Notes.size(), 1u);
+        EXPECT_NE(r.Notes[0].find(std::string("saved as ") + c.renamed), std::string::npos)
+            << r.Notes[0];
+        for (size_t k = 0; k < transforms.size(); ++k)
+            if (k != c.transform)
+                EXPECT_EQ(ReadBytes(to / ("language-" + std::to_string(k + 1) + ".mst")),
+                          transforms[k]);
+    }
+}
+
 TEST_F(Pack, SmallPayloadFillsAtLeast1024Bytes)
 {
     Put("product.msi", MakeCompound(0x84, 0, 1));
