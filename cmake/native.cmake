@@ -28,6 +28,7 @@ set(KEST_PACK_SOURCES
     pack/config.cpp
     pack/files.cpp
     pack/ini.cpp
+    pack/password.cpp
     pack/examine.cpp
     pack/pe.cpp
 )

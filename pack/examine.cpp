@@ -234,6 +234,18 @@ private:
             report_.Streams.push_back(r);
             return;
         }
+        // A crafted size may claim gigabytes past the end: nothing after
+        // this stream lies in the file then, so there is nothing to read,
+        // descramble or keep the keystream in step for.
+        if (size > file_.Length() || r.Offset > file_.Length() - size) {
+            r.State = StreamReport::Truncated;
+            Problem(name + ": runs past the end of the file (" + std::to_string(size) +
+                    " bytes recorded, " +
+                    std::to_string(r.Offset < file_.Length() ? file_.Length() - r.Offset : 0) +
+                    " there)");
+            report_.Streams.push_back(r);
+            return;
+        }
         bool descramble = scrambled && report_.PasswordChecked;
         if (scrambled && !descramble) {
             unsigned char trailer[4];
@@ -249,17 +261,11 @@ private:
         std::vector<unsigned char> chunk(ChunkSize);
         uint64_t remaining = size - StreamTrailerSize, offset = r.Offset;
         unsigned crc = CrcRegisterReset;
-        bool truncated = false;
-        const uint64_t dataSize = remaining;
+        bool truncated = false; // the file shrank while it was read
         while (remaining) {
             size_t n = size_t(std::min<uint64_t>(remaining, ChunkSize));
             if (file_.ReadAt(offset, chunk.data(), n) != n) {
                 truncated = true;
-                // Leave the keystream where the whole stream would have:
-                // the transforms continue from there.
-                uint64_t values = dataSize > 3 ? remaining / 4 + remaining % 4 : remaining;
-                while (descramble && values--)
-                    KeystreamNext();
                 break;
             }
             if (descramble)

@@ -4,6 +4,7 @@
 #include "pack/config.h"
 #include "pack/error.h"
 #include "pack/examine.h"
+#include "pack/password.h"
 #include "pack_fixture.h"
 #include "payload/crc32.h"
 #include "payload/keystream.h"
@@ -642,6 +643,59 @@ TEST_F(Pack, InspectFindsCorruption)
     EXPECT_TRUE(fs::is_empty(dir / "y"));
     // The plain stub has no payload to inspect.
     EXPECT_THROW(InspectInstaller(dir / "kestsetup.exe", std::nullopt, nullptr), PackError);
+}
+
+TEST_F(Pack, RecordedSizePastTheEndIsTruncatedWithoutReading)
+{
+    Inputs();
+    fs::path out = Build(FullIni("secret"));
+    Bytes file = ReadBytes(out);
+    PayloadReport good = InspectInstaller(out, std::string("secret"), nullptr);
+    // A package stream that claims nearly 4 GiB: the report must say how
+    // little of it is there, and stop there instead of walking (and
+    // descrambling) the gigabytes the size claims.
+    StoreLe32(&file[good.Section.RawPointer + 4 * FixedStreamSizeMSI], 0xFFFFFFF0u);
+    Put("crafted.exe", file);
+    fs::path target = dir / "x";
+    for (bool extract : {false, true}) {
+        PayloadReport r = InspectInstaller(dir / "crafted.exe", std::string("secret"),
+                                           extract ? &target : nullptr);
+        ASSERT_GE(r.Streams.size(), 3u);
+        EXPECT_EQ(r.Streams[2].State, StreamReport::Truncated);
+        EXPECT_EQ(r.Streams[2].ComputedCrc, 0u); // nothing was read
+        uint64_t there = file.size() - good.Streams[2].Offset;
+        ASSERT_FALSE(r.Problems.empty());
+        EXPECT_NE(r.Problems[0].find("4294967280 bytes recorded, " + std::to_string(there) +
+                                     " there"),
+                  std::string::npos)
+            << r.Problems[0];
+    }
+    EXPECT_FALSE(fs::exists(target / "Demo.msi"));
+    EXPECT_TRUE(Temporaries(target).empty());
+}
+
+TEST_F(Pack, PasswordFromOptionFileOrEnvironment)
+{
+    const std::optional<std::string> none;
+    EXPECT_EQ(ChoosePassword(std::string("opt"), none, "env"), "opt");
+    EXPECT_EQ(ChoosePassword(none, none, "env"), "env");
+    EXPECT_EQ(ChoosePassword(none, none, ""), none);
+    EXPECT_EQ(ChoosePassword(none, none, nullptr), none);
+    struct Case {
+        const char *text, *password;
+    } files[] = {{"s3cret", "s3cret"}, {"s3cret\n", "s3cret"}, {"s3cret\r\n", "s3cret"},
+                 {" two words \n", " two words "}};
+    for (const Case &c : files) {
+        fs::path f = Put("pw", Bytes(c.text, c.text + std::strlen(c.text)));
+        EXPECT_EQ(ChoosePassword(none, f.string(), "env"), c.password) << c.text;
+    }
+    for (const char *bad : {"", "\n", "one\ntwo\n"}) {
+        fs::path f = Put("pw", Bytes(bad, bad + std::strlen(bad)));
+        EXPECT_THROW(ChoosePassword(none, f.string(), nullptr), PackError) << bad;
+    }
+    EXPECT_THROW(ChoosePassword(std::string("a"), (dir / "pw").string(), nullptr), PackError);
+    EXPECT_THROW(ChoosePassword(none, (dir / "missing").string(), nullptr), PackError);
+    EXPECT_THROW(ChoosePassword(none, std::string("/dev/zero"), nullptr), PackError);
 }
 
 TEST(IniFile, ReadsLikeTheProfileFunctions)
