@@ -491,6 +491,16 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"BadExistError", {"ExistError=%s is %d"}, "ExistError", "five %s"},
         Refusal{"FourPlaceholders", {"ExistError=%s %s %s %s"}, "ExistError", "five %s"},
         Refusal{"NotANumber", {"CharSize=big"}, "CharSize", "not a decimal number"},
+        Refusal{"TrailingText", {"CharSize=10pt"}, "CharSize", "not a decimal number"},
+        Refusal{"PlusSign", {"CharSet=+5"}, "CharSet", "'+' sign"},
+        Refusal{"NotHex", {"CharSet=0x1G"}, "CharSet", "not a hexadecimal number"},
+        Refusal{"DeviceName", {"PackageFileName=NUL.msi"}, "PackageFileName", "device name"},
+        Refusal{"DeviceNameInAnyCase", {"PackageFileName=com7.Msi"}, "PackageFileName",
+                "device name"},
+        Refusal{"DeviceNameWithBlank", {"PackageFileName=Con .msi"}, "PackageFileName",
+                "device name"},
+        Refusal{"DeviceNameTwoDots", {"PackageFileName=lpt1.tar.msi"}, "PackageFileName",
+                "device name"},
         Refusal{"SizeCheckTwo", {"+SizeCheck=2"}, "SizeCheck", "must be 1"}),
     [](const ::testing::TestParamInfo<Refusal> &info) { return std::string(info.param.name); });
 
@@ -700,7 +710,7 @@ TEST_F(Pack, PasswordFromOptionFileOrEnvironment)
 
 TEST(IniFile, ReadsLikeTheProfileFunctions)
 {
-    IniFile ini("x.ini", "\xEF\xBB\xBF[kestinstaller]\r\n"
+    IniFile ini("x.ini", "[kestinstaller]\r\n"
                          "  ProductName =  \"Quoted Name\"  \r\n"
                          "productname=second\r\n"
                          "; Comment=1\r\n"
@@ -709,7 +719,7 @@ TEST(IniFile, ReadsLikeTheProfileFunctions)
                          "Half=\"x\r\n"
                          "Remove Previous=1\r\n"
                          "[Other]\r\nProductName=other\r\n"
-                         "[KESTINSTALLER]\r\nLate=1\r\n");
+                         "[KESTINSTALLER]\r\nLate=1\r\nEmpty=late\r\n");
     ASSERT_NE(ini.Find("KestInstaller", "PRODUCTNAME"), nullptr);
     EXPECT_EQ(ini.Find("KestInstaller", "PRODUCTNAME")->Value, "Quoted Name");
     EXPECT_EQ(ini.Find("KestInstaller", "Empty")->Value, "");
@@ -717,9 +727,55 @@ TEST(IniFile, ReadsLikeTheProfileFunctions)
     EXPECT_EQ(ini.Find("KestInstaller", "Half")->Value, "\"x");
     EXPECT_EQ(ini.Find("KestInstaller", "Remove Previous")->Value, "1");
     EXPECT_EQ(ini.Find("KestInstaller", "Comment"), nullptr);
-    EXPECT_EQ(ini.Find("KestInstaller", "Late")->Value, "1");
     EXPECT_EQ(ini.Find("Other", "ProductName")->Value, "other");
     EXPECT_EQ(ini.Find("Missing", "ProductName"), nullptr);
+    // Windows stops at the first section of a name: a later one is unseen.
+    EXPECT_EQ(ini.Find("KestInstaller", "Late"), nullptr);
+    ASSERT_EQ(ini.IgnoredSections().size(), 1u);
+    EXPECT_EQ(ini.IgnoredSections()[0].Key, "KESTINSTALLER");
+    EXPECT_EQ(ini.IgnoredSections()[0].Line, 11);
+}
+
+TEST(IniFile, RefusesAByteOrderMark)
+{
+    try {
+        IniFile ini("x.ini", "\xEF\xBB\xBF[KestInstaller]\r\nProductName=x\r\n");
+        FAIL() << "accepted";
+    } catch (const PackError &e) {
+        EXPECT_NE(std::string(e.what()).find("x.ini: begins with a UTF-8 byte order mark"),
+                  std::string::npos)
+            << e.what();
+    }
+}
+
+TEST_F(Pack, SameIniAsTheSettingsFileMode)
+{
+    Inputs();
+    fs::create_directories(dir / "sub");
+    Put("sub/product.msi", package);
+    Put("sub/lang1.mst", transforms[0]);
+    std::vector<std::string> ini = {"[KestInstaller]", "ProductCode=" + Code,
+                                    "ProductVersion=1", "ProductFile=sub\\product.msi",
+                                    "Language1=Deutsch,1031", "LanguageFile1=.\\sub\\lang1.mst",
+                                    "CharSet=0xEE", "CharSize=-1", "[KestPack]",
+                                    "PackageFileName=Demo.msi", "[KestInstaller]",
+                                    "ProductName=Unseen", "CharFont=Unseen",
+                                    "[kestpack]", "Password=unseen"};
+    std::vector<std::string> warnings;
+    PackPlan plan = ReadPackPlan(Ini(ini), &warnings);
+    EXPECT_EQ(plan.ProductFile, dir / "sub/product.msi");
+    ASSERT_EQ(plan.LanguageFiles.size(), 1u);
+    EXPECT_EQ(plan.LanguageFiles[0], dir / "./sub/lang1.mst");
+    EXPECT_EQ(plan.CharSet, 0xEE);
+    EXPECT_EQ(plan.CharSize, 0xFF);
+    EXPECT_EQ(plan.ProductName, "");
+    EXPECT_EQ(plan.CharFont, "MS Sans Serif");
+    EXPECT_EQ(plan.Password, "");
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_NE(warnings[0].find("line 11: [KestInstaller] appears again"), std::string::npos)
+        << warnings[0];
+    EXPECT_NE(warnings[1].find("line 14: [kestpack] appears again"), std::string::npos)
+        << warnings[1];
 }
 
 TEST_F(Pack, WarnsAboutKeysWithoutEffect)
@@ -731,10 +787,15 @@ TEST_F(Pack, WarnsAboutKeysWithoutEffect)
     ini.insert(ini.begin() + 2, "Colour=blue");
     std::vector<std::string> warnings;
     ReadPackPlan(Ini(ini), &warnings);
-    ASSERT_EQ(warnings.size(), 3u);
+    ASSERT_EQ(warnings.size(), 4u);
     EXPECT_NE(warnings[0].find("Colour: unknown key"), std::string::npos);
     EXPECT_NE(warnings[1].find("InstMsi CmdLine"), std::string::npos);
     EXPECT_NE(warnings[2].find("Remove Previous"), std::string::npos);
+    // The stub upper-cases a typed "\xe4" to "\xc4" in most code pages.
+    EXPECT_NE(warnings[3].find("Password: holds non-ASCII"), std::string::npos);
+    warnings.clear();
+    ReadPackPlan(Ini(FullIni("Secret")), &warnings);
+    EXPECT_TRUE(warnings.empty());
 }
 
 } // namespace
