@@ -5,9 +5,15 @@ find_package(GTest REQUIRED)
 
 set(KEST_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 
+# What users run is optimised, without debug information or sanitizers,
+# whatever CMAKE_BUILD_TYPE the tree was configured with (the top-level
+# Makefile asks for Debug, for the unit tests' sake): -g0 and -s come after
+# the build type's -g and win.
+set(KEST_RELEASE -O2 -g0 -DNDEBUG)
+
 add_library(kestpure STATIC ${KEST_PURE_SOURCES})
 target_include_directories(kestpure PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_options(kestpure PRIVATE -Wall -Wextra -O2)
+target_compile_options(kestpure PRIVATE -Wall -Wextra ${KEST_RELEASE})
 
 add_library(kestpure_checked STATIC ${KEST_PURE_SOURCES})
 target_include_directories(kestpure_checked PUBLIC ${CMAKE_SOURCE_DIR})
@@ -28,16 +34,18 @@ set(KEST_PACK_SOURCES
     pack/config.cpp
     pack/files.cpp
     pack/ini.cpp
+    pack/password.cpp
     pack/examine.cpp
     pack/pe.cpp
 )
 add_library(kestpack_core STATIC ${KEST_PACK_SOURCES})
 target_link_libraries(kestpack_core PUBLIC kestpure)
-target_compile_options(kestpack_core PRIVATE -Wall -Wextra -O2)
+target_compile_options(kestpack_core PRIVATE -Wall -Wextra ${KEST_RELEASE})
 
 add_executable(kestpack pack/main.cpp)
 target_link_libraries(kestpack PRIVATE kestpack_core)
-target_compile_options(kestpack PRIVATE -Wall -Wextra -O2)
+target_compile_options(kestpack PRIVATE -Wall -Wextra ${KEST_RELEASE})
+target_link_options(kestpack PRIVATE -s)
 set_target_properties(kestpack PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${KEST_BIN})
 
 # The same sources under the sanitizers for the unit tests.

@@ -13,6 +13,9 @@ namespace {
 // The stub addresses its own file with signed 32-bit offsets.
 const uint64_t LargestInstaller = 0x7FFFFFFF;
 const size_t ChunkSize = 65536; // a multiple of 4, as the keystream needs
+// A stub is tens of KB; the bound keeps a wrong --stub such as a device or
+// a package from being read into memory whole.
+const uint64_t StubSizeLimit = 16u << 20;
 
 uint32_t StreamSize(const fs::path &file, uint64_t limit, const char *what)
 {
@@ -202,7 +205,7 @@ std::vector<unsigned char> EncodePayloadHeader(const PackPlan &plan, const Strea
 BuildSummary BuildInstaller(const PackPlan &plan, const fs::path &stubPath,
                             const fs::path &output, const ProgressSink &progress)
 {
-    std::vector<unsigned char> image = ReadWholeFile(stubPath);
+    std::vector<unsigned char> image = ReadWholeFile(stubPath, StubSizeLimit);
     StubImage stub = ReadStubImage(image, stubPath.string());
     StreamSizes sizes = MeasureStreams(plan);
 

@@ -5,6 +5,7 @@
 #include "common/decimal.h"
 #include "common/text.h"
 #include "driver/settings.h"
+#include <algorithm>
 #include <cstring>
 #include <set>
 
@@ -64,24 +65,39 @@ public:
         return value;
     }
 
-    // An integer key; the packer refuses what the profile functions would
-    // silently read as 0.
+    // An integer key, read as GetPrivateProfileInt reads it: an optional
+    // '-' and decimal digits, or "0x" and hexadecimal ones. What it would
+    // read otherwise (0 for a word, the leading digits of "10pt", and
+    // whatever a given Windows makes of "+5") is refused, not guessed.
     long Integer(const char *section, const std::string &key, long fallback) const
     {
         const IniEntry *e = ini_.Find(section, key);
         if (!e || e->Value.empty())
             return fallback;
         const std::string &v = e->Value;
-        size_t i = (v[0] == '-' || v[0] == '+') ? 1 : 0;
+        if (v[0] == '+')
+            Fail(section, key, "'" + v + "': the profile functions of Windows do not all "
+                                         "read a '+' sign; write the number without it");
+        if (v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X')) {
+            if (v.find_first_not_of("0123456789abcdefABCDEF", 2) != std::string::npos ||
+                v.size() > 10)
+                Fail(section, key, "'" + v + "' is not a hexadecimal number");
+            return long(std::stoul(v.substr(2), nullptr, 16));
+        }
+        size_t i = v[0] == '-' ? 1 : 0;
         if (i == v.size() || v.find_first_not_of("0123456789", i) != std::string::npos ||
             v.size() - i > 9)
             Fail(section, key, "'" + v + "' is not a decimal number");
         return std::stol(v);
     }
 
+    // A path relative to the INI. The same INI drives the stub in
+    // settings-file mode, where Windows takes '\\' as the separator.
     fs::path File(const char *section, const std::string &key, const std::string &value) const
     {
-        fs::path path = folder_ / fs::path(value);
+        std::string portable = value;
+        std::replace(portable.begin(), portable.end(), '\\', '/');
+        fs::path path = folder_ / fs::path(portable);
         std::error_code ec;
         if (!fs::is_regular_file(path, ec))
             Fail(section, key, "file not found: " + path.string());
@@ -124,9 +140,26 @@ std::vector<std::string> Numbered(const Reader &r, const char *section, const st
     }
 }
 
+// Windows opens a device for these names, with any extension and in any
+// case: "NUL.msi" is the null device, not a file.
+bool IsDeviceName(const std::string &name)
+{
+    std::string base = name.substr(0, name.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    for (const char *device : {"CON", "PRN", "AUX", "NUL"})
+        if (SameName(base, device))
+            return true;
+    return base.size() == 4 && (SameName(base.substr(0, 3), "COM") ||
+                                SameName(base.substr(0, 3), "LPT")) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
 void CheckPackageFileName(const Reader &r, const std::string &name)
 {
     const char *key = "PackageFileName";
+    if (IsDeviceName(name))
+        r.Fail(Pack, key, "'" + name + "' is a device name on Windows; choose another name");
     if (name.find_first_of("\\/:") != std::string::npos)
         r.Fail(Pack, key, "'" + name + "' holds a path; give a file name only");
     if (name.find("..") != std::string::npos)
@@ -180,6 +213,10 @@ void CheckKeys(const Reader &r, std::vector<std::string> *warnings)
                                     ": unknown key, ignored");
         }
     }
+    for (const IniEntry &e : r.Ini().IgnoredSections())
+        warnings->push_back(file + ": line " + std::to_string(e.Line) + ": [" + e.Key +
+                            "] appears again; Windows reads only the first section of a name, "
+                            "so the keys of this one are ignored");
     if (const IniSection *s = r.Ini().Section(Pack)) {
         for (const IniEntry &e : s->Entries) {
             // A misspelt Password must not quietly give an open installer.
@@ -306,6 +343,14 @@ PackPlan ReadPackPlan(const fs::path &ini, std::vector<std::string> *warnings)
     ReadRuntimes(r, plan);
 
     plan.Password = r.ShortText(Pack, "Password");
+    for (unsigned char c : plan.Password)
+        if (c >= 0x80) {
+            warnings->push_back(ini.string() + ": [KestPack] Password: holds non-ASCII "
+                                "characters; kestpack upper-cases only a-z, while the stub "
+                                "upper-cases what is typed by the rules of the active code "
+                                "page, so such a password may never match as typed");
+            break;
+        }
     plan.ExternalPackagePath = r.ShortText(Pack, "ExternalPackagePath");
     long sizeCheck = r.Integer(Pack, "SizeCheck", 1);
     if (sizeCheck != 0 && sizeCheck != 1)

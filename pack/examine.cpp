@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <set>
 
 namespace fs = std::filesystem;
 
@@ -23,12 +24,18 @@ std::string Stored(const unsigned char *p, unsigned length)
 }
 
 // A name from the payload, used as a file name only when it is a plain one.
-std::string SafeFileName(const std::string &name, const std::string &fallback)
+bool IsPlainFileName(const std::string &name)
 {
-    if (name.empty() || name.find_first_of("\\/:") != std::string::npos ||
-        name.find("..") != std::string::npos)
-        return fallback;
-    return name;
+    return !name.empty() && name != "." && name.find_first_of("\\/:") == std::string::npos &&
+           name.find("..") == std::string::npos;
+}
+
+std::string Lowered(std::string text)
+{
+    for (char &c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c + 32);
+    return text;
 }
 
 class PayloadFile {
@@ -188,8 +195,8 @@ private:
                dotNet ? "runtime-dotnet-update" : "runtime-nt", false);
         if (lengths[LengthExternalPackagePath] <= 1) {
             std::string fallback = s.TransformMSI[0] ? "package.mst" : "package.msi";
-            Stream(position, s.StreamSizeMSI, "package", protectedPayload,
-                   SafeFileName(s.PackageFileName, fallback));
+            Stream(position, s.StreamSizeMSI, "package", protectedPayload, s.PackageFileName,
+                   fallback);
         }
         const int afterPackage = KeystreamState;
         for (int k = 1; k <= lengths[LanguageCount]; ++k) {
@@ -209,13 +216,14 @@ private:
     // Checks the stream at position, of recorded size, and moves position
     // past it.
     void Stream(uint64_t &position, uint32_t size, const std::string &name, bool scrambled,
-                std::string fileName = "")
+                const std::string &fileName = "", const std::string &fallback = "")
     {
         if (size == 0)
             return;
         StreamReport r;
         r.Name = name;
-        r.FileName = fileName.empty() ? name + ".exe" : fileName;
+        r.FileName = DistinctFileName(name, fileName.empty() ? name + ".exe" : fileName,
+                                      fallback);
         r.Offset = position;
         r.Size = size;
         r.Scrambled = scrambled;
@@ -223,6 +231,18 @@ private:
         if (size < StreamTrailerSize) {
             r.State = StreamReport::Malformed;
             Problem(name + ": recorded size " + std::to_string(size) + " leaves no room for its CRC");
+            report_.Streams.push_back(r);
+            return;
+        }
+        // A crafted size may claim gigabytes past the end: nothing after
+        // this stream lies in the file then, so there is nothing to read,
+        // descramble or keep the keystream in step for.
+        if (size > file_.Length() || r.Offset > file_.Length() - size) {
+            r.State = StreamReport::Truncated;
+            Problem(name + ": runs past the end of the file (" + std::to_string(size) +
+                    " bytes recorded, " +
+                    std::to_string(r.Offset < file_.Length() ? file_.Length() - r.Offset : 0) +
+                    " there)");
             report_.Streams.push_back(r);
             return;
         }
@@ -241,17 +261,11 @@ private:
         std::vector<unsigned char> chunk(ChunkSize);
         uint64_t remaining = size - StreamTrailerSize, offset = r.Offset;
         unsigned crc = CrcRegisterReset;
-        bool truncated = false;
-        const uint64_t dataSize = remaining;
+        bool truncated = false; // the file shrank while it was read
         while (remaining) {
             size_t n = size_t(std::min<uint64_t>(remaining, ChunkSize));
             if (file_.ReadAt(offset, chunk.data(), n) != n) {
                 truncated = true;
-                // Leave the keystream where the whole stream would have:
-                // the transforms continue from there.
-                uint64_t values = dataSize > 3 ? remaining / 4 + remaining % 4 : remaining;
-                while (descramble && values--)
-                    KeystreamNext();
                 break;
             }
             if (descramble)
@@ -282,6 +296,35 @@ private:
         report_.Streams.push_back(r);
     }
 
+    // A later stream never overwrites an earlier one: a stored name such as
+    // "language-1.mst" may be what a transform would be called. Case is
+    // ignored, since the files may well be copied to Windows.
+    std::string DistinctFileName(const std::string &stream, const std::string &wanted,
+                                 const std::string &fallback)
+    {
+        std::string name = wanted;
+        if (!IsPlainFileName(name)) {
+            name = fallback;
+            report_.Notes.push_back(stream + ": the stored name '" + wanted +
+                                    "' is no plain file name; saved as " + name);
+        }
+        if (taken_.insert(Lowered(name)).second)
+            return name;
+        size_t dot = name.rfind('.');
+        std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+        std::string extension = dot == std::string::npos ? "" : name.substr(dot);
+        std::string distinct;
+        for (int k = 2;; ++k) {
+            distinct = stem + "~" + std::to_string(k) + extension;
+            if (taken_.insert(Lowered(distinct)).second)
+                break;
+        }
+        report_.Notes.push_back(stream + ": " + name + " is already taken by another stream; "
+                                "saved as " + distinct);
+        return distinct;
+    }
+
+    std::set<std::string> taken_;
     PayloadFile file_;
     std::optional<std::string> password_;
     const fs::path *extractDir_;

@@ -36,6 +36,7 @@ struct PayloadReport {
     uint64_t StreamsOffset = 0; // where the stub's position stands after the header
     std::vector<StreamReport> Streams;
     std::vector<std::string> Problems; // every finding of corruption
+    std::vector<std::string> Notes;    // streams that extract saves under another name
     bool PasswordChecked = false;      // a given password matched
 };
 
@@ -43,6 +44,8 @@ struct PayloadReport {
 // are descrambled and checked; a password that does not match throws
 // PackError. With extractDir, every stream that checks out is written there
 // under its FileName (a protected installer then needs its password).
+// FileNames are distinct, compared without regard to case: a stream whose
+// name is unsafe or already taken gets another one, and Notes says so.
 // Throws PackError when file is no packed installer at all.
 PayloadReport InspectInstaller(const std::filesystem::path &file,
                                const std::optional<std::string> &password,

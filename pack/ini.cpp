@@ -1,9 +1,12 @@
 #include "pack/ini.h"
 #include "pack/error.h"
-#include <fstream>
+#include "pack/files.h"
 #include <sstream>
 
 namespace {
+
+// Far more than the profile functions of Windows 9x read (64 KB).
+const uint64_t IniSizeLimit = 1u << 20;
 
 std::string Trim(const std::string &s)
 {
@@ -33,12 +36,8 @@ bool SameName(const std::string &a, const std::string &b)
 
 IniFile::IniFile(const std::filesystem::path &path) : path_(path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw PackError(path.string() + ": cannot read the file");
-    std::ostringstream text;
-    text << in.rdbuf();
-    Parse(text.str());
+    std::vector<unsigned char> bytes = ReadWholeFile(path, IniSizeLimit);
+    Parse(std::string(bytes.begin(), bytes.end()));
 }
 
 IniFile::IniFile(const std::filesystem::path &path, const std::string &text) : path_(path)
@@ -48,10 +47,16 @@ IniFile::IniFile(const std::filesystem::path &path, const std::string &text) : p
 
 void IniFile::Parse(const std::string &text)
 {
-    std::string body = text;
-    if (body.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        body.erase(0, 3); // editors that save UTF-8 put a byte order mark first
-    std::istringstream lines(body);
+    // The profile functions of Windows 8 and later skip a byte order mark;
+    // older ones, which the stub also runs on, read it as part of the first
+    // line and so miss the first section. It also says the texts are UTF-8,
+    // which the stub would show as ANSI.
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        throw PackError(path_.string() + ": begins with a UTF-8 byte order mark, which Windows "
+                                         "before 8 reads as part of the first line; save it "
+                                         "as ANSI text (in the installer's code page) without "
+                                         "one");
+    std::istringstream lines(text);
     std::string raw;
     int number = 0;
     IniSection *current = nullptr;
@@ -65,13 +70,12 @@ void IniFile::Parse(const std::string &text)
             std::string name = Trim(line.substr(1, close == std::string::npos ? std::string::npos
                                                                               : close - 1));
             current = nullptr;
-            for (IniSection &s : sections_)
-                if (SameName(s.Name, name))
-                    current = &s;
-            if (!current) {
-                sections_.push_back({name, {}});
-                current = &sections_.back();
+            if (Section(name)) {
+                ignored_.push_back({name, "", number});
+                continue;
             }
+            sections_.push_back({name, {}});
+            current = &sections_.back();
             continue;
         }
         size_t eq = line.find('=');

@@ -4,6 +4,8 @@
 #include "pack/config.h"
 #include "pack/error.h"
 #include "pack/examine.h"
+#include "pack/password.h"
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -23,8 +25,8 @@ enum ExitCode { ExitOk = 0, ExitCorrupt = 1, ExitRefused = 2, ExitNotVerified = 
 const char Usage[] =
     "usage:\n"
     "  kestpack build CONFIG.ini [-o OUT.exe] [--arch x86|x64 | --stub STUB.exe]\n"
-    "  kestpack inspect FILE.exe [--password P] [--json]\n"
-    "  kestpack extract FILE.exe -d DIR [--password P]\n"
+    "  kestpack inspect FILE.exe [--password P | --password-file F] [--json]\n"
+    "  kestpack extract FILE.exe -d DIR [--password P | --password-file F]\n"
     "exit codes: 0 done, 1 corrupt installer, 2 refused (bad input or usage),\n"
     "            3 inspect could not check scrambled streams without --password\n"
     "CONFIG.ini: [KestInstaller] holds the settings-file keys; ProductFile is carried,\n"
@@ -33,6 +35,12 @@ const char Usage[] =
     "  RuntimeSize...; paths are relative to the INI's folder.\n"
     "  [KestPack] Password, PackageFileName (default: ProductFile's name),\n"
     "  ExternalPackagePath (package not carried), SizeCheck (1; 0 to sign later).\n"
+    "  The Password keeps honest users out and hides nothing from a determined one:\n"
+    "  the scrambling depends only on its length, so the package can be recovered\n"
+    "  without it.\n"
+    "inspect and extract take the password from --password, --password-file (its\n"
+    "  first line) or else the environment variable KESTPACK_PASSWORD, which keep it\n"
+    "  out of the process list.\n"
     "Defaults: the stub beside kestpack, kestsetup.exe for --arch x86 (the default)\n"
     "or kestsetup64.exe for --arch x64; the output setup.exe beside the INI.\n";
 
@@ -50,7 +58,7 @@ fs::path OwnFolder(const char *argv0)
 
 struct Arguments {
     std::vector<std::string> Positional;
-    std::optional<std::string> Output, Stub, Password, Directory, Arch;
+    std::optional<std::string> Output, Stub, Password, PasswordFile, Directory, Arch;
     bool Json = false;
 };
 
@@ -72,6 +80,8 @@ Arguments Parse(int argc, char **argv)
             value(a.Arch);
         else if (arg == "--password")
             value(a.Password);
+        else if (arg == "--password-file")
+            value(a.PasswordFile);
         else if (arg == "-d" || arg == "--directory")
             value(a.Directory);
         else if (arg == "--json")
@@ -92,6 +102,8 @@ Arguments Parse(int argc, char **argv)
 
 int Build(const Arguments &a, const char *argv0)
 {
+    if (a.Password || a.PasswordFile)
+        throw PackError("build takes the password from [KestPack] Password in the INI");
     fs::path ini = fs::absolute(a.Positional[0]);
     std::vector<std::string> warnings;
     PackPlan plan = ReadPackPlan(ini, &warnings);
@@ -129,8 +141,13 @@ int Inspect(const Arguments &a, bool extract)
             throw PackError("extract needs -d DIR");
         directory = *a.Directory;
     }
+    std::optional<std::string> password =
+        ChoosePassword(a.Password, a.PasswordFile, std::getenv(PasswordVariable));
     PayloadReport report =
-        InspectInstaller(a.Positional[0], a.Password, extract ? &directory : nullptr);
+        InspectInstaller(a.Positional[0], password, extract ? &directory : nullptr);
+    if (extract)
+        for (const std::string &n : report.Notes)
+            std::cerr << "kestpack: " << report.File << ": " << n << "\n";
     if (a.Json)
         PrintReportJson(std::cout, report);
     else if (!extract)

@@ -147,6 +147,19 @@ protected:
         return names;
     }
 
+    // Names of the temporaries that kestpack left in folder.
+    static std::vector<std::string> Temporaries(const fs::path &folder)
+    {
+        std::vector<std::string> names;
+        for (const auto &e : fs::directory_iterator(folder)) {
+            std::string name = e.path().filename().string();
+            if (name.size() > 13 && name.compare(name.size() - 13, 13, ".kestpack-tmp") == 0)
+                names.push_back(name);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
     fs::path dir;
 };
 

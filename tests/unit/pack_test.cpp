@@ -4,6 +4,7 @@
 #include "pack/config.h"
 #include "pack/error.h"
 #include "pack/examine.h"
+#include "pack/password.h"
 #include "pack_fixture.h"
 #include "payload/crc32.h"
 #include "payload/keystream.h"
@@ -338,6 +339,58 @@ TEST_F(Pack, OutputIsDeterministicAndSizeCheckZeroStoresNoLength)
                                                    "product.msi"}));
 }
 
+TEST_F(Pack, OutputsNeverWriteThroughPlantedLinks)
+{
+    Inputs();
+    const Bytes victim = Noise(100, 5);
+    Put("victim", victim);
+    // Links where a predictable temporary would go, and at extract's
+    // destination: each must be left alone or replaced, never written
+    // through.
+    fs::create_symlink(dir / "victim", dir / "setup.exe.kestpack-tmp");
+    fs::path out = Build(FullIni());
+    EXPECT_EQ(ReadBytes(dir / "victim"), victim);
+    EXPECT_EQ(Temporaries(dir), std::vector<std::string>{"setup.exe.kestpack-tmp"});
+
+    fs::create_directories(dir / "out");
+    fs::create_symlink(dir / "victim", dir / "out" / "Demo.msi");
+    fs::create_symlink(dir / "victim", dir / "out" / "Demo.msi.kestpack-tmp");
+    PayloadReport r = Extract(out, std::string("SE\xe4" "CRET"));
+    EXPECT_TRUE(r.Problems.empty());
+    EXPECT_EQ(ReadBytes(dir / "victim"), victim);
+    EXPECT_FALSE(fs::is_symlink(dir / "out" / "Demo.msi"));
+    EXPECT_EQ(ReadBytes(dir / "out" / "Demo.msi"), package);
+    EXPECT_EQ(Temporaries(dir / "out"), std::vector<std::string>{"Demo.msi.kestpack-tmp"});
+}
+
+TEST_F(Pack, ExtractGivesEveryStreamADistinctName)
+{
+    Inputs();
+    struct Case {
+        const char *packageName, *renamed;
+        size_t transform; // whose name the package took
+    } cases[] = {{"language-1.mst", "language-1~2.mst", 0},
+                 {"LANGUAGE-3.MST", "language-3~2.mst", 2}};
+    for (const Case &c : cases) {
+        std::vector<std::string> ini = FullIni();
+        ini.back() = std::string("PackageFileName=") + c.packageName;
+        fs::path out = Build(ini);
+        PayloadReport r = Extract(out, std::string("Se\xe4" "cret"), c.renamed);
+        ASSERT_TRUE(r.Problems.empty());
+        fs::path to = dir / c.renamed;
+        EXPECT_EQ(ReadBytes(to / c.packageName), package);
+        EXPECT_EQ(ReadBytes(to / c.renamed), transforms[c.transform]);
+        EXPECT_EQ(r.Streams[3 + c.transform].FileName, c.renamed);
+        ASSERT_EQ(r.Notes.size(), 1u);
+        EXPECT_NE(r.Notes[0].find(std::string("saved as ") + c.renamed), std::string::npos)
+            << r.Notes[0];
+        for (size_t k = 0; k < transforms.size(); ++k)
+            if (k != c.transform)
+                EXPECT_EQ(ReadBytes(to / ("language-" + std::to_string(k + 1) + ".mst")),
+                          transforms[k]);
+    }
+}
+
 TEST_F(Pack, SmallPayloadFillsAtLeast1024Bytes)
 {
     Put("product.msi", MakeCompound(0x84, 0, 1));
@@ -438,6 +491,16 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"BadExistError", {"ExistError=%s is %d"}, "ExistError", "five %s"},
         Refusal{"FourPlaceholders", {"ExistError=%s %s %s %s"}, "ExistError", "five %s"},
         Refusal{"NotANumber", {"CharSize=big"}, "CharSize", "not a decimal number"},
+        Refusal{"TrailingText", {"CharSize=10pt"}, "CharSize", "not a decimal number"},
+        Refusal{"PlusSign", {"CharSet=+5"}, "CharSet", "'+' sign"},
+        Refusal{"NotHex", {"CharSet=0x1G"}, "CharSet", "not a hexadecimal number"},
+        Refusal{"DeviceName", {"PackageFileName=NUL.msi"}, "PackageFileName", "device name"},
+        Refusal{"DeviceNameInAnyCase", {"PackageFileName=com7.Msi"}, "PackageFileName",
+                "device name"},
+        Refusal{"DeviceNameWithBlank", {"PackageFileName=Con .msi"}, "PackageFileName",
+                "device name"},
+        Refusal{"DeviceNameTwoDots", {"PackageFileName=lpt1.tar.msi"}, "PackageFileName",
+                "device name"},
         Refusal{"SizeCheckTwo", {"+SizeCheck=2"}, "SizeCheck", "must be 1"}),
     [](const ::testing::TestParamInfo<Refusal> &info) { return std::string(info.param.name); });
 
@@ -493,6 +556,25 @@ TEST_F(Pack, StubsThatCannotCarryAPayload)
     EXPECT_FALSE(fs::exists(dir / "setup.exe"));
 }
 
+TEST_F(Pack, StubIsReadWithABound)
+{
+    Inputs();
+    PackPlan plan = Plan(FullIni());
+    {
+        std::ofstream big(dir / "big.exe", std::ios::binary);
+    }
+    fs::resize_file(dir / "big.exe", (16u << 20) + 1); // sparse: costs no disk
+    for (fs::path stub : {dir / "big.exe", fs::path("/dev/zero")}) {
+        try {
+            BuildInstaller(plan, stub, dir / "setup.exe", nullptr);
+            FAIL() << stub;
+        } catch (const PackError &e) {
+            EXPECT_NE(std::string(e.what()).find("too large"), std::string::npos) << e.what();
+        }
+        EXPECT_FALSE(fs::exists(dir / "setup.exe"));
+    }
+}
+
 TEST_F(Pack, BindsA64BitStubTheSameWay)
 {
     Inputs();
@@ -544,7 +626,7 @@ TEST_F(Pack, InspectFindsCorruption)
         PayloadReport e = Extract(dir / "bad.exe", std::string("secret"), "x");
         EXPECT_FALSE(fs::exists(dir / "x" / "language-1.mst"));
         EXPECT_TRUE(fs::exists(dir / "x" / "language-2.mst"));
-        EXPECT_FALSE(fs::exists(dir / "x" / "language-1.mst.kestpack-tmp"));
+        EXPECT_TRUE(Temporaries(dir / "x").empty());
     }
     {
         Bytes cut(good.begin(), good.begin() + long(r.Streams[4].Offset + 10));
@@ -573,9 +655,62 @@ TEST_F(Pack, InspectFindsCorruption)
     EXPECT_THROW(InspectInstaller(dir / "kestsetup.exe", std::nullopt, nullptr), PackError);
 }
 
+TEST_F(Pack, RecordedSizePastTheEndIsTruncatedWithoutReading)
+{
+    Inputs();
+    fs::path out = Build(FullIni("secret"));
+    Bytes file = ReadBytes(out);
+    PayloadReport good = InspectInstaller(out, std::string("secret"), nullptr);
+    // A package stream that claims nearly 4 GiB: the report must say how
+    // little of it is there, and stop there instead of walking (and
+    // descrambling) the gigabytes the size claims.
+    StoreLe32(&file[good.Section.RawPointer + 4 * FixedStreamSizeMSI], 0xFFFFFFF0u);
+    Put("crafted.exe", file);
+    fs::path target = dir / "x";
+    for (bool extract : {false, true}) {
+        PayloadReport r = InspectInstaller(dir / "crafted.exe", std::string("secret"),
+                                           extract ? &target : nullptr);
+        ASSERT_GE(r.Streams.size(), 3u);
+        EXPECT_EQ(r.Streams[2].State, StreamReport::Truncated);
+        EXPECT_EQ(r.Streams[2].ComputedCrc, 0u); // nothing was read
+        uint64_t there = file.size() - good.Streams[2].Offset;
+        ASSERT_FALSE(r.Problems.empty());
+        EXPECT_NE(r.Problems[0].find("4294967280 bytes recorded, " + std::to_string(there) +
+                                     " there"),
+                  std::string::npos)
+            << r.Problems[0];
+    }
+    EXPECT_FALSE(fs::exists(target / "Demo.msi"));
+    EXPECT_TRUE(Temporaries(target).empty());
+}
+
+TEST_F(Pack, PasswordFromOptionFileOrEnvironment)
+{
+    const std::optional<std::string> none;
+    EXPECT_EQ(ChoosePassword(std::string("opt"), none, "env"), "opt");
+    EXPECT_EQ(ChoosePassword(none, none, "env"), "env");
+    EXPECT_EQ(ChoosePassword(none, none, ""), none);
+    EXPECT_EQ(ChoosePassword(none, none, nullptr), none);
+    struct Case {
+        const char *text, *password;
+    } files[] = {{"s3cret", "s3cret"}, {"s3cret\n", "s3cret"}, {"s3cret\r\n", "s3cret"},
+                 {" two words \n", " two words "}};
+    for (const Case &c : files) {
+        fs::path f = Put("pw", Bytes(c.text, c.text + std::strlen(c.text)));
+        EXPECT_EQ(ChoosePassword(none, f.string(), "env"), c.password) << c.text;
+    }
+    for (const char *bad : {"", "\n", "one\ntwo\n"}) {
+        fs::path f = Put("pw", Bytes(bad, bad + std::strlen(bad)));
+        EXPECT_THROW(ChoosePassword(none, f.string(), nullptr), PackError) << bad;
+    }
+    EXPECT_THROW(ChoosePassword(std::string("a"), (dir / "pw").string(), nullptr), PackError);
+    EXPECT_THROW(ChoosePassword(none, (dir / "missing").string(), nullptr), PackError);
+    EXPECT_THROW(ChoosePassword(none, std::string("/dev/zero"), nullptr), PackError);
+}
+
 TEST(IniFile, ReadsLikeTheProfileFunctions)
 {
-    IniFile ini("x.ini", "\xEF\xBB\xBF[kestinstaller]\r\n"
+    IniFile ini("x.ini", "[kestinstaller]\r\n"
                          "  ProductName =  \"Quoted Name\"  \r\n"
                          "productname=second\r\n"
                          "; Comment=1\r\n"
@@ -584,7 +719,7 @@ TEST(IniFile, ReadsLikeTheProfileFunctions)
                          "Half=\"x\r\n"
                          "Remove Previous=1\r\n"
                          "[Other]\r\nProductName=other\r\n"
-                         "[KESTINSTALLER]\r\nLate=1\r\n");
+                         "[KESTINSTALLER]\r\nLate=1\r\nEmpty=late\r\n");
     ASSERT_NE(ini.Find("KestInstaller", "PRODUCTNAME"), nullptr);
     EXPECT_EQ(ini.Find("KestInstaller", "PRODUCTNAME")->Value, "Quoted Name");
     EXPECT_EQ(ini.Find("KestInstaller", "Empty")->Value, "");
@@ -592,9 +727,55 @@ TEST(IniFile, ReadsLikeTheProfileFunctions)
     EXPECT_EQ(ini.Find("KestInstaller", "Half")->Value, "\"x");
     EXPECT_EQ(ini.Find("KestInstaller", "Remove Previous")->Value, "1");
     EXPECT_EQ(ini.Find("KestInstaller", "Comment"), nullptr);
-    EXPECT_EQ(ini.Find("KestInstaller", "Late")->Value, "1");
     EXPECT_EQ(ini.Find("Other", "ProductName")->Value, "other");
     EXPECT_EQ(ini.Find("Missing", "ProductName"), nullptr);
+    // Windows stops at the first section of a name: a later one is unseen.
+    EXPECT_EQ(ini.Find("KestInstaller", "Late"), nullptr);
+    ASSERT_EQ(ini.IgnoredSections().size(), 1u);
+    EXPECT_EQ(ini.IgnoredSections()[0].Key, "KESTINSTALLER");
+    EXPECT_EQ(ini.IgnoredSections()[0].Line, 11);
+}
+
+TEST(IniFile, RefusesAByteOrderMark)
+{
+    try {
+        IniFile ini("x.ini", "\xEF\xBB\xBF[KestInstaller]\r\nProductName=x\r\n");
+        FAIL() << "accepted";
+    } catch (const PackError &e) {
+        EXPECT_NE(std::string(e.what()).find("x.ini: begins with a UTF-8 byte order mark"),
+                  std::string::npos)
+            << e.what();
+    }
+}
+
+TEST_F(Pack, SameIniAsTheSettingsFileMode)
+{
+    Inputs();
+    fs::create_directories(dir / "sub");
+    Put("sub/product.msi", package);
+    Put("sub/lang1.mst", transforms[0]);
+    std::vector<std::string> ini = {"[KestInstaller]", "ProductCode=" + Code,
+                                    "ProductVersion=1", "ProductFile=sub\\product.msi",
+                                    "Language1=Deutsch,1031", "LanguageFile1=.\\sub\\lang1.mst",
+                                    "CharSet=0xEE", "CharSize=-1", "[KestPack]",
+                                    "PackageFileName=Demo.msi", "[KestInstaller]",
+                                    "ProductName=Unseen", "CharFont=Unseen",
+                                    "[kestpack]", "Password=unseen"};
+    std::vector<std::string> warnings;
+    PackPlan plan = ReadPackPlan(Ini(ini), &warnings);
+    EXPECT_EQ(plan.ProductFile, dir / "sub/product.msi");
+    ASSERT_EQ(plan.LanguageFiles.size(), 1u);
+    EXPECT_EQ(plan.LanguageFiles[0], dir / "./sub/lang1.mst");
+    EXPECT_EQ(plan.CharSet, 0xEE);
+    EXPECT_EQ(plan.CharSize, 0xFF);
+    EXPECT_EQ(plan.ProductName, "");
+    EXPECT_EQ(plan.CharFont, "MS Sans Serif");
+    EXPECT_EQ(plan.Password, "");
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_NE(warnings[0].find("line 11: [KestInstaller] appears again"), std::string::npos)
+        << warnings[0];
+    EXPECT_NE(warnings[1].find("line 14: [kestpack] appears again"), std::string::npos)
+        << warnings[1];
 }
 
 TEST_F(Pack, WarnsAboutKeysWithoutEffect)
@@ -606,10 +787,15 @@ TEST_F(Pack, WarnsAboutKeysWithoutEffect)
     ini.insert(ini.begin() + 2, "Colour=blue");
     std::vector<std::string> warnings;
     ReadPackPlan(Ini(ini), &warnings);
-    ASSERT_EQ(warnings.size(), 3u);
+    ASSERT_EQ(warnings.size(), 4u);
     EXPECT_NE(warnings[0].find("Colour: unknown key"), std::string::npos);
     EXPECT_NE(warnings[1].find("InstMsi CmdLine"), std::string::npos);
     EXPECT_NE(warnings[2].find("Remove Previous"), std::string::npos);
+    // The stub upper-cases a typed "\xe4" to "\xc4" in most code pages.
+    EXPECT_NE(warnings[3].find("Password: holds non-ASCII"), std::string::npos);
+    warnings.clear();
+    ReadPackPlan(Ini(FullIni("Secret")), &warnings);
+    EXPECT_TRUE(warnings.empty());
 }
 
 } // namespace
