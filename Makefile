@@ -9,8 +9,9 @@ CROSS64 := $(BUILD)/cross64
 NATIVE := $(BUILD)/native
 PYTHON := /usr/bin/python3
 PYTEST := $(PYTHON) -m pytest
+JOBS := $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all stub stub32 stub64 native deps test unit e2e bench demo screenshots clean
+.PHONY: all stub stub32 stub64 native deps test layers unit e2e bench demo screenshots clean
 
 all: stub native
 
@@ -29,16 +30,20 @@ $(CROSS64)/Makefile: CMakeLists.txt cmake/stub.cmake cmake/mingw-x86_64.cmake te
 stub: stub32 stub64
 
 stub32: $(CROSS)/Makefile
-	@$(MAKE) --no-print-directory -C $(CROSS)
+	@$(MAKE) --no-print-directory -j$(JOBS) -C $(CROSS)
 
 stub64: $(CROSS64)/Makefile
-	@$(MAKE) --no-print-directory -C $(CROSS64)
+	@$(MAKE) --no-print-directory -j$(JOBS) -C $(CROSS64)
 
 native: $(NATIVE)/Makefile
-	@$(MAKE) --no-print-directory -C $(NATIVE)
+	@$(MAKE) --no-print-directory -j$(JOBS) -C $(NATIVE)
 
 deps:
 	@sh scripts/deps.sh
+
+# Includes of the stub's sources point down: common/ <- subsystems <- driver/.
+layers:
+	@$(PYTHON) scripts/check_layers.py
 
 unit: native
 	cd $(NATIVE) && ctest --output-on-failure
@@ -50,6 +55,7 @@ e2e: stub
 	$(PYTEST) -q -rs tests/e2e
 
 test: deps
+	@$(MAKE) --no-print-directory layers
 	@$(MAKE) --no-print-directory all
 	@$(MAKE) --no-print-directory unit
 	@$(MAKE) --no-print-directory e2e
