@@ -16,15 +16,17 @@ void PumpMessages(void)
 DWORD RunAndWait(const char *program, const char *parameters, int inProgramFolder)
 {
     char directory[256];
-    CopyText(directory, sizeof directory, ModulePath);
-    char *cut = directory;
-    for (char *p = directory; *p; ++p)
-        if (*p == '\\')
-            cut = p;
-    // "C:" alone would name the drive's current folder, not its root.
-    if (cut == directory + 2 && directory[1] == ':')
-        ++cut;
-    *cut = 0;
+    if (inProgramFolder) {
+        CopyText(directory, sizeof directory, ModulePath);
+        char *cut = directory;
+        for (char *p = directory; *p; ++p)
+            if (*p == '\\')
+                cut = p;
+        // "C:" alone would name the drive's current folder, not its root.
+        if (cut == directory + 2 && directory[1] == ':')
+            ++cut;
+        *cut = 0;
+    }
 
     SHELLEXECUTEINFOA info;
     ZeroMemory(&info, sizeof info);

@@ -41,12 +41,12 @@ void ExtractStream(const char *path, unsigned long offset, unsigned size)
         ShowErrorBox(0);
         EndRun(ExitPackageAborted);
     }
-    // A stream the stub cannot address is as corrupt as one whose CRC fails.
-    CopyResult result = CopyCorrupt;
-    if (SeekOwnFile(offset) && size <= PayloadOffsetLimit)
-        result = CopyStream(file, int(size), InstallerSettings.PasswordLength > 1);
-    else
-        CrcFailed = 1;
+    // The walk of the tail has checked offset and size against the file's
+    // addressable range; a seek that still fails leaves nothing to trust,
+    // and a size of 0 has CopyStream report the stream corrupt.
+    if (!SeekOwnFile(offset))
+        size = 0;
+    CopyResult result = CopyStream(file, int(size), InstallerSettings.PasswordLength > 1);
     if (result != CopyDone)
         FailExtraction(file, path, result);
     _lclose(file);

@@ -1,7 +1,6 @@
 // The entry point and the main sequence of a run. Each phase that cannot go
 // on ends the process itself; nothing returns an error here.
 #include "common/state.h"
-#include "common/flags.h"
 #include "driver/cmdline.h"
 #include "driver/launch.h"
 #include "driver/package.h"

@@ -21,13 +21,23 @@ void ShowProgressWindow(void)
         SetWindowTextA(ProgressWindow, InstallerSettings.ProductName);
 }
 
-void ShowCopyProgress(unsigned done, unsigned total)
+namespace {
+
+void MoveProgressBar(HWND window, unsigned done, int total)
 {
     // Below 10 bytes the divisor would be 0. The bar keeps its default
     // range of 0 to 100.
-    if (ProgressWindow && total >= 10)
-        SendDlgItemMessageA(ProgressWindow, IDC_PROGRESS_BAR, PBM_SETPOS,
-                            ProgressPosition(done, total), 0);
+    if (window && total >= 10)
+        SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETPOS,
+                            ProgressPosition(done, unsigned(total)), 0);
+}
+
+} // namespace
+
+void ShowCopyProgress(unsigned done, unsigned total)
+{
+    // A stream's data size is below 2 GiB: CopyStream takes it as an int.
+    MoveProgressBar(ProgressWindow, done, int(total));
     ShowProgressWindow();
     PumpMessages();
 }
@@ -45,11 +55,8 @@ extern "C" INT_PTR CALLBACK ProgressDlg(HWND window, UINT message, WPARAM wParam
             CancelRequested = 1;
         break;
     case WM_TIMER:
-        // Below 10 bytes the divisor would be 0. The bar keeps its default
-        // range of 0 to 100.
-        if (wParam == ProgressTimerId && DownloadTotal >= 10)
-            SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETPOS,
-                                ProgressPosition(DownloadProgress, DownloadTotal), 0);
+        if (wParam == ProgressTimerId)
+            MoveProgressBar(window, unsigned(DownloadProgress), DownloadTotal);
         break;
     // Messages 1025 and 1026 are the socket client's events and belong to
     // t2, which this program does not contain yet; until then they are
