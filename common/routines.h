@@ -27,6 +27,16 @@ HMODULE LoadSystemLibrary(const char *name);
 // searches where the system offers that; nothing on older systems.
 void RestrictLibrarySearch(void);
 
+// "SOFTWARE\Microsoft\Windows\CurrentVersion", the key of several settings
+// the program reads and writes; spelt once, as every copy of the text
+// costs the program file its length.
+extern const char CurrentVersionKey[];
+enum { CurrentVersionSubKeySize = 64 };
+
+// CurrentVersionKey, a backslash and subKey (such as "Run") in out,
+// cut to capacity.
+void CurrentVersionSubKey(char *out, unsigned capacity, const char *subKey);
+
 // Reads a text value under HKEY_LOCAL_MACHINE into out (capacity bytes,
 // always terminated); the empty text when it cannot be read or is too long.
 void ReadMachineText(const char *keyPath, const char *valueName, char *out, unsigned capacity);

@@ -69,5 +69,6 @@ void ReadSettingText(SettingText which, char *out, unsigned capacity);
 
 // Reads the further language entry `index` (1, 2, ...) likewise: from the
 // payload's language block, or the settings file's key "Language<index>".
-// The empty text ends the list. OwnFile's position is kept.
+// The empty text ends the list. OwnFile's position moves: every reader of
+// the payload seeks to its item itself.
 void ReadLanguageEntry(int index, char *out, unsigned capacity);

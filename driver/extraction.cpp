@@ -56,7 +56,7 @@ void ChoosePackagePath(void)
 {
     const InstallerSettingsRecord &s = InstallerSettings;
     char commonFiles[256];
-    ReadMachineText("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "CommonFilesDir",
+    ReadMachineText(CurrentVersionKey, "CommonFilesDir",
                     commonFiles, sizeof commonFiles);
     MakeExtractionPath(commonFiles, s.PackageFileName, s.TransformMSI[0] != 0, PackagePath);
     if (!PackagePath[0] && s.PackageFileName[0]) {

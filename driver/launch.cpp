@@ -84,7 +84,9 @@ void LaunchPackage(void)
         // The runtime installer deferred its restart: run the engine it
         // installed, and tell the package that a restart is still due.
         char location[MAX_PATH];
-        ReadMachineText("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer",
+        char installerKey[CurrentVersionSubKeySize];
+        CurrentVersionSubKey(installerKey, sizeof installerKey, "Installer");
+        ReadMachineText(installerKey,
                         "InstallerLocation", location, sizeof location);
         if (location[0]) {
             SetCurrentDirectoryA(location);

@@ -34,7 +34,9 @@ void FetchModulePath(void)
 void RemoveResumeValue(void)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
+    char runKey[CurrentVersionSubKeySize];
+    CurrentVersionSubKey(runKey, sizeof runKey, "Run");
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, runKey,
                       0, KEY_READ | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
         return;
     RegDeleteValueA(key, "KestStubReboot");

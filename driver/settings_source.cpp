@@ -22,23 +22,29 @@ void ReadSettingText(SettingText which, char *out, unsigned capacity)
         return;
     }
     const unsigned char *lengths = PayloadHeader.Lengths;
+    unsigned long offset;
+    HeaderLength length;
     switch (which) {
     case SettingExternalPackagePath:
-        ReadPayloadString((unsigned long)PayloadHeader.ExternalPackagePathOffset,
-                          lengths[LengthExternalPackagePath], out, capacity);
+        offset = (unsigned long)PayloadHeader.ExternalPackagePathOffset;
+        length = LengthExternalPackagePath;
         break;
     case SettingLanguagePrompt:
-        ReadPayloadString(PayloadTail.LanguagePrompt, lengths[LengthLanguagePrompt], out,
-                          capacity);
+        offset = PayloadTail.LanguagePrompt;
+        length = LengthLanguagePrompt;
         break;
     case SettingFirstLanguage:
-        ReadPayloadString(PayloadTail.FirstLanguage, lengths[LengthFirstLanguage], out, capacity);
+        offset = PayloadTail.FirstLanguage;
+        length = LengthFirstLanguage;
         break;
     default:
         // The message texts and CmdLine lie in the text region in this order.
-        ReadPayloadText(HeaderLength(LengthCmdLine + (which - SettingCmdLine)), out, capacity);
+        length = HeaderLength(LengthCmdLine + (which - SettingCmdLine));
+        offset = (unsigned long)PayloadHeader.TextRegionOffset +
+                 TextOffsetInRegion(lengths, length);
         break;
     }
+    ReadPayloadString(offset, lengths[length], out, capacity);
 }
 
 void ReadLanguageEntry(int index, char *out, unsigned capacity)
@@ -50,11 +56,9 @@ void ReadLanguageEntry(int index, char *out, unsigned capacity)
         ReadSettingsFileText(key, out, capacity);
         return;
     }
-    LONG position = _llseek(OwnFile, 0, FILE_CURRENT);
     unsigned long offset;
     unsigned length;
     if (index >= 1 &&
         FindLanguageEntry(&PayloadTail, unsigned(index), ReadOwnFileAt, 0, &offset, &length))
         ReadPayloadString(offset, length, out, capacity);
-    _llseek(OwnFile, position, FILE_BEGIN);
 }

@@ -57,10 +57,3 @@ void ReadPayloadString(unsigned long offset, unsigned length, char *out, unsigne
     out[got] = 0;
     _llseek(OwnFile, position, FILE_BEGIN);
 }
-
-void ReadPayloadText(HeaderLength index, char *out, unsigned capacity)
-{
-    ReadPayloadString((unsigned long)PayloadHeader.TextRegionOffset +
-                          TextOffsetInRegion(PayloadHeader.Lengths, index),
-                      PayloadHeader.Lengths[index], out, capacity);
-}

@@ -61,9 +61,6 @@ int ReadPayloadHeader(void);
 // cut to fit, always terminated); OwnFile's position is kept.
 void ReadPayloadString(unsigned long offset, unsigned length, char *out, unsigned capacity);
 
-// Text `index` (LengthCmdLine ... LengthInternet) of the header's text region.
-void ReadPayloadText(HeaderLength index, char *out, unsigned capacity);
-
 // Reads count bytes of the program's own file at offset into out; returns
 // 1 when all of them were there. OwnFile's position moves. The tail walker
 // reads through it.
