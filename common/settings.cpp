@@ -5,6 +5,30 @@ int DotNetMode;
 
 const char SettingsSection[] = "KestInstaller";
 
+const char KeyProductName[] = "ProductName";
+const char KeyProductCode[] = "ProductCode";
+const char KeyProductVersion[] = "ProductVersion";
+const char KeyProductFile[] = "ProductFile";
+const char KeyTransformMSI[] = "TransformMSI";
+const char KeyCharFont[] = "CharFont";
+const char KeyCharSet[] = "CharSet";
+const char KeyCharSize[] = "CharSize";
+const char KeyKestInitLangAlwaysPrompt[] = "KestInitLangAlwaysPrompt";
+const char KeyRuntimeVersion[] = "RuntimeVersion";
+const char KeyRuntimeUpdateVersion[] = "RuntimeUpdateVersion";
+const char KeyRuntime9X[] = "Runtime9X";
+const char KeyRuntimeNT[] = "RuntimeNT";
+const char KeyRuntimeDotNet[] = "RuntimeDotNet";
+const char KeyRuntimeDotNetUpdate[] = "RuntimeDotNetUpdate";
+const char KeyRuntimeSize9X[] = "RuntimeSize9X";
+const char KeyRuntimeSizeNT[] = "RuntimeSizeNT";
+const char KeyRuntimeSizeDotNet[] = "RuntimeSizeDotNet";
+const char KeyRuntimeSizeDotNetUpdate[] = "RuntimeSizeDotNetUpdate";
+const char KeyDelayReboot[] = "DelayReboot";
+const char KeyRemovePrevious[] = "Remove Previous";
+const char KeyLanguageStem[] = "Language";
+const char KeyLanguageFileStem[] = "LanguageFile";
+
 // An external package is a packed installer's choice alone: a settings file
 // names its package with ProductFile.
 const char *const SettingTextKey[SettingTextCount] = {

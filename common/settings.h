@@ -41,6 +41,33 @@ extern int DotNetMode;
 // The section of the settings file, and of kestpack's INI, that holds them.
 extern const char SettingsSection[];
 
+// The keys of the settings held in InstallerSettings, as the settings file
+// and kestpack's INI spell them; the numbered keys take 1, 2, ... after
+// their stem.
+extern const char KeyProductName[];
+extern const char KeyProductCode[];
+extern const char KeyProductVersion[];
+extern const char KeyProductFile[];
+extern const char KeyTransformMSI[];
+extern const char KeyCharFont[];
+extern const char KeyCharSet[];
+extern const char KeyCharSize[];
+extern const char KeyKestInitLangAlwaysPrompt[];
+extern const char KeyRuntimeVersion[];
+extern const char KeyRuntimeUpdateVersion[];
+extern const char KeyRuntime9X[];
+extern const char KeyRuntimeNT[];
+extern const char KeyRuntimeDotNet[];
+extern const char KeyRuntimeDotNetUpdate[];
+extern const char KeyRuntimeSize9X[];
+extern const char KeyRuntimeSizeNT[];
+extern const char KeyRuntimeSizeDotNet[];
+extern const char KeyRuntimeSizeDotNetUpdate[];
+extern const char KeyDelayReboot[];
+extern const char KeyRemovePrevious[];
+extern const char KeyLanguageStem[];
+extern const char KeyLanguageFileStem[];
+
 // The settings texts that are not held in InstallerSettings: read from the
 // payload or the settings file at the moment they are needed. The order of
 // the message texts is that of the payload's text region.

@@ -104,7 +104,7 @@ void ExtractPackage(void)
     // A size field that cannot be read counts as a stream too short for
     // its CRC: the corrupt-data message, as for any damaged stream.
     unsigned long offset = 0;
-    unsigned size = 0;
+    unsigned size;
     if (!FindTransform(&PayloadTail, unsigned(language), ReadOwnFileAt, 0, &offset, &size))
         size = 0;
     MakeTransformPath(PackagePath, TransformPath);

@@ -39,13 +39,13 @@ void ResolvePackageFromSettings(void)
 {
     char productFile[SettingsTextSize];
     char languageFile[LanguageFileSize];
-    GetPrivateProfileStringA(SettingsSection, "ProductFile", "", productFile, sizeof productFile,
+    GetPrivateProfileStringA(SettingsSection, KeyProductFile, "", productFile, sizeof productFile,
                              SettingsPath);
     languageFile[0] = 0;
     int index = InstallerSettings.LanguageIndex;
     if (index) {
         char key[32];
-        wsprintfA(key, "LanguageFile%d", index);
+        wsprintfA(key, "%s%d", KeyLanguageFileStem, index);
         GetPrivateProfileStringA(SettingsSection, key, "", languageFile, sizeof languageFile,
                                  SettingsPath);
     }

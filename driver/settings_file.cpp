@@ -43,44 +43,44 @@ void ReadSettingsFile(void)
     InstallerSettingsRecord &s = InstallerSettings;
     char text[SettingsTextSize];
 
-    ReadText("RuntimeUpdateVersion", text);
+    ReadText(KeyRuntimeUpdateVersion, text);
     if (!text[0])
-        ReadText("RuntimeVersion", text);
+        ReadText(KeyRuntimeVersion, text);
     ParseVersionText(text, &s.RuntimeVersionMS, &s.RuntimeVersionLS);
 
-    ReadText("CharFont", s.CharFont, "MS Sans Serif");
-    s.CharSet = (unsigned char)ReadInteger("CharSet", 0);
-    s.CharSize = (unsigned char)ReadInteger("CharSize", 8);
-    if (ReadInteger("KestInitLangAlwaysPrompt", 0))
+    ReadText(KeyCharFont, s.CharFont, "MS Sans Serif");
+    s.CharSet = (unsigned char)ReadInteger(KeyCharSet, 0);
+    s.CharSize = (unsigned char)ReadInteger(KeyCharSize, 8);
+    if (ReadInteger(KeyKestInitLangAlwaysPrompt, 0))
         s.CharSize |= 0x80;
-    ReadText("ProductName", s.ProductName);
+    ReadText(KeyProductName, s.ProductName);
 
-    if (HasValue("RuntimeNT"))
+    if (HasValue(KeyRuntimeNT))
         s.StreamSizeNT = 1;
-    ReadSize("RuntimeSizeNT", &s.RuntimeSizeNT);
-    if (HasValue("Runtime9X"))
+    ReadSize(KeyRuntimeSizeNT, &s.RuntimeSizeNT);
+    if (HasValue(KeyRuntime9X))
         s.StreamSize9X = 1;
     ReadText(SettingTextKey[SettingCmdLine], text);
     ScanQuietSwitch(text);
-    ReadSize("RuntimeSize9X", &s.RuntimeSize9X);
-    if (HasValue("RuntimeDotNet")) {
+    ReadSize(KeyRuntimeSize9X, &s.RuntimeSize9X);
+    if (HasValue(KeyRuntimeDotNet)) {
         s.StreamSizeNT = 1;
         DotNetMode = 1;
     }
-    if (HasValue("RuntimeDotNetUpdate"))
+    if (HasValue(KeyRuntimeDotNetUpdate))
         s.StreamSize9X = 1;
-    ReadSize("RuntimeSizeDotNet", &s.RuntimeSizeDotNet);
-    ReadSize("RuntimeSizeDotNetUpdate", &s.RuntimeSizeDotNetUpdate);
+    ReadSize(KeyRuntimeSizeDotNet, &s.RuntimeSizeDotNet);
+    ReadSize(KeyRuntimeSizeDotNetUpdate, &s.RuntimeSizeDotNetUpdate);
     s.DownloadSize9X = unsigned(s.RuntimeSize9X);
     s.DownloadSizeNT = unsigned(s.RuntimeSizeNT);
     s.DownloadSizeDotNet = unsigned(s.RuntimeSizeDotNet);
     s.DownloadSizeDotNetUpdate = unsigned(s.RuntimeSizeDotNetUpdate);
 
-    ReadText("ProductCode", s.ProductCode);
-    ReadText("ProductVersion", s.ProductVersion);
-    ReadText("TransformMSI", s.TransformMSI);
-    s.RemovePrevious = ReadInteger("Remove Previous", 0) == 1;
-    s.DelayReboot = (unsigned char)ReadInteger("DelayReboot", 0);
+    ReadText(KeyProductCode, s.ProductCode);
+    ReadText(KeyProductVersion, s.ProductVersion);
+    ReadText(KeyTransformMSI, s.TransformMSI);
+    s.RemovePrevious = ReadInteger(KeyRemovePrevious, 0) == 1;
+    s.DelayReboot = (unsigned char)ReadInteger(KeyDelayReboot, 0);
 
     if (!s.ProductCode[0] || !s.ProductVersion[0])
         EndRun(ExitNormal);

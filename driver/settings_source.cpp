@@ -52,13 +52,14 @@ void ReadLanguageEntry(int index, char *out, unsigned capacity)
     out[0] = 0;
     if (!EmbeddedMode) {
         char key[24];
-        wsprintfA(key, "Language%d", index);
+        wsprintfA(key, "%s%d", KeyLanguageStem, index);
         ReadSettingsFileText(key, out, capacity);
         return;
     }
     unsigned long offset;
     unsigned length;
-    if (index >= 1 &&
-        FindLanguageEntry(&PayloadTail, unsigned(index), ReadOwnFileAt, 0, &offset, &length))
+    // Index 0 and negative ones (taken unsigned, above LanguageCount) find
+    // no entry.
+    if (FindLanguageEntry(&PayloadTail, unsigned(index), ReadOwnFileAt, 0, &offset, &length))
         ReadPayloadString(offset, length, out, capacity);
 }

@@ -13,16 +13,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char Installer[] = "KestInstaller";
+const char *const Installer = SettingsSection;
 const char Pack[] = "KestPack";
 
-const char *const TextKeys[TextRegionCount] = {"CmdLine",  "AdminError", "ExistError", "SpaceError",
-                                               "CRCError", "Reboot",     "Internet"};
-const char *const RuntimeKeys[RuntimeEntryCount] = {"Runtime9X", "RuntimeNT", "RuntimeDotNet",
-                                                    "RuntimeDotNetUpdate"};
-const char *const RuntimeSizeKeys[RuntimeEntryCount] = {"RuntimeSize9X", "RuntimeSizeNT",
-                                                        "RuntimeSizeDotNet",
-                                                        "RuntimeSizeDotNetUpdate"};
+// The message texts and CmdLine, in the order of the payload's text region.
+const char *const *const TextKeys = SettingTextKey + SettingCmdLine;
+const char *const RuntimeKeys[RuntimeEntryCount] = {KeyRuntime9X, KeyRuntimeNT, KeyRuntimeDotNet,
+                                                    KeyRuntimeDotNetUpdate};
+const char *const RuntimeSizeKeys[RuntimeEntryCount] = {KeyRuntimeSize9X, KeyRuntimeSizeNT,
+                                                        KeyRuntimeSizeDotNet,
+                                                        KeyRuntimeSizeDotNetUpdate};
 
 // The longest text that a one-byte length (counting the NUL) can store.
 const size_t ByteLengthText = 254;
@@ -172,12 +172,12 @@ void CheckPackageFileName(const Reader &r, const std::string &name)
 std::set<std::string> KnownInstallerKeys()
 {
     std::set<std::string> keys = {
-        "RuntimeUpdateVersion", "RuntimeVersion", "CharFont", "CharSet", "CharSize",
-        "KestInitLangAlwaysPrompt", "ProductName", "ProductCode", "ProductVersion",
-        "TransformMSI", "DelayReboot", "ProductFile", "KestInitLangPrompt",
-        "KestInitLangDefault"};
-    for (const char *k : TextKeys)
-        keys.insert(k);
+        KeyRuntimeUpdateVersion, KeyRuntimeVersion, KeyCharFont, KeyCharSet, KeyCharSize,
+        KeyKestInitLangAlwaysPrompt, KeyProductName, KeyProductCode, KeyProductVersion,
+        KeyTransformMSI, KeyDelayReboot, KeyProductFile, SettingTextKey[SettingLanguagePrompt],
+        SettingTextKey[SettingFirstLanguage]};
+    for (int k = 0; k < TextRegionCount; ++k)
+        keys.insert(TextKeys[k]);
     for (int i = 0; i < RuntimeEntryCount; ++i) {
         keys.insert(RuntimeKeys[i]);
         keys.insert(RuntimeSizeKeys[i]);
@@ -201,14 +201,14 @@ void CheckKeys(const Reader &r, std::vector<std::string> *warnings)
             bool isKnown = false;
             for (const std::string &k : known)
                 isKnown = isKnown || SameName(k, e.Key);
-            if (SameName(e.Key, "Remove Previous"))
+            if (SameName(e.Key, KeyRemovePrevious))
                 warnings->push_back(file + ": [KestInstaller] Remove Previous: a packed installer "
                                            "always removes a different installed version");
             else if (SameName(e.Key, "InstMsi CmdLine"))
                 warnings->push_back(file + ": [KestInstaller] InstMsi CmdLine: a packed installer "
                                            "runs the runtime installer with its built-in switches");
-            else if (!isKnown && !IsNumberedKey(e.Key, "Language") &&
-                     !IsNumberedKey(e.Key, "LanguageFile"))
+            else if (!isKnown && !IsNumberedKey(e.Key, KeyLanguageStem) &&
+                     !IsNumberedKey(e.Key, KeyLanguageFileStem))
                 warnings->push_back(file + ": [KestInstaller] " + e.Key +
                                     ": unknown key, ignored");
         }
@@ -263,11 +263,11 @@ void ReadRuntimes(const Reader &r, PackPlan &plan)
     bool installer = given(RuntimeEntry9X) || given(RuntimeEntryNT);
     bool dotNet = given(RuntimeEntryDotNet) || given(RuntimeEntryDotNetUpdate);
     if (installer && dotNet)
-        r.Fail(Installer, given(RuntimeEntryDotNet) ? "RuntimeDotNet" : "RuntimeDotNetUpdate",
+        r.Fail(Installer, given(RuntimeEntryDotNet) ? KeyRuntimeDotNet : KeyRuntimeDotNetUpdate,
                "cannot be combined with Runtime9X or RuntimeNT: an installation requires either "
                "the Windows Installer runtime or the .NET runtime");
     if (given(RuntimeEntryDotNetUpdate) && !given(RuntimeEntryDotNet))
-        r.Fail(Installer, "RuntimeDotNetUpdate", "needs RuntimeDotNet");
+        r.Fail(Installer, KeyRuntimeDotNetUpdate, "needs RuntimeDotNet");
 }
 
 } // namespace
@@ -307,26 +307,26 @@ PackPlan ReadPackPlan(const fs::path &ini, std::vector<std::string> *warnings)
         r.Fail(Installer, "", "section missing");
     CheckKeys(r, warnings);
 
-    std::string version = r.Text(Installer, "RuntimeUpdateVersion");
+    std::string version = r.Text(Installer, KeyRuntimeUpdateVersion);
     if (version.empty())
-        version = r.Text(Installer, "RuntimeVersion");
+        version = r.Text(Installer, KeyRuntimeVersion);
     ParseVersionText(version.c_str(), &plan.RuntimeVersionMS, &plan.RuntimeVersionLS);
 
-    plan.CharFont = r.ShortText(Installer, "CharFont", "MS Sans Serif");
-    plan.CharSet = (unsigned char)r.Integer(Installer, "CharSet", 0);
-    plan.CharSize = (unsigned char)r.Integer(Installer, "CharSize", 8);
-    if (r.Integer(Installer, "KestInitLangAlwaysPrompt", 0))
+    plan.CharFont = r.ShortText(Installer, KeyCharFont, "MS Sans Serif");
+    plan.CharSet = (unsigned char)r.Integer(Installer, KeyCharSet, 0);
+    plan.CharSize = (unsigned char)r.Integer(Installer, KeyCharSize, 8);
+    if (r.Integer(Installer, KeyKestInitLangAlwaysPrompt, 0))
         plan.CharSize |= 0x80;
-    plan.ProductName = r.ShortText(Installer, "ProductName");
+    plan.ProductName = r.ShortText(Installer, KeyProductName);
     // Font, product name and an empty third caption, each with its NUL.
     if (plan.CharFont.size() + plan.ProductName.size() + 3 > 255)
-        r.Fail(Installer, "ProductName",
+        r.Fail(Installer, KeyProductName,
                "together with CharFont too long: the two texts may hold 252 bytes in all");
-    plan.ProductCode = r.ShortText(Installer, "ProductCode");
-    plan.ProductVersion = r.ShortText(Installer, "ProductVersion");
-    plan.TransformMSI = r.ShortText(Installer, "TransformMSI");
-    plan.DelayReboot = (unsigned char)r.Integer(Installer, "DelayReboot", 0);
-    for (const char *key : {"ProductCode", "ProductVersion"})
+    plan.ProductCode = r.ShortText(Installer, KeyProductCode);
+    plan.ProductVersion = r.ShortText(Installer, KeyProductVersion);
+    plan.TransformMSI = r.ShortText(Installer, KeyTransformMSI);
+    plan.DelayReboot = (unsigned char)r.Integer(Installer, KeyDelayReboot, 0);
+    for (const char *key : {KeyProductCode, KeyProductVersion})
         if (r.Text(Installer, key).empty())
             warnings->push_back(ini.string() + ": [KestInstaller] " + key +
                                 ": empty; the same settings file would not start an "
@@ -358,10 +358,10 @@ PackPlan ReadPackPlan(const fs::path &ini, std::vector<std::string> *warnings)
                                   "signed afterwards)");
     plan.SizeCheck = sizeCheck == 1;
 
-    std::string product = r.Text(Installer, "ProductFile");
+    std::string product = r.Text(Installer, KeyProductFile);
     if (!plan.ExternalPackagePath.empty()) {
         if (!product.empty())
-            r.Fail(Installer, "ProductFile", "cannot be given together with [KestPack] "
+            r.Fail(Installer, KeyProductFile, "cannot be given together with [KestPack] "
                                              "ExternalPackagePath, which names a package that "
                                              "is not carried");
         plan.PackageFileName = r.ShortText(Pack, "PackageFileName");
@@ -369,46 +369,46 @@ PackPlan ReadPackPlan(const fs::path &ini, std::vector<std::string> *warnings)
             CheckPackageFileName(r, plan.PackageFileName);
     } else {
         if (product.empty())
-            r.Fail(Installer, "ProductFile", "missing; name the package to carry (or set "
+            r.Fail(Installer, KeyProductFile, "missing; name the package to carry (or set "
                                              "[KestPack] ExternalPackagePath)");
         if (HasScheme(product))
-            r.Fail(Installer, "ProductFile", "'" + product + "' is a URL; a packed installer "
+            r.Fail(Installer, KeyProductFile, "'" + product + "' is a URL; a packed installer "
                                              "carries its package (name an outside one in "
                                              "[KestPack] ExternalPackagePath)");
-        plan.ProductFile = r.File(Installer, "ProductFile", product);
+        plan.ProductFile = r.File(Installer, KeyProductFile, product);
         CompoundKind kind = ClassifyCompoundFile(plan.ProductFile);
         if (!plan.TransformMSI.empty() && kind != CompoundKind::Transform)
-            r.Fail(Installer, "ProductFile", plan.ProductFile.string() + " is " +
+            r.Fail(Installer, KeyProductFile, plan.ProductFile.string() + " is " +
                                                  CompoundKindName(kind) +
                                                  ", but TransformMSI asks for a transform");
         if (plan.TransformMSI.empty() && kind == CompoundKind::NotCompound)
-            r.Fail(Installer, "ProductFile",
+            r.Fail(Installer, KeyProductFile,
                    plan.ProductFile.string() + " is " + CompoundKindName(kind));
         plan.PackageFileName =
             r.ShortText(Pack, "PackageFileName", plan.ProductFile.filename().string());
         CheckPackageFileName(r, plan.PackageFileName);
     }
 
-    plan.LanguagePrompt = r.ShortText(Installer, "KestInitLangPrompt");
-    plan.FirstLanguage = r.ShortText(Installer, "KestInitLangDefault");
-    plan.Languages = Numbered(r, Installer, "Language");
-    std::vector<std::string> files = Numbered(r, Installer, "LanguageFile");
+    plan.LanguagePrompt = r.ShortText(Installer, SettingTextKey[SettingLanguagePrompt]);
+    plan.FirstLanguage = r.ShortText(Installer, SettingTextKey[SettingFirstLanguage]);
+    plan.Languages = Numbered(r, Installer, KeyLanguageStem);
+    std::vector<std::string> files = Numbered(r, Installer, KeyLanguageFileStem);
     if (plan.Languages.size() > 255)
         r.Fail(Installer, "Language256", "too many languages: at most 255 follow the default");
     for (size_t k = 0; k < plan.Languages.size(); ++k)
         if (plan.Languages[k].size() + 1 > LanguageEntryMaximum)
-            r.Fail(Installer, "Language" + std::to_string(k + 1),
+            r.Fail(Installer, KeyLanguageStem + std::to_string(k + 1),
                    "too long: at most " + std::to_string(LanguageEntryMaximum - 1) + " bytes");
     if (plan.Languages.size() > files.size())
-        r.Fail(Installer, "LanguageFile" + std::to_string(files.size() + 1),
+        r.Fail(Installer, KeyLanguageFileStem + std::to_string(files.size() + 1),
                "missing: there are more languages (" + std::to_string(plan.Languages.size()) +
                    ") than transforms (" + std::to_string(files.size()) + ")");
     if (files.size() > plan.Languages.size())
-        r.Fail(Installer, "Language" + std::to_string(plan.Languages.size() + 1),
+        r.Fail(Installer, KeyLanguageStem + std::to_string(plan.Languages.size() + 1),
                "missing: LanguageFile" + std::to_string(plan.Languages.size() + 1) +
                    " has no language entry to select it");
     for (size_t k = 0; k < files.size(); ++k) {
-        std::string key = "LanguageFile" + std::to_string(k + 1);
+        std::string key = KeyLanguageFileStem + std::to_string(k + 1);
         fs::path file = r.File(Installer, key, files[k]);
         CompoundKind kind = ClassifyCompoundFile(file);
         if (kind != CompoundKind::Transform)

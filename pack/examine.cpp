@@ -3,6 +3,7 @@
 #include "pack/files.h"
 #include "payload/crc32.h"
 #include "payload/keystream.h"
+#include "payload/tail.h"
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -134,24 +135,31 @@ private:
             report_.Urls[e] = Stored(at(report_.Header.RuntimeUrlOffset[e]),
                                      lengths[RuntimeUrlLength(RuntimeEntry(e))]);
 
-        uint64_t position = section.RawPointer + uint64_t(used);
-        report_.LanguagePrompt = ReadText(position, lengths[LengthLanguagePrompt], "the prompt");
-        position += lengths[LengthLanguagePrompt];
-        report_.FirstLanguage = ReadText(position, lengths[LengthFirstLanguage],
+        // Without the stub's 2 GiB limit: a stream that runs past the end of
+        // the file is reported as such below, one by one.
+        if (!WalkPayloadTail(section.RawPointer + used, ~0ul, &report_.Header, &report_.Settings,
+                             report_.DotNetMode, ReadFromFile, &file_, &tail_))
+            Refuse("a language entry runs past the end of the file");
+        report_.LanguagePrompt =
+            ReadText(tail_.LanguagePrompt, lengths[LengthLanguagePrompt], "the prompt");
+        report_.FirstLanguage = ReadText(tail_.FirstLanguage, lengths[LengthFirstLanguage],
                                          "the first language entry");
-        position += lengths[LengthFirstLanguage];
-        for (int k = 1; k <= lengths[LanguageCount]; ++k) {
-            unsigned char size16[2];
-            if (file_.ReadAt(position, size16, 2) != 2)
-                Refuse("language entry " + std::to_string(k) + " runs past the end of the file");
-            unsigned n = LoadLe16(size16);
-            report_.Languages.push_back(ReadText(position + 2, n, "a language entry"));
+        for (unsigned k = 1; k <= tail_.LanguageCount; ++k) {
+            unsigned long offset;
+            unsigned n;
+            FindLanguageEntry(&tail_, k, ReadFromFile, &file_, &offset, &n);
+            report_.Languages.push_back(ReadText(offset, n, "a language entry"));
             if (n > LanguageEntryMaximum)
                 Problem("language entry " + std::to_string(k) + " holds " + std::to_string(n) +
                         " bytes; the stub reads at most 520");
-            position += 2 + n;
         }
-        report_.StreamsOffset = position;
+        report_.StreamsOffset = tail_.Runtime[0];
+    }
+
+    static int ReadFromFile(void *source, unsigned long offset, unsigned char *out,
+                            unsigned count)
+    {
+        return static_cast<PayloadFile *>(source)->ReadAt(offset, out, count) == count;
     }
 
     std::string ReadText(uint64_t offset, unsigned length, const char *what)
@@ -182,40 +190,34 @@ private:
     void WalkStreams()
     {
         const InstallerSettingsRecord &s = report_.Settings;
-        const unsigned char *lengths = report_.Header.Lengths;
         bool dotNet = report_.DotNetMode != 0;
         bool protectedPayload = s.PasswordLength > 1;
         if (protectedPayload && extractDir_ && !report_.PasswordChecked)
             Refuse("the installer is password-protected: give --password");
-        uint64_t position = report_.StreamsOffset;
-
-        Stream(position, uint32_t(dotNet ? s.StreamSizeNT : s.StreamSize9X),
-               dotNet ? "runtime-dotnet" : "runtime-9x", false);
-        Stream(position, uint32_t(dotNet ? s.StreamSize9X : s.StreamSizeNT),
+        Stream(tail_.Runtime[0], tail_.RuntimeSize[0], dotNet ? "runtime-dotnet" : "runtime-9x",
+               false);
+        Stream(tail_.Runtime[1], tail_.RuntimeSize[1],
                dotNet ? "runtime-dotnet-update" : "runtime-nt", false);
-        if (lengths[LengthExternalPackagePath] <= 1) {
-            std::string fallback = s.TransformMSI[0] ? "package.mst" : "package.msi";
-            Stream(position, s.StreamSizeMSI, "package", protectedPayload, s.PackageFileName,
-                   fallback);
-        }
+        std::string fallback = s.TransformMSI[0] ? "package.mst" : "package.msi";
+        Stream(tail_.Package, tail_.PackageSize, "package", protectedPayload, s.PackageFileName,
+               fallback);
         const int afterPackage = KeystreamState;
-        for (int k = 1; k <= lengths[LanguageCount]; ++k) {
-            unsigned char size[4];
-            if (file_.ReadAt(position, size, 4) != 4) {
+        for (unsigned k = 1; k <= tail_.LanguageCount; ++k) {
+            unsigned long offset;
+            unsigned size;
+            if (!FindTransform(&tail_, k, ReadFromFile, &file_, &offset, &size)) {
                 Problem("the size of transform " + std::to_string(k) +
                         " lies past the end of the file");
                 return;
             }
-            position += 4;
             KeystreamState = afterPackage;
-            Stream(position, LoadLe32(size), "transform " + std::to_string(k), protectedPayload,
+            Stream(offset, size, "transform " + std::to_string(k), protectedPayload,
                    "language-" + std::to_string(k) + ".mst");
         }
     }
 
-    // Checks the stream at position, of recorded size, and moves position
-    // past it.
-    void Stream(uint64_t &position, uint32_t size, const std::string &name, bool scrambled,
+    // Checks the stream at position, of recorded size.
+    void Stream(uint64_t position, uint32_t size, const std::string &name, bool scrambled,
                 const std::string &fileName = "", const std::string &fallback = "")
     {
         if (size == 0)
@@ -227,7 +229,6 @@ private:
         r.Offset = position;
         r.Size = size;
         r.Scrambled = scrambled;
-        position += size;
         if (size < StreamTrailerSize) {
             r.State = StreamReport::Malformed;
             Problem(name + ": recorded size " + std::to_string(size) + " leaves no room for its CRC");
@@ -330,6 +331,7 @@ private:
     const fs::path *extractDir_;
     unsigned crcTable_[CrcTableEntries];
     PayloadReport report_;
+    PayloadTailRecord tail_{};
 };
 
 const char *StatusName(StreamReport::Status s)
@@ -369,9 +371,9 @@ std::string Hex(uint64_t v)
     return text;
 }
 
-const char *const TextNames[] = {"CmdLine", "AdminError", "ExistError", "SpaceError",
-                                 "CRCError", "Reboot", "Internet"};
-const char *const UrlNames[] = {"Runtime9X", "RuntimeNT", "RuntimeDotNet", "RuntimeDotNetUpdate"};
+// The message texts and CmdLine under their settings keys, in text-region order.
+const char *const *const TextNames = SettingTextKey + SettingCmdLine;
+const char *const UrlNames[] = {KeyRuntime9X, KeyRuntimeNT, KeyRuntimeDotNet, KeyRuntimeDotNetUpdate};
 
 std::string Quoted(const std::string &text)
 {

@@ -27,12 +27,13 @@ int ReadPayloadHeader(void)
     // the place of a read per item.
     LONG base = _llseek(OwnFile, 0, FILE_CURRENT);
     UINT got = _lread(OwnFile, IoBuffer, IoBufferSize);
-    if (base == HFILE_ERROR || got == UINT(HFILE_ERROR))
+    if (got == UINT(HFILE_ERROR))
         return 0;
     unsigned used = DecodePayloadHeader(IoBuffer, got, base, &InstallerSettings, &PayloadHeader,
                                         &DotNetMode);
-    return used && WalkPayloadTail(unsigned(base) + used, &PayloadHeader, &InstallerSettings,
-                                   DotNetMode, ReadOwnFileAt, 0, &PayloadTail);
+    return used && WalkPayloadTail(unsigned(base) + used, PayloadOffsetLimit, &PayloadHeader,
+                                   &InstallerSettings, DotNetMode, ReadOwnFileAt, 0,
+                                   &PayloadTail);
 }
 
 unsigned long OwnFileLength(void)

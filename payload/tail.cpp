@@ -2,10 +2,10 @@
 
 namespace {
 
-// Moves *position past size bytes; 0 when that would pass the limit.
-int Advance(unsigned long *position, unsigned long size)
+// Moves *position past size bytes; 0 when that would pass limit.
+int Advance(unsigned long *position, unsigned long size, unsigned long limit)
 {
-    if (*position > PayloadOffsetLimit || size > PayloadOffsetLimit - *position)
+    if (*position > limit || size > limit - *position)
         return 0;
     *position += size;
     return 1;
@@ -14,47 +14,49 @@ int Advance(unsigned long *position, unsigned long size)
 // Takes the length-prefixed item at *position (a prefix of prefixSize
 // little-endian bytes): reports where its data lies and how long it is,
 // and moves *position past it.
-int TakePrefixed(unsigned long *position, unsigned prefixSize, PayloadReadFn read, void *source,
-                 unsigned long *offset, unsigned *length)
+int TakePrefixed(unsigned long *position, unsigned long limit, unsigned prefixSize,
+                 PayloadReadFn read, void *source, unsigned long *offset, unsigned *length)
 {
     unsigned char prefix[4] = {0, 0, 0, 0};
-    if (!read(source, *position, prefix, prefixSize) || !Advance(position, prefixSize))
+    if (!read(source, *position, prefix, prefixSize) || !Advance(position, prefixSize, limit))
         return 0;
     *offset = *position;
     *length = LoadLe32(prefix);
-    return Advance(position, *length);
+    return Advance(position, *length, limit);
 }
 
 // Takes items until the index-th, which it reports.
-int FindPrefixed(unsigned long position, unsigned index, unsigned prefixSize, PayloadReadFn read,
-                 void *source, unsigned long *offset, unsigned *length)
+int FindPrefixed(unsigned long position, unsigned long limit, unsigned index, unsigned prefixSize,
+                 PayloadReadFn read, void *source, unsigned long *offset, unsigned *length)
 {
     for (unsigned i = 0; i < index; ++i)
-        if (!TakePrefixed(&position, prefixSize, read, source, offset, length))
+        if (!TakePrefixed(&position, limit, prefixSize, read, source, offset, length))
             return 0;
     return index > 0;
 }
 
 } // namespace
 
-int WalkPayloadTail(unsigned long headerEnd, const PayloadHeaderRecord *header,
+int WalkPayloadTail(unsigned long headerEnd, unsigned long limit,
+                    const PayloadHeaderRecord *header,
                     const InstallerSettingsRecord *settings, int dotNetMode,
                     PayloadReadFn read, void *source, PayloadTailRecord *tail)
 {
     const unsigned char *lengths = header->Lengths;
     unsigned long at = headerEnd;
+    tail->Limit = limit;
     tail->LanguagePrompt = at;
-    if (!Advance(&at, lengths[LengthLanguagePrompt]))
+    if (!Advance(&at, lengths[LengthLanguagePrompt], limit))
         return 0;
     tail->FirstLanguage = at;
-    if (!Advance(&at, lengths[LengthFirstLanguage]))
+    if (!Advance(&at, lengths[LengthFirstLanguage], limit))
         return 0;
     tail->FurtherLanguages = at;
     tail->LanguageCount = lengths[LanguageCount];
     unsigned long entry;
     unsigned entryLength;
     for (unsigned i = 0; i < tail->LanguageCount; ++i)
-        if (!TakePrefixed(&at, LanguageLengthSize, read, source, &entry, &entryLength))
+        if (!TakePrefixed(&at, limit, LanguageLengthSize, read, source, &entry, &entryLength))
             return 0;
 
     // The header names the two runtime slots by the Windows Installer
@@ -63,13 +65,13 @@ int WalkPayloadTail(unsigned long headerEnd, const PayloadHeaderRecord *header,
     tail->RuntimeSize[1] = unsigned(dotNetMode ? settings->StreamSize9X : settings->StreamSizeNT);
     for (int i = 0; i < 2; ++i) {
         tail->Runtime[i] = at;
-        if (!Advance(&at, tail->RuntimeSize[i]))
+        if (!Advance(&at, tail->RuntimeSize[i], limit))
             return 0;
     }
 
     tail->Package = at;
     tail->PackageSize = lengths[LengthExternalPackagePath] > 1 ? 0 : settings->StreamSizeMSI;
-    if (!Advance(&at, tail->PackageSize))
+    if (!Advance(&at, tail->PackageSize, limit))
         return 0;
     tail->Transforms = at;
     return 1;
@@ -79,12 +81,13 @@ int FindLanguageEntry(const PayloadTailRecord *tail, unsigned index, PayloadRead
                       void *source, unsigned long *offset, unsigned *length)
 {
     return index <= tail->LanguageCount &&
-           FindPrefixed(tail->FurtherLanguages, index, LanguageLengthSize, read, source, offset,
-                        length);
+           FindPrefixed(tail->FurtherLanguages, tail->Limit, index, LanguageLengthSize, read,
+                        source, offset, length);
 }
 
 int FindTransform(const PayloadTailRecord *tail, unsigned index, PayloadReadFn read, void *source,
                   unsigned long *offset, unsigned *size)
 {
-    return FindPrefixed(tail->Transforms, index, TransformSizeSize, read, source, offset, size);
+    return FindPrefixed(tail->Transforms, tail->Limit, index, TransformSizeSize, read, source,
+                        offset, size);
 }

@@ -31,23 +31,28 @@ struct PayloadTailRecord {
     unsigned long Package; // absent when the header names an external package
     unsigned PackageSize;  // 0 then
     unsigned long Transforms; // the first transform's size field
+    unsigned long Limit;      // no item may end past this offset
 };
 
 // Walks the tail from headerEnd, the file offset where items 1-28 end,
 // reading the further language entries' lengths. Returns 1 and fills tail;
-// 0 when a length cannot be read or an item would end past
-// PayloadOffsetLimit, so that no hostile size can move a reader backwards.
-int WalkPayloadTail(unsigned long headerEnd, const PayloadHeaderRecord *header,
+// 0 when a length cannot be read or an item would end past limit. The stub
+// gives PayloadOffsetLimit, so that no hostile size can move a reader
+// backwards; kestpack gives no limit and reports each stream that runs past
+// the end of the file.
+int WalkPayloadTail(unsigned long headerEnd, unsigned long limit,
+                    const PayloadHeaderRecord *header,
                     const InstallerSettingsRecord *settings, int dotNetMode,
                     PayloadReadFn read, void *source, PayloadTailRecord *tail);
 
 // The further language entry `index` (1 ... LanguageCount): the offset of
-// its text and its length. Returns 0 when it cannot be read.
+// its text and its length. Returns 0 for any other index, or when it cannot
+// be read.
 int FindLanguageEntry(const PayloadTailRecord *tail, unsigned index, PayloadReadFn read,
                       void *source, unsigned long *offset, unsigned *length);
 
 // The transform stream `index` (1, 2, ...): the offset of its data and its
 // recorded size. Returns 0 when a size field cannot be read or a stream
-// would end past PayloadOffsetLimit.
+// would end past the walk's limit.
 int FindTransform(const PayloadTailRecord *tail, unsigned index, PayloadReadFn read, void *source,
                   unsigned long *offset, unsigned *size);

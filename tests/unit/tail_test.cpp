@@ -71,7 +71,8 @@ struct Sample {
     }
     int Walk(PayloadTailRecord *tail, int dotNet = 0)
     {
-        return WalkPayloadTail(100, &header, &settings, dotNet, ReadMemory, &memory, tail);
+        return WalkPayloadTail(100, PayloadOffsetLimit, &header, &settings, dotNet, ReadMemory,
+                               &memory, tail);
     }
 };
 

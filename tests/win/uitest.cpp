@@ -174,7 +174,7 @@ static int Embedded(const char *file, int prompt, int first, int count)
     PayloadHeader.Lengths[LanguageCount] = (unsigned char)count;
     // The block stands at the file's start; what follows it is where the
     // walk puts the first runtime stream.
-    int walked = WalkPayloadTail(0, &PayloadHeader, &InstallerSettings, 0, ReadOwnFileAt, 0,
+    int walked = WalkPayloadTail(0, PayloadOffsetLimit, &PayloadHeader, &InstallerSettings, 0, ReadOwnFileAt, 0,
                                  &PayloadTail);
     SelectLanguage();
     char next[5] = {0};
