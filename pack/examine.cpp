@@ -5,7 +5,9 @@
 #include "payload/keystream.h"
 #include "payload/tail.h"
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -398,6 +400,55 @@ std::string Json(const std::string &text)
     return out + "\"";
 }
 
+// A scalar setting of the report as both printers show it: its name in
+// the text listing (the JSON key is the same with a lower-case first
+// letter), and its value in each form.
+struct Field {
+    const char *Name;
+    std::string Text;
+    std::string Json;
+};
+
+Field Number(const char *name, uint64_t value)
+{
+    return {name, std::to_string(value), std::to_string(value)};
+}
+
+Field Textual(const char *name, const std::string &value)
+{
+    return {name, Quoted(value), Json(value)};
+}
+
+std::string JsonKey(const char *name)
+{
+    std::string key = name;
+    key[0] = char(std::tolower(static_cast<unsigned char>(key[0])));
+    return Json(key);
+}
+
+// The settings in the order both printers list them.
+std::vector<Field> SettingsFields(const PayloadReport &r)
+{
+    const InstallerSettingsRecord &s = r.Settings;
+    return {
+        Number("DotNetMode", unsigned(r.DotNetMode)),
+        Number("StreamSize9X", unsigned(s.StreamSize9X)),
+        Number("StreamSizeNT", unsigned(s.StreamSizeNT)),
+        Number("StreamSizeMSI", s.StreamSizeMSI),
+        Number("DelayReboot", s.DelayReboot),
+        Textual("PackageFileName", s.PackageFileName),
+        Textual("ProductCode", s.ProductCode),
+        Textual("ProductVersion", s.ProductVersion),
+        Textual("TransformMSI", s.TransformMSI),
+        Textual("CharFont", s.CharFont),
+        Number("CharSet", s.CharSet),
+        {"CharSize",
+         std::to_string(s.CharSize & 0x7F) + ((s.CharSize & 0x80) ? " (always ask the language)" : ""),
+         std::to_string(unsigned(s.CharSize))},
+        Textual("ProductName", s.ProductName),
+    };
+}
+
 } // namespace
 
 PayloadReport InspectInstaller(const fs::path &file, const std::optional<std::string> &password,
@@ -423,20 +474,8 @@ void PrintReport(std::ostream &out, const PayloadReport &r)
         << (s.TotalFileSize == 0 ? " (not checked)"
             : s.TotalFileSize == r.FileLength ? " (matches)" : " (DIFFERS)") << "\n";
     out << "  RuntimeVersion       " << Version(s.RuntimeVersionMS, s.RuntimeVersionLS) << "\n";
-    out << "  DotNetMode           " << r.DotNetMode << "\n";
-    out << "  StreamSize9X         " << s.StreamSize9X << "\n";
-    out << "  StreamSizeNT         " << s.StreamSizeNT << "\n";
-    out << "  StreamSizeMSI        " << s.StreamSizeMSI << "\n";
-    out << "  DelayReboot          " << unsigned(s.DelayReboot) << "\n";
-    out << "  PackageFileName      " << Quoted(s.PackageFileName) << "\n";
-    out << "  ProductCode          " << Quoted(s.ProductCode) << "\n";
-    out << "  ProductVersion       " << Quoted(s.ProductVersion) << "\n";
-    out << "  TransformMSI         " << Quoted(s.TransformMSI) << "\n";
-    out << "  CharFont             " << Quoted(s.CharFont) << "\n";
-    out << "  CharSet              " << unsigned(s.CharSet) << "\n";
-    out << "  CharSize             " << (s.CharSize & 0x7F)
-        << ((s.CharSize & 0x80) ? " (always ask the language)" : "") << "\n";
-    out << "  ProductName          " << Quoted(s.ProductName) << "\n";
+    for (const Field &f : SettingsFields(r))
+        out << "  " << f.Name << std::string(21 - std::strlen(f.Name), ' ') << f.Text << "\n";
     out << "  Password             "
         << (s.PasswordLength <= 1 ? "none"
             : r.PasswordChecked   ? "yes (the given password matches)"
@@ -489,19 +528,8 @@ void PrintReportJson(std::ostream &out, const PayloadReport &r)
     out << "  \"totalFileSize\": " << s.TotalFileSize << ",\n";
     out << "  \"runtimeVersionMS\": " << s.RuntimeVersionMS << ",\n";
     out << "  \"runtimeVersionLS\": " << s.RuntimeVersionLS << ",\n";
-    out << "  \"dotNetMode\": " << r.DotNetMode << ",\n";
-    out << "  \"streamSize9X\": " << s.StreamSize9X << ",\n";
-    out << "  \"streamSizeNT\": " << s.StreamSizeNT << ",\n";
-    out << "  \"streamSizeMSI\": " << s.StreamSizeMSI << ",\n";
-    out << "  \"delayReboot\": " << unsigned(s.DelayReboot) << ",\n";
-    out << "  \"packageFileName\": " << Json(s.PackageFileName) << ",\n";
-    out << "  \"productCode\": " << Json(s.ProductCode) << ",\n";
-    out << "  \"productVersion\": " << Json(s.ProductVersion) << ",\n";
-    out << "  \"transformMSI\": " << Json(s.TransformMSI) << ",\n";
-    out << "  \"charFont\": " << Json(s.CharFont) << ",\n";
-    out << "  \"charSet\": " << unsigned(s.CharSet) << ",\n";
-    out << "  \"charSize\": " << unsigned(s.CharSize) << ",\n";
-    out << "  \"productName\": " << Json(s.ProductName) << ",\n";
+    for (const Field &f : SettingsFields(r))
+        out << "  " << JsonKey(f.Name) << ": " << f.Json << ",\n";
     out << "  \"passwordLength\": " << unsigned(s.PasswordLength) << ",\n";
     out << "  \"passwordChecked\": " << (r.PasswordChecked ? "true" : "false") << ",\n";
     out << "  \"lengths\": [";
