@@ -3,6 +3,7 @@
 #include "pack/pe.h"
 #include "payload/crc32.h"
 #include "payload/keystream.h"
+#include "payload/tail.h"
 #include <algorithm>
 #include <fstream>
 
@@ -202,6 +203,43 @@ std::vector<unsigned char> EncodePayloadHeader(const PackPlan &plan, const Strea
     return out;
 }
 
+namespace {
+
+int ReadBack(void *source, unsigned long offset, unsigned char *out, unsigned count)
+{
+    return static_cast<const AtomicOutput *>(source)->ReadAt(offset, out, count) == count;
+}
+
+// Walks what was written the way the stub will, and refuses an installer
+// whose runtime streams, package or transforms the stub would look for
+// anywhere but where they were put.
+void CheckAgainstWalker(const AtomicOutput &out, const fs::path &output, uint64_t payload,
+                        const std::vector<unsigned char> &header,
+                        const std::vector<uint64_t> &placed)
+{
+    InstallerSettingsRecord settings{};
+    PayloadHeaderRecord record{};
+    int dotNet = 0;
+    unsigned used =
+        DecodePayloadHeader(header.data(), unsigned(header.size()), 0, &settings, &record, &dotNet);
+    PayloadTailRecord tail{};
+    bool same = used && WalkPayloadTail(payload + used, PayloadOffsetLimit, &record, &settings, dotNet,
+                                ReadBack, const_cast<AtomicOutput *>(&out), &tail) &&
+                tail.Runtime[0] == placed[0] && tail.Package == placed[1];
+    for (size_t k = 2; same && k < placed.size(); ++k) {
+        unsigned long offset;
+        unsigned size;
+        same = FindTransform(&tail, unsigned(k - 1), ReadBack, const_cast<AtomicOutput *>(&out),
+                             &offset, &size) &&
+               offset == placed[k];
+    }
+    if (!same)
+        throw PackError(output.string() + ": the stub would not find the streams where they "
+                                          "were written (a fault in kestpack)");
+}
+
+} // namespace
+
 BuildSummary BuildInstaller(const PackPlan &plan, const fs::path &stubPath,
                             const fs::path &output, const ProgressSink &progress)
 {
@@ -245,6 +283,9 @@ BuildSummary BuildInstaller(const PackPlan &plan, const fs::path &stubPath,
     writer.Emit(image.data(), image.size());
     writer.Zeros(summary.PayloadOffset - image.size());
     writer.Emit(header.data(), header.size());
+    // Where each stream went, for the check against the stub's walker.
+    std::vector<uint64_t> placed;
+    placed.push_back(out.Size());
     if (sizes.FirstRuntime)
         writer.Stream(plan.Runtimes[plan.DotNet() ? RuntimeEntryDotNet : RuntimeEntry9X].File,
                       sizes.FirstRuntime, false);
@@ -252,6 +293,7 @@ BuildSummary BuildInstaller(const PackPlan &plan, const fs::path &stubPath,
         writer.Stream(
             plan.Runtimes[plan.DotNet() ? RuntimeEntryDotNetUpdate : RuntimeEntryNT].File,
             sizes.SecondRuntime, false);
+    placed.push_back(out.Size());
     if (sizes.Package)
         writer.Stream(plan.ProductFile, sizes.Package, scramble);
     const int afterPackage = KeystreamState;
@@ -259,10 +301,12 @@ BuildSummary BuildInstaller(const PackPlan &plan, const fs::path &stubPath,
         unsigned char size[4];
         StoreLe32(size, sizes.Transforms[k]);
         writer.Emit(size, sizeof size);
+        placed.push_back(out.Size());
         KeystreamState = afterPackage;
         writer.Stream(plan.LanguageFiles[k], sizes.Transforms[k], scramble);
     }
     writer.Zeros(summary.Length - out.Size());
+    CheckAgainstWalker(out, output, summary.PayloadOffset, header, placed);
 
     unsigned char checksum[4];
     StoreLe32(checksum, writer.Checksum());

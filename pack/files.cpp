@@ -101,6 +101,18 @@ void AtomicOutput::Patch(uint64_t offset, const unsigned char *data, size_t coun
         throw PackError(destination_.string() + ": write error");
 }
 
+size_t AtomicOutput::ReadAt(uint64_t offset, unsigned char *data, size_t count) const
+{
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pread(fd_, data + done, count - done, off_t(offset + done));
+        if (n <= 0)
+            break;
+        done += size_t(n);
+    }
+    return done;
+}
+
 void AtomicOutput::Commit()
 {
     int fd = fd_;

@@ -28,6 +28,8 @@ public:
     void Write(const unsigned char *data, size_t count);
     // Overwrites bytes already written at offset.
     void Patch(uint64_t offset, const unsigned char *data, size_t count);
+    // Reads back count bytes written at offset; returns how many there were.
+    size_t ReadAt(uint64_t offset, unsigned char *data, size_t count) const;
     uint64_t Size() const { return size_; }
     void Commit();
 
