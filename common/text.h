@@ -21,3 +21,13 @@ int TextEqual(const char *a, const char *b);
 // code page does not matter here: only 'A'-'Z' fold to 'a'-'z'.
 int TextStartsWithNoCase(const char *text, const char *prefix);
 int TextEqualNoCase(const char *a, const char *b);
+
+// 1 when name is one that Windows opens as a device rather than a file:
+// CON, PRN, AUX, NUL, COM1-COM9 or LPT1-LPT9, in any case, before any
+// extension and trailing blanks ("nul.msi", "COM1 .txt").
+int IsDeviceName(const char *name);
+
+// 1 when name, taken from an untrusted source, names a file in the folder
+// it is put in and nothing else: not empty, no '\\', '/' or ':', no "..",
+// and no device name.
+int IsPlainFileName(const char *name);

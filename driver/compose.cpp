@@ -44,12 +44,16 @@ int ComposeArguments(const LaunchInputs &in, char *argumentText)
     const char *user = in.UserArguments;
     char switchText[SwitchTextSize];
     argumentText[0] = 0;
+    int isTransform = in.TransformMSI[0] != 0;
 
     if (!user[0])
         CopyText(switchText, sizeof switchText, in.StoredCmdLine);
     else
         switchText[0] = 0;
-    if (in.TransformPath[0])
+    // A carried transform takes the language's transform into its own
+    // clause below: msiexec applies only one TRANSFORMS property. The raw
+    // form passes the stored text on as it stands, clause and all.
+    if (in.TransformPath[0] && (!isTransform || StartsRaw(switchText)))
         AppendQuoted(switchText, sizeof switchText, " TRANSFORMS=", in.TransformPath);
 
     if (StartsRaw(user)) {
@@ -68,12 +72,20 @@ int ComposeArguments(const LaunchInputs &in, char *argumentText)
                     AppendText(switchText, sizeof switchText, " ");
                 AppendText(switchText, sizeof switchText, "/I");
             }
-            int isTransform = in.TransformMSI[0] != 0;
             CopyText(argumentText, ArgumentTextSize, switchText);
             AppendQuoted(argumentText, ArgumentTextSize, " ",
                          isTransform ? in.TransformMSI : in.PackagePath);
-            if (isTransform)
-                AppendQuoted(argumentText, ArgumentTextSize, " TRANSFORMS=", in.PackagePath);
+            if (isTransform) {
+                // The carried transform first, then the language's, which
+                // the user's own arguments replace as everywhere else.
+                AppendText(argumentText, ArgumentTextSize, " TRANSFORMS=\"");
+                AppendText(argumentText, ArgumentTextSize, in.PackagePath);
+                if (!user[0] && in.TransformPath[0]) {
+                    AppendText(argumentText, ArgumentTextSize, ";");
+                    AppendText(argumentText, ArgumentTextSize, in.TransformPath);
+                }
+                AppendText(argumentText, ArgumentTextSize, "\"");
+            }
         }
     }
 
@@ -118,6 +130,11 @@ void MakeExtractionPath(const char *commonFilesDir, const char *packageFileName,
 void MakeTransformPath(const char *packagePath, char *transformPath)
 {
     unsigned length = CopyText(transformPath, PackagePathSize, packagePath);
-    if (length > 4)
-        CopyText(transformPath + length - 4, 5, ".MST");
+    if (length <= 4)
+        return;
+    // A carried transform already has the ".MST" name: the language's
+    // transform must not overwrite it.
+    int taken = TextEqualNoCase(transformPath + length - 4, ".MST");
+    CopyText(transformPath + length - 4, PackagePathSize - (length - 4),
+             taken ? "-language.MST" : ".MST");
 }

@@ -46,5 +46,6 @@ void MakeExtractionPath(const char *commonFilesDir, const char *packageFileName,
                         char *packagePath);
 
 // The transform's file beside the package: packagePath with its last four
-// characters replaced by ".MST" (unchanged when it is not longer than four).
+// characters replaced by ".MST", or by "-language.MST" when they are ".MST"
+// already (a carried transform); unchanged when it is not longer than four.
 void MakeTransformPath(const char *packagePath, char *transformPath);

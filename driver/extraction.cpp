@@ -15,12 +15,18 @@
 
 namespace {
 
-// Deletes a partial or corrupt output, reports why the copy failed, and
-// ends the run.
+// Set once the package stream lies on the disk, so that a failing transform
+// takes it away too: nothing half-prepared stays behind.
+int PackageExtracted;
+
+// Deletes a partial or corrupt output (and an extracted package), reports
+// why the copy failed, and ends the run.
 void FailExtraction(HFILE file, const char *path, CopyResult result)
 {
     _lclose(file);
     DeleteFileA(path);
+    if (PackageExtracted)
+        DeleteFileA(PackagePath);
     if (result != CopyCancelled) {
         char text[MessageTextSize];
         if (CrcFailed)
@@ -32,15 +38,31 @@ void FailExtraction(HFILE file, const char *path, CopyResult result)
     EndRun(ExitPackageAborted);
 }
 
-// Copies the stream at offset of the program's own file into path, which
-// exists, empty.
-void ExtractStream(const char *path, unsigned long offset, unsigned size)
+// Creates the output at path, or, when that cannot be written, a new
+// temporary file whose name replaces path. Ends the run with the corrupt
+// message when neither can be created; nothing is left on the disk then.
+HFILE CreateOutput(char *path)
 {
-    HFILE file = _lopen(path, OF_READWRITE);
+    CreatePathDirectories(path);
+    HFILE file = _lcreat(path, 0);
     if (file == HFILE_ERROR) {
+        MakeTempFileName(path);
+        file = _lcreat(path, 0);
+    }
+    if (file == HFILE_ERROR) {
+        if (path[0])
+            DeleteFileA(path);
         ShowErrorBox(0);
         EndRun(ExitPackageAborted);
     }
+    return file;
+}
+
+// Copies the stream at offset of the program's own file into a new file at
+// path (which may change, see CreateOutput).
+void ExtractStream(char *path, unsigned long offset, unsigned size)
+{
+    HFILE file = CreateOutput(path);
     // The walk of the tail has checked offset and size against the file's
     // addressable range; a seek that still fails leaves nothing to trust,
     // and a size of 0 has CopyStream report the stream corrupt.
@@ -52,37 +74,28 @@ void ExtractStream(const char *path, unsigned long offset, unsigned size)
     _lclose(file);
 }
 
-void ChoosePackagePath(void)
+// Where a carried package goes: the common-files folder, else the temporary
+// folder, under the package's own name; empty when neither is known. An
+// external package may come without a name: its transform then takes one.
+void ChooseExtractionPath(char *path)
 {
     const InstallerSettingsRecord &s = InstallerSettings;
+    const char *name = s.PackageFileName[0] ? s.PackageFileName : "Package.MSI";
     char commonFiles[256];
-    ReadMachineText(CurrentVersionKey, "CommonFilesDir",
-                    commonFiles, sizeof commonFiles);
-    MakeExtractionPath(commonFiles, s.PackageFileName, s.TransformMSI[0] != 0, PackagePath);
-    if (!PackagePath[0] && s.PackageFileName[0]) {
+    ReadMachineText(CurrentVersionKey, "CommonFilesDir", commonFiles, sizeof commonFiles);
+    MakeExtractionPath(commonFiles, name, s.TransformMSI[0] != 0, path);
+    if (!path[0]) {
         char temp[256];
         temp[0] = 0;
         GetTempPathA(sizeof temp, temp);
         unsigned length = TextLength(temp);
         if (length) {
-            CopyText(PackagePath, PackagePathSize, temp);
+            CopyText(path, PackagePathSize, temp);
             if (temp[length - 1] != '\\')
-                AppendText(PackagePath, PackagePathSize, "\\");
-            AppendText(PackagePath, PackagePathSize, s.PackageFileName);
+                AppendText(path, PackagePathSize, "\\");
+            AppendText(path, PackagePathSize, name);
         }
     }
-    if (!PackagePath[0])
-        MakeTempFileName(PackagePath);
-
-    CreatePathDirectories(PackagePath);
-    HFILE file = _lcreat(PackagePath, 0);
-    if (file == HFILE_ERROR) {
-        MakeTempFileName(PackagePath);
-        CreatePathDirectories(PackagePath);
-        file = _lcreat(PackagePath, 0);
-    }
-    if (file != HFILE_ERROR)
-        _lclose(file);
 }
 
 } // namespace
@@ -90,11 +103,22 @@ void ChoosePackagePath(void)
 void ExtractPackage(void)
 {
     const InstallerSettingsRecord &s = InstallerSettings;
+    // The name comes from the payload: anything but a plain file name could
+    // write elsewhere than the extraction folder, or open a device.
+    if (s.PackageFileName[0] && !IsPlainFileName(s.PackageFileName)) {
+        ShowErrorBox(0);
+        EndRun(ExitPackageAborted);
+    }
+    // The transform goes where a carried package would, never beside an
+    // external package, which may be a URL or lie on read-only media.
+    char place[PackagePathSize];
+    ChooseExtractionPath(place);
     if (PayloadHeader.Lengths[LengthExternalPackagePath] > 1) {
         ReadSettingText(SettingExternalPackagePath, PackagePath, PackagePathSize);
     } else {
-        ChoosePackagePath();
+        CopyText(PackagePath, PackagePathSize, place);
         ExtractStream(PackagePath, PayloadTail.Package, PayloadTail.PackageSize);
+        PackageExtracted = 1;
     }
 
     TransformPath[0] = 0;
@@ -107,9 +131,6 @@ void ExtractPackage(void)
     unsigned size;
     if (!FindTransform(&PayloadTail, unsigned(language), ReadOwnFileAt, 0, &offset, &size))
         size = 0;
-    MakeTransformPath(PackagePath, TransformPath);
-    HFILE file = _lcreat(TransformPath, 0);
-    if (file != HFILE_ERROR)
-        _lclose(file);
+    MakeTransformPath(PackageExtracted ? PackagePath : place, TransformPath);
     ExtractStream(TransformPath, offset, size);
 }

@@ -1,10 +1,12 @@
 #include "driver/launch.h"
 #include "driver/settings.h"
 #include "common/state.h"
+#include "common/exit.h"
 #include "common/routines.h"
 #include "common/text.h"
 #include "payload/payload.h"
 #include "runtime/runtime.h"
+#include "ui/ui.h"
 
 char PackagePath[PackagePathSize];
 char TransformPath[PackagePathSize];
@@ -23,12 +25,16 @@ void ExpandEnvironment(const char *text, char *out, unsigned capacity)
 // Windows Installer by its full path: a bare "msiexec" would also be found
 // in the program's own folder or the current one, where anybody may have
 // put a file of that name.
+// Without the system directory, "\msiexec.exe" would name a file at the
+// root of the current drive: the run ends instead.
 void SystemInstallerPath(char *out, unsigned capacity)
 {
     char system[MAX_PATH];
     UINT length = GetSystemDirectoryA(system, sizeof system);
-    if (length == 0 || length >= sizeof system)
-        system[0] = 0;
+    if (length == 0 || length >= sizeof system) {
+        ShowErrorBox(0);
+        EndRun(ExitPackageAborted);
+    }
     CopyText(out, capacity, system);
     AppendText(out, capacity, "\\msiexec.exe");
 }

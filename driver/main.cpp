@@ -18,11 +18,18 @@ namespace {
 void FetchModulePath(void)
 {
     ModuleHandle = GetModuleHandleA(0);
-    // Older systems leave the buffer unterminated when the path is cut.
-    GetModuleFileNameA(0, ModulePath, ModulePathSize);
+    // Older systems leave the buffer unterminated when the path is cut. A
+    // cut path would name another file, and the settings path needs room
+    // for ".ini": such a path ends the run with a word on why.
+    DWORD length = GetModuleFileNameA(0, ModulePath, ModulePathSize);
     ModulePath[ModulePathSize - 1] = 0;
+    if (length == 0 || length + 4 >= ModulePathSize) {
+        ShowErrorBox("The path of this installation is too long. Move it to a folder with a "
+                     "shorter path and start it again.");
+        EndRun(ExitPackageAborted);
+    }
 
-    unsigned length = CopyText(ExeDirectory, ModulePathSize, ModulePath);
+    length = CopyText(ExeDirectory, ModulePathSize, ModulePath);
     while (length > 0 && ExeDirectory[length - 1] != '\\')
         --length;
     ExeDirectory[length] = 0;

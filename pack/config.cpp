@@ -140,25 +140,10 @@ std::vector<std::string> Numbered(const Reader &r, const char *section, const st
     }
 }
 
-// Windows opens a device for these names, with any extension and in any
-// case: "NUL.msi" is the null device, not a file.
-bool IsDeviceName(const std::string &name)
-{
-    std::string base = name.substr(0, name.find('.'));
-    while (!base.empty() && base.back() == ' ')
-        base.pop_back();
-    for (const char *device : {"CON", "PRN", "AUX", "NUL"})
-        if (SameName(base, device))
-            return true;
-    return base.size() == 4 && (SameName(base.substr(0, 3), "COM") ||
-                                SameName(base.substr(0, 3), "LPT")) &&
-           base[3] >= '1' && base[3] <= '9';
-}
-
 void CheckPackageFileName(const Reader &r, const std::string &name)
 {
     const char *key = "PackageFileName";
-    if (IsDeviceName(name))
+    if (IsDeviceName(name.c_str()))
         r.Fail(Pack, key, "'" + name + "' is a device name on Windows; choose another name");
     if (name.find_first_of("\\/:") != std::string::npos)
         r.Fail(Pack, key, "'" + name + "' holds a path; give a file name only");

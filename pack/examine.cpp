@@ -1,6 +1,7 @@
 #include "pack/examine.h"
 #include "pack/error.h"
 #include "pack/files.h"
+#include "common/text.h"
 #include "payload/crc32.h"
 #include "payload/keystream.h"
 #include "payload/tail.h"
@@ -26,11 +27,11 @@ std::string Stored(const unsigned char *p, unsigned length)
     return std::string(reinterpret_cast<const char *>(p), n);
 }
 
-// A name from the payload, used as a file name only when it is a plain one.
-bool IsPlainFileName(const std::string &name)
+// A name from the payload, used as a file name only when it is a plain one,
+// by the stub's own rule ("." names the folder on Linux as well).
+bool IsPlainName(const std::string &name)
 {
-    return !name.empty() && name != "." && name.find_first_of("\\/:") == std::string::npos &&
-           name.find("..") == std::string::npos;
+    return name != "." && IsPlainFileName(name.c_str());
 }
 
 std::string Lowered(std::string text)
@@ -306,7 +307,7 @@ private:
                                  const std::string &fallback)
     {
         std::string name = wanted;
-        if (!IsPlainFileName(name)) {
+        if (!IsPlainName(name)) {
             name = fallback;
             report_.Notes.push_back(stream + ": the stored name '" + wanted +
                                     "' is no plain file name; saved as " + name);

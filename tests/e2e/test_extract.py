@@ -104,6 +104,77 @@ def test_transform_of_the_chosen_language(wine, clean_extraction, lang, index):
         assert transform.read_bytes() == (folder / f"lang{index}.mst").read_bytes()
 
 
+def test_carried_transform_and_the_language_transform_both_apply(wine, clean_extraction):
+    folder = wine.scratch("carried")
+    build_msi(folder / "base.msi", name="Kest Carried", seed="carried")
+    carried = with_storage_class(folder / "base.msi", folder / "carried.mst")
+    german = with_storage_class(folder / "base.msi", folder / "de.mst")
+    with open(german, "ab") as f:
+        f.write(b"de" * 500)
+    exe = pack(folder, {"ProductName": "Kest Carried", "ProductCode": guid("carried"),
+                        "ProductVersion": "1.0.0", "ProductFile": "carried.mst",
+                        "TransformMSI": "C:\\Base\\base.msi", "CmdLine": "/qn",
+                        "Language1": "Deutsch,1031", "LanguageFile1": "de.mst"})
+    wine.clear_records()
+    assert run_packed(wine, exe, record_msiexec=True, lang="de_DE.UTF-8") == 0
+    (record,) = wine.records()
+    first, second = clean_extraction / "carried.MST", clean_extraction / "carried-language.MST"
+    assert arguments(record) == (f'/qn /I "C:\\Base\\base.msi" '
+                                 f'TRANSFORMS="{wine.win(first)};{wine.win(second)}"'
+                                 f' KEST_SETUP_EXE_PATH="{wine.win(exe)}"')
+    assert first.read_bytes() == carried.read_bytes()
+    assert second.read_bytes() == german.read_bytes()
+
+
+@pytest.mark.parametrize("external", ["http://kest.invalid/app.msi", "\\\\server\\share\\app.msi"])
+def test_language_transform_of_an_external_package(wine, clean_extraction, external):
+    folder = wine.scratch("external")
+    build_msi(folder / "base.msi", name="Kest External", seed="external")
+    german = with_storage_class(folder / "base.msi", folder / "de.mst")
+    exe = pack(folder, {"ProductName": "Kest External", "ProductCode": guid("external"),
+                        "ProductVersion": "1.0.0", "CmdLine": "/qn",
+                        "Language1": "Deutsch,1031", "LanguageFile1": "de.mst"},
+               {"ExternalPackagePath": external})
+    wine.clear_records()
+    assert run_packed(wine, exe, record_msiexec=True, lang="de_DE.UTF-8") == 0
+    (record,) = wine.records()
+    # Written where a carried package would go, never beside the external one.
+    transform = clean_extraction / "Package.MST"
+    assert arguments(record) == (f'/qn TRANSFORMS="{wine.win(transform)}" /I "{external}"'
+                                 f' KEST_SETUP_EXE_PATH="{wine.win(exe)}"')
+    assert transform.read_bytes() == german.read_bytes()
+
+
+@pytest.mark.parametrize("name", ["..\\defg.msi", "abc/efg.msi", "CON    .msi", "C:efghi.msi"])
+def test_package_name_from_the_payload_must_be_plain(wine, clean_extraction, name):
+    folder, exe, code = packed(wine, "plain-name", pack_keys={"PackageFileName": "abcdefg.msi"})
+    data = exe.read_bytes()
+    assert len(name) == len("abcdefg.msi") and data.count(b"abcdefg.msi") == 1
+    exe.write_bytes(data.replace(b"abcdefg.msi", name.encode()))
+    wine.clear_records()
+    running = start_packed(wine, exe, record_msiexec=True)
+    expect_box(wine, running, "Corrupt installation detected.", 1)
+    assert wine.records() == []
+    assert not clean_extraction.exists() or not any(clean_extraction.iterdir())
+    assert not (folder / "defg.msi").exists()
+
+
+def test_a_program_path_too_long_for_the_buffers_ends_with_a_message(wine):
+    base = wine.scratch("long-path")
+    # The path of setup.exe itself is 253 characters: ".ini" would not fit.
+    room = 253 - len(wine.win(base)) - len("\\setup.exe")
+    parts = [("d" * 60)[:min(60, room - 1 - i * 61)] for i in range(5) if room - i * 61 > 1]
+    sub = "\\".join(parts)
+    sub += "x" * (room - 1 - len(sub))
+    setup = Setup(wine, "long-path", subdir=sub.replace("\\", "/")).settings(
+        ProductCode="{11111111-2222-3333-4444-555555555555}", ProductVersion="1.0.0")
+    assert len(wine.win(setup.exe)) >= 252
+    wine.clear_records()
+    running = setup.start(record_msiexec=True)
+    expect_box(wine, running, "The path of this installation is too long.", 1)
+    assert wine.records() == []
+
+
 def password_attempt(wine, text):
     wine.ui("settext", "Enter Password", "1005", text)
     assert wine.ui("submit", "Enter Password", "1").returncode == 0
@@ -171,8 +242,8 @@ def test_corrupt_stream_is_reported_and_removed(wine, clean_extraction, stream, 
     running = start_packed(wine, exe, record_msiexec=True, lang="de_DE.UTF-8")
     expect_box(wine, running, own_text or CRC_ERROR, 1)
     assert wine.records() == []
-    if stream == 0:
-        assert not (clean_extraction / "product.MSI").exists()
+    # A failed transform takes the package extracted before it away too.
+    assert not (clean_extraction / "product.MSI").exists()
     assert not (clean_extraction / "product.MST").exists()
 
 

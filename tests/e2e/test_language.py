@@ -189,12 +189,13 @@ def language_block(prompt, first, further):
     return block + b"END!"
 
 
-def run_embedded(wine, name, prompt, first, further, lang, caption=None, answer=None):
+def run_embedded(wine, name, prompt, first, further, lang, caption=None, answer=None,
+                 extra=()):
     ui = UiTest(wine, name, ProductName=caption or name)
     block = ui.folder / "payload.bin"
     block.write_bytes(language_block(prompt, first, further))
     sizes = [len(text.encode("latin-1")) + 1 if text is not None else 0 for text in (prompt, first)]
-    ui.start("embedded", wine.win(block), sizes[0], sizes[1], len(further), lang=lang)
+    ui.start("embedded", wine.win(block), sizes[0], sizes[1], len(further), *extra, lang=lang)
     dump = None
     if answer:
         dump = parse_dump(wine.ui("dump", caption).stdout)
@@ -206,6 +207,14 @@ def test_embedded_without_further_languages_reads_past_the_block(wine):
     result, _ = run_embedded(wine, "emb-none", "Pick:", "English,1033", [], GERMAN)
     assert (result["next"], result["index"], result["cancel"]) == ("END!", "0", "0"), \
         result["output"]
+
+
+def test_a_dialog_that_cannot_be_created_keeps_the_default_and_the_streams(wine):
+    # Nothing to choose from, yet the block is walked and the next item found.
+    result, _ = run_embedded(wine, "emb-nodialog", "Pick:", "English,1033",
+                             ["Deutsch,1031", "French,1036"], JAPANESE, extra=("nodialog",))
+    assert (result["next"], result["index"], result["cancel"], result["walked"]) == \
+        ("END!", "0", "0", "1"), result["output"]
 
 
 def test_embedded_match_reads_the_whole_block(wine):

@@ -81,6 +81,14 @@ TEST(ComposeArguments, CarriedTransformOfAnotherPackage)
     l.transformMsi = "C:\\Base.msi";
     l.package = "C:\\x\\Setup.MST";
     EXPECT_EQ(l.Compose(), "/qn /I \"C:\\Base.msi\" TRANSFORMS=\"C:\\x\\Setup.MST\"" + Tail);
+    // With a language's transform as well: one clause, the carried one first.
+    l.transform = "C:\\x\\Setup-language.MST";
+    EXPECT_EQ(l.Compose(), "/qn /I \"C:\\Base.msi\" "
+                           "TRANSFORMS=\"C:\\x\\Setup.MST;C:\\x\\Setup-language.MST\"" +
+                               Tail);
+    // The user's arguments replace the language's transform, not the package.
+    l.user = "/qb";
+    EXPECT_EQ(l.Compose(), "/qb /I \"C:\\Base.msi\" TRANSFORMS=\"C:\\x\\Setup.MST\"" + Tail);
 }
 
 TEST(ComposeArguments, RawForms)
@@ -194,6 +202,11 @@ TEST(MakeTransformPath, ReplacesTheLastFourCharacters)
     EXPECT_STREQ(out, "a.b");
     MakeTransformPath("KXC1.TMP", out);
     EXPECT_STREQ(out, "KXC1.MST");
+    // Beside a carried transform, a name of its own.
+    MakeTransformPath("C:\\x\\Setup.MST", out);
+    EXPECT_STREQ(out, "C:\\x\\Setup-language.MST");
+    MakeTransformPath("C:\\x\\Setup.mst", out);
+    EXPECT_STREQ(out, "C:\\x\\Setup-language.MST");
 }
 
 } // namespace

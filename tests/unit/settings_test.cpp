@@ -113,3 +113,17 @@ TEST(BoundedText, CaseInsensitiveAsciiComparisons)
 }
 
 } // namespace
+
+TEST(FileNames, OnlyPlainNamesFromThePayloadAreFiles)
+{
+    for (const char *name : {"Setup.msi", "a", "CONSOLE.msi", "COM10.msi", "LPT0.txt", "nul2",
+                             ".hidden.msi", "x.y.z"})
+        EXPECT_TRUE(IsPlainFileName(name)) << name;
+    for (const char *name : {"", "sub\\a.msi", "sub/a.msi", "C:a.msi", "..", "a..msi",
+                             "CON", "con.msi", "Nul .msi", "aux", "PRN.x", "COM1.msi", "lpt9",
+                             "COM1"})
+        EXPECT_FALSE(IsPlainFileName(name)) << name;
+    EXPECT_TRUE(IsDeviceName("com7.msi"));
+    EXPECT_FALSE(IsDeviceName("co"));
+    EXPECT_FALSE(IsDeviceName("com"));
+}

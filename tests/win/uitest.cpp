@@ -163,8 +163,11 @@ static int Animation(void)
     return 0;
 }
 
-static int Embedded(const char *file, int prompt, int first, int count)
+static int Embedded(const char *file, int prompt, int first, int count, bool noDialog)
 {
+    // A module without the dialog's template: the dialog cannot be created.
+    if (noDialog)
+        ModuleHandle = GetModuleHandleA("kernel32.dll");
     OwnFile = _lopen(file, OF_READ);
     if (OwnFile == HFILE_ERROR)
         return 1;
@@ -212,9 +215,9 @@ int main(int argc, char **argv)
         code = Timer(strtoul(argv[2], 0, 10), strtoul(argv[3], 0, 10), argc == 5);
     } else if (!strcmp(mode, "animation")) {
         code = Animation();
-    } else if (!strcmp(mode, "embedded") && argc == 6) {
-        code = Embedded(argv[2], atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
-
+    } else if (!strcmp(mode, "embedded") && (argc == 6 || argc == 7)) {
+        code = Embedded(argv[2], atoi(argv[3]), atoi(argv[4]), atoi(argv[5]),
+                        argc == 7 && !strcmp(argv[6], "nodialog"));
     } else {
         fprintf(stderr, "uitest: unknown mode %s\n", mode);
         return 2;
