@@ -1,4 +1,5 @@
 #include "common/settings.h"
+#include "common/text.h"
 
 InstallerSettingsRecord InstallerSettings;
 int DotNetMode;
@@ -34,3 +35,20 @@ const char KeyLanguageFileStem[] = "LanguageFile";
 const char *const SettingTextKey[SettingTextCount] = {
     "CmdLine", "AdminError", "ExistError", "SpaceError", "CRCError", "Reboot", "Internet",
     0,         "KestInitLangPrompt", "KestInitLangDefault"};
+
+void MakeSettingsPath(char *out, unsigned capacity, const char *modulePath)
+{
+    unsigned length = CopyText(out, capacity, modulePath);
+    unsigned dot = length;
+    for (unsigned i = length; i > 0; --i) {
+        if (out[i - 1] == '\\')
+            break;
+        if (out[i - 1] == '.') {
+            dot = i - 1;
+            break;
+        }
+    }
+    if (dot < capacity)
+        out[dot] = 0;
+    AppendText(out, capacity, ".ini");
+}

@@ -38,6 +38,11 @@ extern InstallerSettingsRecord InstallerSettings;
 // 1 when the required runtime is .NET rather than Windows Installer.
 extern int DotNetMode;
 
+// Path of the settings file: modulePath with its extension, if the file
+// name has one, replaced by ".ini", or ".ini" appended when it has none.
+// A '.' in a folder name is not an extension. Cut to capacity.
+void MakeSettingsPath(char *out, unsigned capacity, const char *modulePath);
+
 // The section of the settings file, and of kestpack's INI, that holds them.
 extern const char SettingsSection[];
 

@@ -2,23 +2,6 @@
 #include "common/decimal.h"
 #include "common/text.h"
 
-void MakeSettingsPath(char *out, unsigned capacity, const char *modulePath)
-{
-    unsigned length = CopyText(out, capacity, modulePath);
-    unsigned dot = length;
-    for (unsigned i = length; i > 0; --i) {
-        if (out[i - 1] == '\\')
-            break;
-        if (out[i - 1] == '.') {
-            dot = i - 1;
-            break;
-        }
-    }
-    if (dot < capacity)
-        out[dot] = 0;
-    AppendText(out, capacity, ".ini");
-}
-
 void ParseVersionText(const char *text, unsigned *ms, unsigned *ls)
 {
     unsigned part[4] = {0, 0, 0, 0};

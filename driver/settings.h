@@ -7,11 +7,6 @@
 // run with code 0, silently, when the product code or version is missing.
 void ReadSettingsFile(void);
 
-// Path of the settings file: modulePath with its extension, if the file
-// name has one, replaced by ".ini", or ".ini" appended when it has none.
-// A '.' in a folder name is not an extension. Cut to capacity.
-void MakeSettingsPath(char *out, unsigned capacity, const char *modulePath);
-
 // Splits a version text 'a.b.c.d' into (a << 16 | b) and (c << 16 | d).
 // Missing components count as 0; the empty text gives 0 and 0.
 void ParseVersionText(const char *text, unsigned *ms, unsigned *ls);

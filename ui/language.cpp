@@ -11,8 +11,21 @@ namespace {
 // Payload entries hold up to 519 characters; settings-file ones up to 255.
 enum { EntrySize = 520 };
 
+// This program's own module, also when another module has loaded it.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 void InitLanguageDialog(HWND dialog)
 {
+    // Another module of an installation may run this dialog without this
+    // program's start-up: the settings file then lies beside this module's
+    // own file, as it does for a run of the program.
+    if (!SettingsPath[0]) {
+        char path[ModulePathSize];
+        DWORD length =
+            GetModuleFileNameA(reinterpret_cast<HMODULE>(&__ImageBase), path, sizeof path);
+        if (length && length + 4 < sizeof path)
+            MakeSettingsPath(SettingsPath, ModulePathSize, path);
+    }
     ApplyDialogFont(dialog);
     SetWindowTextA(dialog, InstallerSettings.ProductName);
 

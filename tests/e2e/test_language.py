@@ -113,6 +113,17 @@ def test_last_matching_entry_wins(wine):
     assert (result["cancel"], result["index"]) == ("0", "3"), result["output"]
 
 
+def test_the_exported_dialog_finds_the_settings_file_by_itself(wine):
+    # Run as another module runs it, without the program's start-up: the
+    # dialog reads the settings file beside its own module, and the German
+    # entry matches the user's language.
+    ui = UiTest(wine, "lang-foreign", ProductName="Lang Foreign",
+                KestInitLangDefault="English,1033", Language1="Deutsch,1031")
+    result = ui.run("foreign", lang=GERMAN, timeout=30)
+    assert (result["result"], result["index"]) == ("1", "1"), result["output"]
+    assert result["settings"].lower().endswith("-lang-foreign\\uitest.ini")
+
+
 def test_first_entry_can_match_and_default_entry_is_english(wine):
     ui = UiTest(wine, "lang-first", ProductName="Lang First", KestInitLangDefault="Deutsch,1031",
                 Language1="English,1033")

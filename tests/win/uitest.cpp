@@ -205,6 +205,14 @@ int main(int argc, char **argv)
         SelectLanguage();
         printf("cancel=%d index=%d\n", CancelRequested, InstallerSettings.LanguageIndex);
         PrintFont();
+    } else if (!strcmp(mode, "foreign")) {
+        // As another module runs the exported dialog: without this
+        // program's start-up, so without a settings path.
+        SettingsPath[0] = 0;
+        INT_PTR result =
+            DialogBoxParamA(ModuleHandle, MAKEINTRESOURCEA(IDD_LANGUAGE), 0, LanguageDlg, 0);
+        printf("result=%d index=%d settings=%s\n", int(result), InstallerSettings.LanguageIndex,
+               SettingsPath);
     } else if (!strcmp(mode, "password")) {
         int result = AskPassword();
         printf("result=%d\npassword=%s\n", result, PasswordBuffer);
