@@ -13,7 +13,9 @@ int LocatePayload(void)
     PayloadSection section;
     if (!FindPayloadSection(IoBuffer, got, &section))
         return 0;
-    _llseek(OwnFile, LONG(section.RawPointer), FILE_BEGIN);
+    // A raw pointer past 2 GiB would seek backwards from the end.
+    if (!SeekOwnFile(section.RawPointer))
+        return 0;
     if (section.RawSize >= EmbeddedRawSizeMinimum)
         EmbeddedMode = 1;
     return 1;

@@ -43,7 +43,8 @@ extern PayloadHeaderRecord PayloadHeader;
 // Searches OwnFile, which stands at offset 0, for the .KEST section within
 // its first LocatorWindowSize bytes (read into IoBuffer). Returns 1 when
 // found: OwnFile then stands at the section's raw data, and EmbeddedMode is
-// set when the section holds 1,024 bytes or more. Returns 0 otherwise.
+// set when the section holds 1,024 bytes or more. Returns 0 otherwise, and
+// when the raw data lies where the program cannot seek.
 int LocatePayload(void);
 
 // The places of the tail's items (language block and streams), found by
