@@ -8,6 +8,14 @@ from winehost import WINE
 PRODUCT = {"ProductCode": "{11111111-2222-3333-4444-555555555555}", "ProductVersion": "1.0.0"}
 
 
+class Output(dict):
+    """What uitest.exe printed, by key; a missing key names the whole output,
+    so that a failure says what the program printed instead."""
+
+    def __missing__(self, key):
+        raise KeyError(f"{key!r} not printed by uitest.exe: {dict.get(self, 'output')!r}")
+
+
 class UiTest:
     """uitest.exe in a new folder, with uitest.ini holding the settings."""
 
@@ -38,7 +46,7 @@ class UiTest:
             except subprocess.TimeoutExpired:
                 pass
             raise
-        values = {}
+        values = Output()
         for line in out.splitlines():
             key = line.split("=", 1)[0]
             if key in ("password", "face"):
