@@ -1,0 +1,205 @@
+// The socket client's pure parts: proxy values, bypass lists, the URL
+// split, Basic credentials, the form encoding and the exact request bytes.
+#include "transfer/request.h"
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+ProxyConfigRecord Proxy(const char *host = "", int socks = 0, const char *user = "")
+{
+    ProxyConfigRecord p{};
+    std::strcpy(p.Host, host);
+    p.Port = 80;
+    p.Socks = socks;
+    std::strcpy(p.UserName, user);
+    return p;
+}
+
+TEST(ParseProxyServer, EntriesAndTheSingleProxyForm)
+{
+    ProxyConfigRecord p = Proxy();
+    ASSERT_TRUE(ParseProxyServer("ftp=f1:21;http=proxyhost:8080;socks=s1:1080", &p));
+    EXPECT_STREQ(p.Host, "proxyhost");
+    EXPECT_EQ(p.Port, 8080);
+    EXPECT_EQ(p.Socks, 0);
+
+    p = Proxy();
+    ASSERT_TRUE(ParseProxyServer("s1:1080", &p));
+    EXPECT_STREQ(p.Host, "s1");
+    EXPECT_EQ(p.Port, 1080);
+    EXPECT_EQ(p.Socks, 0);
+
+    p = Proxy();
+    ASSERT_TRUE(ParseProxyServer("socks=s1:1080", &p));
+    EXPECT_EQ(p.Socks, 1);
+    EXPECT_EQ(p.Port, 1080);
+
+    // "https=" is not "http="; "http://" before the host is skipped; no
+    // port means 80; the port is cut to 16 bits.
+    p = Proxy();
+    ASSERT_TRUE(ParseProxyServer("https=a:1;HTTP=http://h", &p));
+    EXPECT_STREQ(p.Host, "h");
+    EXPECT_EQ(p.Port, 80);
+    ASSERT_TRUE(ParseProxyServer("h:65617", &p));
+    EXPECT_EQ(p.Port, 81);
+
+    // A SOCKS entry never replaces a host already found.
+    p = Proxy("known");
+    ASSERT_TRUE(ParseProxyServer("socks=s1:1080", &p));
+    EXPECT_STREQ(p.Host, "known");
+    EXPECT_EQ(p.Socks, 0);
+}
+
+TEST(ParseProxyServer, RefusesWhatDoesNotFit)
+{
+    ProxyConfigRecord p = Proxy("before");
+    std::string longHost(300, 'h');
+    EXPECT_FALSE(ParseProxyServer(longHost.c_str(), &p));
+    std::string longValue = "http=h:1;" + std::string(ProxyServerTextSize, 'x');
+    EXPECT_FALSE(ParseProxyServer(longValue.c_str(), &p));
+    EXPECT_STREQ(p.Host, "before");
+}
+
+TEST(BypassList, NormalisedThenMatchedAsSuffixes)
+{
+    char list[BypassListSize] = "*.alpha, beta:8080;<local>";
+    NormaliseBypassList(list);
+    EXPECT_STREQ(list, ";;alpha;;beta;;;;;;<local>");
+    EXPECT_TRUE(MatchBypassList(list, "alpha"));
+    EXPECT_TRUE(MatchBypassList(list, "srv.ALPHA"));
+    EXPECT_FALSE(MatchBypassList(list, "xalpha"));
+    EXPECT_TRUE(MatchBypassList(list, "beta"));
+    EXPECT_FALSE(MatchBypassList(list, "local"));
+    EXPECT_FALSE(MatchBypassList(";;;", "alpha"));
+    char tabs[BypassListSize] = "a\tb\r\nc*d";
+    NormaliseBypassList(tabs);
+    EXPECT_STREQ(tabs, "a;b;;c*d");
+}
+
+TEST(SplitRequestUrl, PartsAsTheClientReadsThem)
+{
+    UrlParts u;
+    ASSERT_EQ(SplitRequestUrl("http://U:P@host/dir/file", &u), UrlSplitDone);
+    EXPECT_STREQ(u.UserName, "U");
+    EXPECT_STREQ(u.Password, "P");
+    EXPECT_STREQ(u.Host, "host");
+    EXPECT_STREQ(u.Path, "dir/file");
+    // An '@' inside the password is kept.
+    ASSERT_EQ(SplitRequestUrl("HTTP://u:p@ss@h/x", &u), UrlSplitDone);
+    EXPECT_STREQ(u.Password, "p@ss");
+    EXPECT_STREQ(u.Host, "h");
+    // No port: a ':' ends a user name.
+    ASSERT_EQ(SplitRequestUrl("http://host:8080/f", &u), UrlSplitDone);
+    EXPECT_STREQ(u.UserName, "host");
+    EXPECT_STREQ(u.Host, "8080");
+    EXPECT_STREQ(u.Password, "");
+    // The host is known only once a '/' follows it.
+    ASSERT_EQ(SplitRequestUrl("http://host", &u), UrlSplitDone);
+    EXPECT_STREQ(u.Host, "");
+    EXPECT_STREQ(u.Path, "host");
+    ASSERT_EQ(SplitRequestUrl("ftp://h/", &u), UrlSplitDone);
+    EXPECT_STREQ(u.Host, "h");
+    EXPECT_STREQ(u.Path, "");
+
+    EXPECT_EQ(SplitRequestUrl("FTP://h/x", &u), UrlSchemeRefused);
+    EXPECT_EQ(SplitRequestUrl("https://h/x", &u), UrlSchemeRefused);
+    EXPECT_EQ(SplitRequestUrl("http:/", &u), UrlSchemeRefused);
+    std::string longPath = "http://h/" + std::string(300, 'p');
+    EXPECT_EQ(SplitRequestUrl(longPath.c_str(), &u), UrlPartTooLong);
+    std::string longHost = "http://" + std::string(600, 'h') + "/x";
+    EXPECT_EQ(SplitRequestUrl(longHost.c_str(), &u), UrlPartTooLong);
+}
+
+TEST(EncodeBasicCredentials, Base64OfUserColonPassword)
+{
+    char out[EncodedCredentialSize];
+    ASSERT_TRUE(EncodeBasicCredentials("Aladdin", "open sesame", out));
+    EXPECT_STREQ(out, "QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
+    ASSERT_TRUE(EncodeBasicCredentials("u", "pw", out)); // "u:pw"
+    EXPECT_STREQ(out, "dTpwdw==");
+    ASSERT_TRUE(EncodeBasicCredentials("ab", "c", out)); // "ab:c"
+    EXPECT_STREQ(out, "YWI6Yw==");
+    ASSERT_TRUE(EncodeBasicCredentials("abc", "de", out)); // "abc:de"
+    EXPECT_STREQ(out, "YWJjOmRl");
+    std::string user(200, 'u'), password(60, 'p');
+    EXPECT_FALSE(EncodeBasicCredentials(user.c_str(), password.c_str(), out));
+    EXPECT_STREQ(out, "");
+}
+
+std::string Encoded(const char *form)
+{
+    char out[256] = "";
+    unsigned length = 0;
+    EXPECT_TRUE(FormEncode(form, out, sizeof out, &length));
+    EXPECT_EQ(length, std::strlen(out));
+    return out;
+}
+
+TEST(FormEncode, FieldsValuesAndLineBreaks)
+{
+    EXPECT_EQ(Encoded("a=1\r\nb=x y\r\nmore"), "a=1&b=x+y%0D%0Amore");
+    // A second '=' on a line is data; a trailing CR LF adds nothing.
+    EXPECT_EQ(Encoded("k=a=b\r\n"), "k=a%3Db");
+    EXPECT_EQ(Encoded("a=1\r\nname = value"), "a=1&name+=+value");
+    // A line that starts with a blank continues the value.
+    EXPECT_EQ(Encoded("a=1\r\n more"), "a=1%0D%0A+more");
+    EXPECT_EQ(Encoded("a=1\r\n  =x"), "a=1&++=x");
+    EXPECT_EQ(Encoded("a=\xe4!\n"), "a=%E4%21%0A");
+    EXPECT_EQ(Encoded("a=1\rb=2"), "a=1&b=2");
+
+    char small[8] = "";
+    unsigned length = 0;
+    EXPECT_FALSE(FormEncode("abcdefghij", small, sizeof small, &length));
+    EXPECT_EQ(length, 7u);
+}
+
+TEST(ComposeRequest, ExactBytes)
+{
+    UrlParts u;
+    ASSERT_EQ(SplitRequestUrl("http://U:P@host/dir/file", &u), UrlSplitDone);
+    char out[TransferBufferSize];
+    ProxyConfigRecord direct = Proxy();
+    ASSERT_GT(ComposeRequest(&u, &direct, 0, nullptr, out, sizeof out), 0u);
+    EXPECT_STREQ(out, "GET /dir/file HTTP/1.0\r\nAuthorization: Basic VTpQ\r\n"
+                      "Accept: */*\r\n\r\n");
+
+    // Through an HTTP proxy the request names the host; bypassed or through
+    // SOCKS it does not. Proxy credentials go on every connection.
+    ProxyConfigRecord http = Proxy("proxy", 0, "pu");
+    std::strcpy(http.Password, "pp");
+    UrlParts plain;
+    ASSERT_EQ(SplitRequestUrl("http://h/f", &plain), UrlSplitDone);
+    ASSERT_GT(ComposeRequest(&plain, &http, 0, nullptr, out, sizeof out), 0u);
+    EXPECT_STREQ(out, "GET http://h/f HTTP/1.0\r\nProxy-Authorization: Basic cHU6cHA=\r\n"
+                      "Accept: */*\r\n\r\n");
+    ASSERT_GT(ComposeRequest(&plain, &http, 1, nullptr, out, sizeof out), 0u);
+    EXPECT_EQ(std::string(out).rfind("GET /f HTTP/1.0\r\n", 0), 0u);
+    ProxyConfigRecord socks = Proxy("s", 1);
+    ASSERT_GT(ComposeRequest(&plain, &socks, 0, nullptr, out, sizeof out), 0u);
+    EXPECT_EQ(std::string(out).rfind("GET /f HTTP/1.0\r\n", 0), 0u);
+}
+
+TEST(ComposeRequest, FormPostWithItsLength)
+{
+    UrlParts u;
+    ASSERT_EQ(SplitRequestUrl("http://h/post", &u), UrlSplitDone);
+    ProxyConfigRecord direct = Proxy();
+    char out[TransferBufferSize];
+    unsigned length = ComposeRequest(&u, &direct, 0, "a=1\r\nb=x y\r\nmore", out, sizeof out);
+    EXPECT_STREQ(out, "POST /post HTTP/1.0\r\n"
+                      "Content-type: application/x-www-form-urlencoded\r\n"
+                      "Content-Length:    19\r\n\r\n"
+                      "a=1&b=x+y%0D%0Amore");
+    EXPECT_EQ(length, std::strlen(out));
+    ComposeRequest(&u, &direct, 0, "", out, sizeof out);
+    EXPECT_NE(std::string(out).find("Content-Length:     0\r\n"), std::string::npos);
+    // A request that does not fit is refused, never sent cut.
+    char small[64];
+    EXPECT_EQ(ComposeRequest(&u, &direct, 0, "a=1", small, sizeof small), 0u);
+    std::string big(TransferBufferSize, 'x');
+    EXPECT_EQ(ComposeRequest(&u, &direct, 0, big.c_str(), out, sizeof out), 0u);
+}
+
+} // namespace

@@ -1,0 +1,228 @@
+#include "transfer/request.h"
+#include "common/text.h"
+
+namespace {
+
+// A text that is filled to its capacity and says whether everything fitted.
+struct Builder {
+    char *Text;
+    unsigned Capacity;
+    unsigned Length;
+    int Fits;
+
+    void Put(const char *text)
+    {
+        for (; *text; ++text)
+            PutChar(*text);
+    }
+    void PutChar(char c)
+    {
+        if (Length + 1 < Capacity) {
+            Text[Length++] = c;
+            Text[Length] = 0;
+        } else {
+            Fits = 0;
+        }
+    }
+};
+
+// Stores token into part; 0 when it does not fit.
+int TakeToken(char *part, const char *token, unsigned length)
+{
+    if (length >= UrlPartSize)
+        return 0;
+    for (unsigned i = 0; i < length; ++i)
+        part[i] = token[i];
+    part[length] = 0;
+    return 1;
+}
+
+int IsAlphanumeric(unsigned char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+void PutHexByte(Builder *b, unsigned char c)
+{
+    static const char Hex[] = "0123456789ABCDEF";
+    b->PutChar('%');
+    b->PutChar(Hex[c >> 4]);
+    b->PutChar(Hex[c & 15]);
+}
+
+} // namespace
+
+UrlSplit SplitRequestUrl(const char *url, UrlParts *parts)
+{
+    // "ftp://" is read only with a lower-case 'f': a capital first letter
+    // means a seven-character scheme, which "FTP://x" is not.
+    unsigned schemeLength = url[0] == 'f' ? 6 : 7;
+    if (TextLength(url) < schemeLength ||
+        !(TextStartsWithNoCase(url, schemeLength == 6 ? "ftp://" : "http://")))
+        return UrlSchemeRefused;
+    parts->UserName[0] = parts->Password[0] = parts->Host[0] = parts->Path[0] = 0;
+
+    char token[UrlTokenSize];
+    unsigned length = 0;
+    int colonTaken = 0, passwordTaken = 0, hostKnown = 0;
+    for (const char *p = url + schemeLength; *p;) {
+        if (length + 1 >= UrlTokenSize)
+            return UrlPartTooLong;
+        token[length++] = *p++;
+        if (*p == ':' && !colonTaken) {
+            if (!TakeToken(parts->UserName, token, length))
+                return UrlPartTooLong;
+            colonTaken = 1;
+            length = 0;
+            ++p;
+        }
+        if (*p == '@' && colonTaken && !hostKnown) {
+            // An '@' inside the password: the password runs to the last
+            // '@' before the host.
+            unsigned have = passwordTaken ? TextLength(parts->Password) : 0;
+            if (have + (passwordTaken ? 1 : 0) + length >= UrlPartSize)
+                return UrlPartTooLong;
+            if (passwordTaken)
+                parts->Password[have++] = '@';
+            for (unsigned i = 0; i < length; ++i)
+                parts->Password[have++] = token[i];
+            parts->Password[have] = 0;
+            passwordTaken = 1;
+            length = 0;
+            ++p;
+        }
+        if (*p == '/' && !hostKnown) {
+            if (!TakeToken(parts->Host, token, length))
+                return UrlPartTooLong;
+            hostKnown = 1;
+            length = 0;
+            ++p;
+        }
+    }
+    return TakeToken(parts->Path, token, length) ? UrlSplitDone : UrlPartTooLong;
+}
+
+int EncodeBasicCredentials(const char *user, const char *password, char *out)
+{
+    out[0] = 0;
+    char joined[CredentialTextSize];
+    unsigned length = CopyText(joined, sizeof joined, user);
+    if (TextLength(user) != length || length + 1 + TextLength(password) >= sizeof joined)
+        return 0;
+    AppendText(joined, sizeof joined, ":");
+    length = AppendText(joined, sizeof joined, password);
+
+    static const char Alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const unsigned char *in = reinterpret_cast<const unsigned char *>(joined);
+    unsigned at = 0;
+    for (unsigned i = 0; i < length; i += 3) {
+        unsigned left = length - i;
+        unsigned group = unsigned(in[i]) << 16 | (left > 1 ? unsigned(in[i + 1]) << 8 : 0) |
+                         (left > 2 ? in[i + 2] : 0);
+        out[at++] = Alphabet[group >> 18];
+        out[at++] = Alphabet[(group >> 12) & 63];
+        out[at++] = left > 1 ? Alphabet[(group >> 6) & 63] : '=';
+        out[at++] = left > 2 ? Alphabet[group & 63] : '=';
+    }
+    out[at] = 0;
+    return 1;
+}
+
+int FormEncode(const char *form, char *out, unsigned capacity, unsigned *length)
+{
+    Builder b = {out, capacity, *length, 1};
+    // The '=' that may stay literal: the first of the text, then the one a
+    // new field's name ends with. None once used.
+    const char *mark = 0;
+    int markUsed = 0;
+    for (const char *p = form; *p;) {
+        unsigned char c = static_cast<unsigned char>(*p++);
+        if (c == '\r') {
+            if (*p == '\n')
+                ++p;
+            if (!*p)
+                break;
+            const char *look = p;
+            while (*look && *look != '\r' && *look != ' ' && *look != '=')
+                ++look;
+            while (*look == ' ')
+                ++look;
+            if (*look == '=') {
+                b.PutChar('&');
+                mark = look;
+                markUsed = 0;
+            } else {
+                b.Put("%0D%0A");
+            }
+        } else if (c == ' ') {
+            b.PutChar('+');
+        } else if (IsAlphanumeric(c)) {
+            b.PutChar(char(c));
+        } else if (c == '=' && ((!mark && !markUsed) || (mark && p - 1 == mark))) {
+            b.PutChar('=');
+            mark = 0;
+            markUsed = 1;
+        } else {
+            PutHexByte(&b, c);
+        }
+    }
+    *length = b.Length;
+    return b.Fits;
+}
+
+unsigned ComposeRequest(const UrlParts *url, const ProxyConfigRecord *proxy, int bypassed,
+                        const char *postForm, char *out, unsigned capacity)
+{
+    out[0] = 0;
+    Builder b = {out, capacity, 0, 1};
+    b.Put(postForm ? "POST " : "GET ");
+    // An HTTP proxy is asked for the whole URL; a host reached directly,
+    // and a SOCKS proxy's far end, for the path alone.
+    if (proxy->Host[0] && !bypassed && !proxy->Socks) {
+        b.Put("http://");
+        b.Put(url->Host);
+    }
+    b.Put("/");
+    b.Put(url->Path);
+    b.Put(" HTTP/1.0\r\n");
+
+    char encoded[EncodedCredentialSize];
+    if (url->UserName[0] && url->Password[0]) {
+        if (!EncodeBasicCredentials(url->UserName, url->Password, encoded))
+            return 0;
+        b.Put("Authorization: Basic ");
+        b.Put(encoded);
+        b.Put("\r\n");
+    }
+    if (proxy->UserName[0]) {
+        if (!EncodeBasicCredentials(proxy->UserName, proxy->Password, encoded))
+            return 0;
+        b.Put("Proxy-Authorization: Basic ");
+        b.Put(encoded);
+        b.Put("\r\n");
+    }
+    unsigned lengthField = 0;
+    if (postForm) {
+        b.Put("Content-type: application/x-www-form-urlencoded\r\nContent-Length:");
+        lengthField = b.Length + 1; // after the colon and one blank
+        b.Put("      \r\n");
+    } else {
+        b.Put("Accept: */*\r\n");
+    }
+    b.Put("\r\n");
+    if (postForm) {
+        unsigned bodyStart = b.Length;
+        if (b.Fits && !FormEncode(postForm, out, capacity, &b.Length))
+            b.Fits = 0;
+        // The body's length right-aligned in the five places after the
+        // blank; a buffer of 30,720 bytes keeps it below 100,000.
+        unsigned bodyLength = b.Length - bodyStart;
+        for (int place = 4; b.Fits && place >= 0; --place) {
+            out[lengthField + unsigned(place)] =
+                bodyLength || place == 4 ? char('0' + bodyLength % 10) : ' ';
+            bodyLength /= 10;
+        }
+    }
+    return b.Fits ? b.Length : 0;
+}
