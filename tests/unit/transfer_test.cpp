@@ -1,6 +1,8 @@
 // The socket client's pure parts: proxy values, bypass lists, the URL
 // split, Basic credentials, the form encoding and the exact request bytes.
+#include "transfer/progress.h"
 #include "transfer/request.h"
+#include "transfer/response.h"
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -200,6 +202,91 @@ TEST(ComposeRequest, FormPostWithItsLength)
     EXPECT_EQ(ComposeRequest(&u, &direct, 0, "a=1", small, sizeof small), 0u);
     std::string big(TransferBufferSize, 'x');
     EXPECT_EQ(ComposeRequest(&u, &direct, 0, big.c_str(), out, sizeof out), 0u);
+}
+
+} // namespace
+
+namespace {
+
+TEST(AccountProgress, LagsThenTheShareCompletes)
+{
+    // The worked example: one block of 30,720 of 1,000,000 expected.
+    ProgressAccount a{1000000, 1000000};
+    int counter = 0;
+    AccountProgress(&a, &counter, 30720);
+    EXPECT_EQ(counter, 30700);
+    EXPECT_EQ(a.RemainingExpected, 1000000 - 30720);
+    EXPECT_EQ(a.RemainingShare, 1000000 - 30700);
+    // More than remains counts only what remains; nothing once it is 0.
+    ProgressAccount b{50, 10};
+    counter = 0;
+    AccountProgress(&b, &counter, 80);
+    EXPECT_EQ(counter, 10);
+    AccountProgress(&b, &counter, 80);
+    EXPECT_EQ(counter, 10);
+    // A share far beyond 32-bit products still gives the proportional part.
+    ProgressAccount c{1000, 2000000000};
+    counter = 0;
+    AccountProgress(&c, &counter, 500);
+    EXPECT_EQ(counter, 1000000000);
+}
+
+ResponseStart Start(const std::string &block)
+{
+    ResponseStart r;
+    ReadResponseStart(reinterpret_cast<const unsigned char *>(block.data()),
+                      unsigned(block.size()), &r);
+    return r;
+}
+
+TEST(ReadResponseStart, StatusAndHeaderEnd)
+{
+    std::string ok = "HTTP/1.0 200 OK\r\nServer: x\r\n\r\nbody";
+    ResponseStart r = Start(ok);
+    EXPECT_TRUE(r.Examined && r.Success);
+    EXPECT_EQ(r.StatusCode, 9u);
+    EXPECT_EQ(ok.substr(r.Body), "body");
+    EXPECT_EQ(Start("HTTP/1.0 204 x\n\nB").Body, 16u);
+    EXPECT_EQ(Start("HTTP/1.0 200 x\r\rB").Body, 16u);
+    // Not a success: the answer is kept from the status code on.
+    r = Start("HTTP/1.0 404 Not Found\r\n\r\nmissing");
+    EXPECT_TRUE(r.Examined);
+    EXPECT_FALSE(r.Success);
+    EXPECT_EQ(r.Body, 9u);
+    // A block that ends before the status code or the header's end.
+    EXPECT_FALSE(Start("HTTP/1.0").Examined);
+    EXPECT_FALSE(Start("HTTP/1.0   \t").Examined);
+    EXPECT_FALSE(Start("").Examined);
+    r = Start("HTTP/1.0 200 OK\r\nServer: x\r\n");
+    EXPECT_TRUE(r.Examined);
+    EXPECT_FALSE(r.Success);
+    EXPECT_FALSE(Start("HTTP/1.0 200 OK\r\n\r").Success);
+}
+
+TEST(WriteServerText, BoundedWhateverTheServerSends)
+{
+    std::string answer = "HTTP/1.0 404 Not Found\r\n\r\n";
+    ResponseStart r = Start(answer);
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(answer.data());
+    char report[512];
+    WriteServerText(report, sizeof report, 1, bytes, unsigned(answer.size()), &r);
+    EXPECT_STREQ(report, "ServerError=404 Not Found\r\n");
+    WriteServerText(report, sizeof report, 0, bytes, unsigned(answer.size()), &r);
+    EXPECT_STREQ(report, "\r\n\r\n404 Not Found");
+
+    // A hostile status line of 10,000 characters: 250 at most, then CR LF.
+    std::string hostile = "HTTP/1.0 500 " + std::string(10000, 'x');
+    r = Start(hostile);
+    bytes = reinterpret_cast<const unsigned char *>(hostile.data());
+    unsigned n = WriteServerText(report, sizeof report, 1, bytes, unsigned(hostile.size()), &r);
+    EXPECT_EQ(n, 252u);
+    EXPECT_EQ(std::strlen(report), 252u);
+    EXPECT_EQ(std::string(report).substr(250), "\r\n");
+    // And never past the room the caller has.
+    char tight[20];
+    n = WriteServerText(tight, sizeof tight, 1, bytes, unsigned(hostile.size()), &r);
+    EXPECT_LT(n, sizeof tight);
+    EXPECT_EQ(std::string(tight).substr(n - 2), "\r\n");
 }
 
 } // namespace
