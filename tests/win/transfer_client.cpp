@@ -1,0 +1,331 @@
+// Another module of an installation that downloads or posts through the
+// stub's exported transfer client: loads the stub by path, looks up t1 and
+// t2, owns a real top-level window whose procedure forwards the socket
+// events to t2, and calls t1 with what its command line says.
+//
+// Usage: transfer_client STUB URL [URL...] [options]
+//   --target PATH        download into PATH (default: the diagnostics mode,
+//                        whose report goes with a null target)
+//   --diagnostics        null target: the stub's own file and full report
+//   --post FORM          post FORM (\r, \n, \\ and \xHH are decoded);
+//                        expected size -1 unless --expected says otherwise
+//   --expected N         expected size (default 0)
+//   --share N            progress share (default 1000)
+//   --dos-date N --dos-time N
+//   --no-window          null window handle
+//   --cancel-after N     set the cancel flag once the counter passes N
+//   --report-size N      status buffer size (default 1913 in the diagnostics
+//                        mode, 251 otherwise); 0 passes a null buffer
+//   --repeat K           run the list of URLs K times
+//   --teardown           finish with a tear-down call (null URL)
+//   --dismiss-dialogs    cancel any dialog box the transfer opens
+// Each call prints "call=I url=...", then status=, counter=, forwarded=,
+// report=, report_length=, canary=; a tear-down prints teardown=; the end
+// prints dialogs=. URL "-" stands for a null URL.
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+typedef int(WINAPI *TransferFn)(int *, const char *, const char *, HWND, int *, int, int, DWORD,
+                                DWORD, char *);
+typedef int(WINAPI *EventFn)(UINT, WPARAM, LPARAM);
+
+// The 32-bit stub exports its standard-call names decorated; x86-64 has no
+// decoration.
+static const bool Wide = sizeof(void *) == 8;
+static const char *const TransferName = Wide ? "t1" : "_t1@40";
+static const char *const EventName = Wide ? "t2" : "_t2@12";
+
+static const UINT SocketEventMessage = 1025;
+static const UINT ProgressEventMessage = 1026;
+static const size_t CanarySize = 64;
+static const unsigned char CanaryByte = 0xA5;
+
+static EventFn Event;
+static int Cancel;
+static int Counter;
+static long CancelAfter = -1;
+static int Forwarded;
+static int DialogsDismissed;
+static bool DismissDialogs;
+
+// Wine maps an executable loaded with LoadLibrary but, unlike Windows,
+// leaves its import table unresolved, so the first API call an export makes
+// jumps through a null slot. Doing the loader's work here makes the stub
+// callable the way Windows would have it: each slot is looked up again from
+// the import name table. On Windows the slots already hold these very
+// addresses, so filling them again changes nothing.
+static bool ResolveImports(HMODULE module)
+{
+    BYTE *base = (BYTE *)module;
+    IMAGE_DOS_HEADER *dos = (IMAGE_DOS_HEADER *)base;
+    IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(base + dos->e_lfanew);
+    IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (!dir.VirtualAddress)
+        return true;
+    for (IMAGE_IMPORT_DESCRIPTOR *d = (IMAGE_IMPORT_DESCRIPTOR *)(base + dir.VirtualAddress);
+         d->Name; ++d) {
+        const char *dllName = (const char *)(base + d->Name);
+        // Without a name table the slots are the only record of the names;
+        // a loader has then already overwritten them with addresses.
+        if (!d->OriginalFirstThunk)
+            continue;
+        HMODULE dll = LoadLibraryA(dllName);
+        if (!dll) {
+            printf("import library missing: %s\n", dllName);
+            return false;
+        }
+        IMAGE_THUNK_DATA *names = (IMAGE_THUNK_DATA *)(base + d->OriginalFirstThunk);
+        IMAGE_THUNK_DATA *slots = (IMAGE_THUNK_DATA *)(base + d->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            FARPROC proc;
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                proc = GetProcAddress(dll, (LPCSTR)(ULONG_PTR)IMAGE_ORDINAL(names->u1.Ordinal));
+            else
+                proc = GetProcAddress(
+                    dll, (const char *)((IMAGE_IMPORT_BY_NAME *)(base + names->u1.AddressOfData))->Name);
+            if (!proc) {
+                printf("import missing: %s\n", dllName);
+                return false;
+            }
+            // The table may lie in a read-only section.
+            DWORD old;
+            if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old))
+                return false;
+            slots->u1.Function = (ULONG_PTR)proc;
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
+        }
+    }
+    return true;
+}
+
+// A dialog answered once may still stand at the next tick; it counts once.
+static HWND Dismissed[16];
+
+static BOOL CALLBACK CancelDialog(HWND window, LPARAM)
+{
+    char cls[16];
+    if (!GetClassNameA(window, cls, sizeof cls) || strcmp(cls, "#32770") || !IsWindowVisible(window))
+        return TRUE;
+    PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    for (int i = 0; i < DialogsDismissed && i < 16; ++i)
+        if (Dismissed[i] == window)
+            return TRUE;
+    if (DialogsDismissed < 16)
+        Dismissed[DialogsDismissed] = window;
+    ++DialogsDismissed;
+    return TRUE;
+}
+
+static void CheckCancel()
+{
+    if (CancelAfter >= 0 && Counter > CancelAfter)
+        Cancel = 1;
+}
+
+// Does no more than the stub allows while a transfer runs: forwards the
+// socket events and sets the cancel flag. A timer keeps the cancel check
+// going on the WinInet path, which sends no socket events; it also finds
+// the dialogs WinInet may open, whose modal loop still runs this window.
+static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == SocketEventMessage || message == ProgressEventMessage) {
+        if (message == SocketEventMessage)
+            ++Forwarded;
+        Event(message, wParam, lParam);
+        CheckCancel();
+        return 0;
+    }
+    if (message == WM_TIMER) {
+        CheckCancel();
+        if (DismissDialogs)
+            EnumThreadWindows(GetCurrentThreadId(), CancelDialog, 0);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// A command line cannot carry CR and LF, so the form text names them.
+static char *DecodeEscapes(const char *in)
+{
+    char *out = (char *)malloc(strlen(in) + 1), *o = out;
+    while (*in) {
+        if (*in != '\\' || !in[1]) {
+            *o++ = *in++;
+            continue;
+        }
+        char c = in[1];
+        in += 2;
+        if (c == 'r')
+            *o++ = '\r';
+        else if (c == 'n')
+            *o++ = '\n';
+        else if (c == 'x' && HexValue(in[0]) >= 0 && HexValue(in[1]) >= 0) {
+            *o++ = (char)(HexValue(in[0]) * 16 + HexValue(in[1]));
+            in += 2;
+        } else
+            *o++ = c;
+    }
+    *o = 0;
+    return out;
+}
+
+static void PrintEscaped(const char *key, const char *text, size_t length)
+{
+    printf("%s=", key);
+    for (size_t i = 0; i < length; ++i) {
+        unsigned char c = (unsigned char)text[i];
+        if (c == '\r')
+            fputs("\\r", stdout);
+        else if (c == '\n')
+            fputs("\\n", stdout);
+        else if (c == '\\')
+            fputs("\\\\", stdout);
+        else if (c < 0x20 || c >= 0x7F)
+            printf("\\x%02X", c);
+        else
+            putchar(c);
+    }
+    putchar('\n');
+}
+
+int main(int argc, char **argv)
+{
+    if (argc < 3)
+        return 2;
+    const char *urls[64];
+    int urlCount = 0;
+    const char *target = 0, *form = 0;
+    bool diagnostics = true, noWindow = false, teardown = false, expectedGiven = false;
+    long expected = 0, share = 1000, reportSize = -1, repeat = 1;
+    DWORD dosDate = 0, dosTime = 0;
+    for (int i = 2; i < argc; ++i) {
+        const char *a = argv[i];
+        bool more = i + 1 < argc;
+        if (!strcmp(a, "--target") && more) {
+            target = argv[++i];
+            diagnostics = false;
+        } else if (!strcmp(a, "--diagnostics"))
+            diagnostics = true;
+        else if (!strcmp(a, "--post") && more) {
+            form = DecodeEscapes(argv[++i]);
+            diagnostics = false;
+        } else if (!strcmp(a, "--expected") && more) {
+            expected = strtol(argv[++i], 0, 10);
+            expectedGiven = true;
+        } else if (!strcmp(a, "--share") && more)
+            share = strtol(argv[++i], 0, 10);
+        else if (!strcmp(a, "--dos-date") && more)
+            dosDate = strtoul(argv[++i], 0, 0);
+        else if (!strcmp(a, "--dos-time") && more)
+            dosTime = strtoul(argv[++i], 0, 0);
+        else if (!strcmp(a, "--no-window"))
+            noWindow = true;
+        else if (!strcmp(a, "--cancel-after") && more)
+            CancelAfter = strtol(argv[++i], 0, 10);
+        else if (!strcmp(a, "--report-size") && more)
+            reportSize = strtol(argv[++i], 0, 10);
+        else if (!strcmp(a, "--repeat") && more)
+            repeat = strtol(argv[++i], 0, 10);
+        else if (!strcmp(a, "--teardown"))
+            teardown = true;
+        else if (!strcmp(a, "--dismiss-dialogs"))
+            DismissDialogs = true;
+        else if (a[0] == '-' && a[1] == '-') {
+            printf("unknown option %s\n", a);
+            return 2;
+        } else if (urlCount < 64)
+            urls[urlCount++] = a;
+    }
+    if (form && !expectedGiven)
+        expected = -1;
+    if (reportSize < 0)
+        reportSize = diagnostics ? 1913 : 251;
+
+    HMODULE stub = LoadLibraryA(argv[1]);
+    if (!stub) {
+        printf("LoadLibrary failed: %lu\n", GetLastError());
+        return 3;
+    }
+    TransferFn transfer = (TransferFn)(void *)GetProcAddress(stub, TransferName);
+    Event = (EventFn)(void *)GetProcAddress(stub, EventName);
+    if (!transfer || !Event) {
+        printf("no %s or %s\n", TransferName, EventName);
+        return 4;
+    }
+    if (!ResolveImports(stub))
+        return 5;
+
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = GetModuleHandleA(0);
+    wc.lpszClassName = "KestTransferClient";
+    RegisterClassA(&wc);
+    HWND window = CreateWindowExA(0, wc.lpszClassName, "Kest transfer client", WS_OVERLAPPEDWINDOW,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, 300, 100, 0, 0, wc.hInstance, 0);
+    if (!window) {
+        printf("CreateWindow failed: %lu\n", GetLastError());
+        return 6;
+    }
+    SetTimer(window, 1, 20, 0);
+
+    // The canary right after the stated size catches a report that runs
+    // past it; the bytes before it are not zero, so a missing terminator
+    // shows too.
+    char *report = 0;
+    if (reportSize > 0)
+        report = (char *)malloc(reportSize + CanarySize);
+    int call = 0;
+    for (long r = 0; r < repeat; ++r) {
+        for (int u = 0; u < urlCount; ++u, ++call) {
+            const char *url = strcmp(urls[u], "-") ? urls[u] : 0;
+            if (report) {
+                memset(report, 0x01, reportSize);
+                report[0] = 0;
+                memset(report + reportSize, CanaryByte, CanarySize);
+            }
+            Cancel = 0;
+            Counter = 0;
+            Forwarded = 0;
+            int status = transfer(&Cancel, url, form ? form : target, noWindow ? 0 : window, &Counter,
+                                  (int)expected, (int)share, dosDate, dosTime, report);
+            printf("call=%d url=%s\n", call, url ? url : "-");
+            printf("status=%d\ncounter=%d\nforwarded=%d\ncancelled=%d\n", status, Counter, Forwarded,
+                   Cancel);
+            if (report) {
+                size_t length = 0;
+                while (length < (size_t)reportSize && report[length])
+                    ++length;
+                PrintEscaped("report", report, length);
+                printf("report_length=%u\nterminated=%s\n", (unsigned)length,
+                       length < (size_t)reportSize ? "yes" : "no");
+                bool intact = true;
+                for (size_t k = 0; k < CanarySize; ++k)
+                    intact = intact && (unsigned char)report[reportSize + k] == CanaryByte;
+                printf("canary=%s\n", intact ? "intact" : "overwritten");
+            }
+            fflush(stdout);
+        }
+    }
+    if (teardown) {
+        int status = transfer(&Cancel, 0, 0, 0, &Counter, 0, 0, 0, 0, 0);
+        printf("teardown=%d\n", status);
+    }
+    printf("dialogs=%d\n", DialogsDismissed);
+    KillTimer(window, 1);
+    DestroyWindow(window);
+    fflush(stdout);
+    return 0;
+}
