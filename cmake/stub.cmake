@@ -17,11 +17,18 @@ set(KEST_STUB_SOURCES
     driver/removal.cpp
     driver/settings_file.cpp
     driver/settings_source.cpp
+    driver/socket_events.cpp
     payload/header.cpp
     payload/locator.cpp
     payload/section.cpp
     payload/stream.cpp
     runtime/flags.cpp
+    transfer/discovery.cpp
+    transfer/entry.cpp
+    transfer/events.cpp
+    transfer/socket.cpp
+    transfer/wininet.cpp
+    transfer/winsock.cpp
     ui/animation.cpp
     ui/controls.cpp
     ui/font.cpp

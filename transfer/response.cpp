@@ -29,12 +29,48 @@ unsigned HeaderEnd(const unsigned char *block, unsigned fill, unsigned at)
     return 0;
 }
 
+// Reads a "Content-Length:" field among the header lines between from and
+// to. A value too large for 64 bits counts as the largest: no body reaches
+// it, so the transfer fails rather than pass a cut file.
+int FindContentLength(const unsigned char *block, unsigned from, unsigned to,
+                      unsigned long long *length)
+{
+    static const char Field[] = "content-length:";
+    for (unsigned at = from; at < to; ++at) {
+        if (block[at] != '\n')
+            continue;
+        unsigned p = at + 1, i = 0;
+        for (; Field[i] && p < to; ++i, ++p) {
+            unsigned char c = block[p];
+            if (unsigned(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c) != unsigned(Field[i]))
+                break;
+        }
+        if (Field[i])
+            continue;
+        while (p < to && IsBlank(block[p]))
+            ++p;
+        if (p >= to || block[p] < '0' || block[p] > '9')
+            return 0;
+        // Below this bound ten times the value plus a digit cannot wrap;
+        // it is folded at compile time, so no 64-bit division is linked.
+        const unsigned long long Bound = ~0ull / 10 - 1;
+        unsigned long long value = 0;
+        for (; p < to && block[p] >= '0' && block[p] <= '9'; ++p)
+            value = value > Bound ? ~0ull : value * 10 + unsigned(block[p] - '0');
+        *length = value;
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 void ReadResponseStart(const unsigned char *block, unsigned fill, ResponseStart *start)
 {
     start->Examined = start->Success = 0;
     start->StatusCode = start->Body = 0;
+    start->LengthKnown = 0;
+    start->ContentLength = 0;
     unsigned at = 0;
     while (at < fill && !IsBlank(block[at]))
         ++at;
@@ -50,6 +86,7 @@ void ReadResponseStart(const unsigned char *block, unsigned fill, ResponseStart 
         if (end) {
             start->Success = 1;
             start->Body = end;
+            start->LengthKnown = FindContentLength(block, at, end, &start->ContentLength);
         }
     }
 }

@@ -11,11 +11,14 @@ struct ResponseStart {
     unsigned StatusCode; // offset of the status code
     unsigned Body;       // offset of the body: after the header on success,
                          // else the status code, so the whole answer is kept
+    int LengthKnown;     // a success whose header announces Content-Length
+    unsigned long long ContentLength;
 };
 
 // Reads the first block of an answer, fill bytes: the first word (the
 // protocol), the blanks after it, the status code, and for a success the
-// end of the header (CR LF CR LF, LF LF or CR CR). Never looks past fill.
+// end of the header (CR LF CR LF, LF LF or CR CR) and the Content-Length
+// it announces, if any. Never looks past fill.
 void ReadResponseStart(const unsigned char *block, unsigned fill, ResponseStart *start);
 
 // Writes at report (room bytes, always terminated) the line a failed answer

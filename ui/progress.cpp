@@ -6,6 +6,7 @@
 #include "common/routines.h"
 #include "common/settings.h"
 #include "common/state.h"
+#include "common/window_messages.h"
 
 HWND ProgressWindow;
 int DownloadProgress;
@@ -42,7 +43,7 @@ void ShowCopyProgress(unsigned done, unsigned total)
     PumpMessages();
 }
 
-extern "C" INT_PTR CALLBACK ProgressDlg(HWND window, UINT message, WPARAM wParam, LPARAM)
+extern "C" INT_PTR CALLBACK ProgressDlg(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -58,9 +59,10 @@ extern "C" INT_PTR CALLBACK ProgressDlg(HWND window, UINT message, WPARAM wParam
         if (wParam == ProgressTimerId)
             MoveProgressBar(window, unsigned(DownloadProgress), DownloadTotal);
         break;
-    // Messages 1025 and 1026 are the socket client's events and belong to
-    // t2, which this program does not contain yet; until then they are
-    // left to the dialog manager.
+    case SocketEventMessage:
+    case SocketLateMessage:
+        SocketEventHandler(message, wParam, lParam);
+        return TRUE;
     }
     return FALSE;
 }

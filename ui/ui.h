@@ -57,6 +57,10 @@ BOOL CALLBACK SetChildFont(HWND child, LPARAM unused);
 // Deletes DialogFont if it was created.
 void DeleteDialogFont(void);
 
+// Where the progress window hands the socket client's events (messages
+// 1025 and 1026); the driver names the transfer client's handler.
+extern int(WINAPI *const SocketEventHandler)(UINT message, WPARAM wParam, LPARAM lParam);
+
 // The dialog procedures, exported for other modules of an installation.
 extern "C" INT_PTR CALLBACK LanguageDlg(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 extern "C" INT_PTR CALLBACK PasswordDlg(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,162 @@
+#include "transfer/transfer.h"
+#include "common/decimal.h"
+#include "common/routines.h"
+#include "common/text.h"
+
+ProxyConfigRecord ProxyConfig;
+
+namespace {
+
+const char ClassKeyPrefix[] = "Mirelo\\";
+
+// The unnamed value of HKEY_CLASSES_ROOT\Mirelo\<name> into out (size
+// bytes, always terminated). 0 when it cannot be read; a value longer than
+// out cannot be read either, rather than be cut into another one.
+int ReadProgramValue(const char *name, char *out, LONG size)
+{
+    char key[32];
+    CopyText(key, sizeof key, ClassKeyPrefix);
+    AppendText(key, sizeof key, name);
+    out[0] = 0;
+    LONG length = size;
+    if (RegQueryValueA(HKEY_CLASSES_ROOT, key, out, &length) != ERROR_SUCCESS) {
+        out[0] = 0;
+        return 0;
+    }
+    out[size - 1] = 0;
+    return 1;
+}
+
+// A text value of an open key into out (size bytes, always terminated);
+// empty when it cannot be read.
+void ReadKeyText(HKEY key, const char *name, char *out, DWORD size)
+{
+    DWORD type, length = size - 1;
+    if (RegQueryValueExA(key, name, 0, &type, (BYTE *)out, &length) != ERROR_SUCCESS)
+        length = 0;
+    out[length < size ? length : size - 1] = 0;
+}
+
+// A four-byte value of an open key; 0 when it cannot be read.
+int ReadKeyNumber(HKEY key, const char *name, DWORD *value)
+{
+    DWORD type, length = sizeof *value;
+    return RegQueryValueExA(key, name, 0, &type, (BYTE *)value, &length) == ERROR_SUCCESS;
+}
+
+int OpenUserKey(const char *path, HKEY *key)
+{
+    return RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, key) == ERROR_SUCCESS;
+}
+
+const char NetscapeKey[] = "Software\\Netscape\\Netscape Navigator\\";
+const char ProxyInformation[] = "Proxy Information";
+
+// Netscape Navigator's registry settings, when its proxy type is set: the
+// HTTP proxy, else the SOCKS server of its services.
+void ReadNavigatorRegistry(void)
+{
+    char path[80];
+    CopyText(path, sizeof path, NetscapeKey);
+    AppendText(path, sizeof path, ProxyInformation);
+    HKEY key;
+    if (!OpenUserKey(path, &key))
+        return;
+    DWORD value;
+    int inForce = ReadKeyNumber(key, "Proxy Type", &value) && value;
+    if (inForce) {
+        ReadKeyText(key, "HTTP_Proxy", ProxyConfig.Host, ProxyHostSize);
+        if (ProxyConfig.Host[0]) {
+            if (ReadKeyNumber(key, "HTTP_ProxyPort", &value))
+                ProxyConfig.Port = (unsigned short)value;
+            ReadKeyText(key, "No_Proxy", ProxyConfig.BypassList, BypassListSize);
+        }
+    }
+    RegCloseKey(key);
+    if (!inForce || ProxyConfig.Host[0])
+        return;
+    CopyText(path, sizeof path, NetscapeKey);
+    AppendText(path, sizeof path, "Services");
+    if (!OpenUserKey(path, &key))
+        return;
+    ReadKeyText(key, "SOCKS_Server", ProxyConfig.Host, ProxyHostSize);
+    if (ProxyConfig.Host[0]) {
+        ProxyConfig.Socks = 1;
+        if (ReadKeyNumber(key, "SOCKS_ServerPort", &value))
+            ProxyConfig.Port = (unsigned short)value;
+    }
+    RegCloseKey(key);
+}
+
+// Internet Explorer's settings, when its proxy is enabled.
+void ReadExplorerSettings(char *text)
+{
+    char path[CurrentVersionSubKeySize];
+    CurrentVersionSubKey(path, sizeof path, "Internet Settings");
+    HKEY key;
+    if (!OpenUserKey(path, &key))
+        return;
+    DWORD enabled;
+    if (ReadKeyNumber(key, "ProxyEnable", &enabled) && enabled) {
+        ReadKeyText(key, "ProxyServer", text, ProxyServerTextSize);
+        if (text[0])
+            ParseProxyServer(text, &ProxyConfig);
+        ReadKeyText(key, "ProxyOverride", ProxyConfig.BypassList, BypassListSize);
+    }
+    RegCloseKey(key);
+}
+
+// Netscape's NETSCAPE.INI, found beside the program that opens its pages.
+void ReadNavigatorProfile(char *text)
+{
+    text[0] = 0;
+    LONG length = 256;
+    if (RegQueryValueA(HKEY_CLASSES_ROOT, "NetscapeMarkup\\shell\\open\\command", text, &length) !=
+            ERROR_SUCCESS ||
+        !text[0])
+        return;
+    text[255] = 0;
+    char *name = text;
+    for (char *p = text; *p; p = CharNextA(p))
+        if (*p == '\\')
+            name = p + 1;
+    CopyText(name, ProxyServerTextSize - unsigned(name - text), "NETSCAPE.INI");
+    if (GetPrivateProfileIntA(ProxyInformation, "Proxy Type", 0, text)) {
+        ProxyConfig.Port = (unsigned short)GetPrivateProfileIntA(ProxyInformation, "Http_ProxyPort", 0, text);
+        GetPrivateProfileStringA(ProxyInformation, "HTTP_Proxy", "", ProxyConfig.Host, ProxyHostSize, text);
+        GetPrivateProfileStringA(ProxyInformation, "No_Proxy", "", ProxyConfig.BypassList, BypassListSize,
+                                 text);
+    }
+    if (!ProxyConfig.Host[0]) {
+        GetPrivateProfileStringA("Services", "SOCKS_Server", "", ProxyConfig.Host, ProxyHostSize, text);
+        ProxyConfig.Port = (unsigned short)GetPrivateProfileIntA("Services", "SOCKS_ServerPort", 0, text);
+        if (ProxyConfig.Host[0])
+            ProxyConfig.Socks = 1;
+    }
+}
+
+} // namespace
+
+void DiscoverProxy(void)
+{
+    ProxyConfig.Port = DefaultHttpPort;
+    ProxyConfig.Host[0] = ProxyConfig.BypassList[0] = 0;
+    // The proxy credentials count whichever source names the proxy.
+    ReadProgramValue("ProxyUsername", ProxyConfig.UserName, ProxyCredentialSize);
+    ReadProgramValue("ProxyPassword", ProxyConfig.Password, ProxyCredentialSize);
+
+    char text[ProxyServerTextSize];
+    // The program's own switch, when present, decides alone.
+    if (ReadProgramValue("ProxyEnable", text, 256)) {
+        if (text[0] == '1' && ReadProgramValue("ProxyServer", text, ProxyServerTextSize))
+            ParseProxyServer(text, &ProxyConfig);
+        return;
+    }
+    ReadNavigatorRegistry();
+    if (!ProxyConfig.Host[0])
+        ReadExplorerSettings(text);
+    if (!ProxyConfig.Host[0])
+        ReadNavigatorProfile(text);
+    if (ProxyConfig.BypassList[0])
+        NormaliseBypassList(ProxyConfig.BypassList);
+}

@@ -1,0 +1,171 @@
+#include "transfer/transfer.h"
+#include "common/text.h"
+
+TransferStateRecord TransferState;
+char TransferBuffer[TransferBufferSize];
+unsigned char ReceiveBuffer[TransferBufferSize];
+
+namespace {
+
+// The file a diagnostics run downloads into, left on disk afterwards.
+const char DiagnosticsFile[] = "C:\\~KXHTTP1.TMP";
+const unsigned UrlLimit = 255;
+
+void ReportProxy(void)
+{
+    ReportCursor *report = &TransferState.Report;
+    ReportText(report, "ProxyServer=", 1);
+    ReportText(report, ProxyConfig.Host, 1);
+    ReportText(report, "\r\nProxyIgnore=", 1);
+    ReportText(report, ProxyConfig.BypassList, 1);
+    ReportText(report, "\r\n", 1);
+    ReportNumber(report, "ProxyPort", ProxyConfig.Port, 0, 1);
+    ReportText(report, ProxyConfig.Socks ? "ProxyType=SOCKS\r\n" : "ProxyType=CERN\r\n", 1);
+}
+
+// Proxy discovery and Windows Sockets, once per process; both again at
+// the next call while the sockets cannot start.
+int Initialise(void)
+{
+    if (TransferState.Initialised)
+        return 1;
+    DiscoverProxy();
+    WSADATA data;
+    if (!BindWinsock() || Winsock.Startup(MAKEWORD(1, 1), &data) != 0)
+        return 0;
+    TransferState.Initialised = 1;
+    return 1;
+}
+
+// The last-write time of a socket-path download, taken as local time.
+void StampTarget(DWORD dosDate, DWORD dosTime)
+{
+    FILETIME local, universal;
+    if (DosDateTimeToFileTime(WORD(dosDate), WORD(dosTime), &local) &&
+        LocalFileTimeToFileTime(&local, &universal))
+        SetFileTime(HANDLE(INT_PTR(TransferState.Target)), 0, 0, &universal);
+}
+
+int SocketTransfer(const char *url, const char *form, DWORD dosDate, DWORD dosTime)
+{
+    if (OpenHttpRequest(url, form)) {
+        SendPending();
+        PumpUntilStatus();
+        if (dosDate && TransferState.Target != HFILE_ERROR)
+            StampTarget(dosDate, dosTime);
+    } else if (!TransferCancelled()) {
+        SetTransferStatus(TransferSchemeRefused);
+    }
+    if (TransferState.Target != HFILE_ERROR) {
+        _lclose(TransferState.Target);
+        TransferState.Target = HFILE_ERROR;
+    }
+    CloseTransferSocket();
+    // A connection that ended before any answer was read delivered nothing.
+    if (!TransferState.HeaderSeen && !TransferCancelled())
+        SetTransferStatus(TransferServerRefused);
+    if (TransferState.Diagnostics)
+        ReportNumber(&TransferState.Report, "WinSockError", DWORD(Winsock.LastError()), 1, 0);
+    return TransferState.Status;
+}
+
+int Transfer(const char *url, const char *target, int expected, DWORD dosDate, DWORD dosTime)
+{
+    if (TransferState.Diagnostics)
+        ReportProxy();
+    // A cut URL would fetch something else; a post needs its form.
+    if (TextLength(url) > UrlLimit) {
+        ReportFailure("UrlLength", TextLength(url));
+        return TransferInputRefused;
+    }
+    if (expected < 0 && !target)
+        return TransferInputRefused;
+    if (expected < 0)
+        return SocketTransfer(url, target, 0, 0);
+
+    TransferState.Target = _lcreat(target ? target : DiagnosticsFile, 0);
+    if (TransferState.Target == HFILE_ERROR) {
+        ReportFailure("CreateError", GetLastError());
+        return TransferWriteFailed;
+    }
+    if (TryInternetTransfer(url)) {
+        _lclose(TransferState.Target);
+        TransferState.Target = HFILE_ERROR;
+        return TransferState.Status;
+    }
+    return SocketTransfer(url, 0, dosDate, dosTime);
+}
+
+} // namespace
+
+void SetTransferStatus(int status)
+{
+    if (TransferState.Status >= 0)
+        TransferState.Status = status;
+}
+
+void FailTransfer(int error)
+{
+    TransferState.Status = error;
+}
+
+void ReportFailure(const char *key, DWORD value)
+{
+    if (!TransferState.Diagnostics)
+        ReportText(&TransferState.Report, "\r\n\r\n", 1);
+    ReportNumber(&TransferState.Report, key, value, 0, TransferState.Diagnostics);
+}
+
+int WriteTarget(const void *data, unsigned count)
+{
+    if (TransferState.Target == HFILE_ERROR || count == 0)
+        return 1;
+    if (_lwrite(TransferState.Target, (LPCCH)data, count) == count)
+        return 1;
+    FailTransfer(TransferWriteFailed);
+    ReportFailure("WriteError", GetLastError());
+    return 0;
+}
+
+void DispatchTransferMessages(void)
+{
+    MSG message;
+    while (PeekMessageA(&message, TransferState.Window, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+extern "C" int WINAPI t1(const int *cancel, const char *url, const char *target, HWND window,
+                         int *counter, int expected, int share, DWORD dosDate, DWORD dosTime,
+                         char *status)
+{
+    if (!url) {
+        CloseInternet();
+        return Winsock.Cleanup && Winsock.Cleanup() == 0 ? 0 : -1;
+    }
+    if (!Initialise())
+        return TransferUnreachable;
+
+    TransferStateRecord *state = &TransferState;
+    state->Diagnostics = target == 0 && expected >= 0;
+    state->Report.At = status;
+    state->Report.End = status ? status + (state->Diagnostics ? DiagnosticsReportSize : ReportSize) - 1 : 0;
+    if (status)
+        status[0] = 0;
+    state->Counter = counter;
+    state->Cancel = cancel;
+    state->Account.RemainingShare = share;
+    state->Account.RemainingExpected = expected;
+    state->Window = window;
+    state->Status = TransferWaiting;
+    state->Fill = state->HeaderSeen = state->LengthKnown = 0;
+    state->BodyBytes = 0;
+    state->Target = HFILE_ERROR;
+
+    int result = Transfer(url, target, expected, dosDate, dosTime);
+    if (!TransferCancelled() && result >= 0)
+        *counter += state->Account.RemainingShare;
+    state->Report.At = 0;
+    return result;
+}

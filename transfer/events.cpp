@@ -1,0 +1,130 @@
+#include "transfer/transfer.h"
+#include "transfer/response.h"
+
+namespace {
+
+// The first block of an answer: its status line decides whether the body
+// follows the header or the whole answer is a failure kept for the report.
+// Returns the offset of what is to be written.
+unsigned ExamineAnswer(unsigned fill)
+{
+    TransferStateRecord *state = &TransferState;
+    ResponseStart start;
+    ReadResponseStart(ReceiveBuffer, fill, &start);
+    state->HeaderSeen = 1;
+    if (start.Success) {
+        state->LengthKnown = start.LengthKnown;
+        state->ContentLength = start.ContentLength;
+        return start.Body;
+    }
+    // Not a 2xx, a header that does not end within the block, or no
+    // status line at all.
+    SetTransferStatus(TransferServerRefused);
+    ReportCursor *report = &state->Report;
+    if (report->At && start.Examined) {
+        unsigned length = WriteServerText(report->At, unsigned(report->End - report->At) + 1,
+                                          state->Diagnostics, ReceiveBuffer, fill, &start);
+        if (state->Diagnostics)
+            report->At += length;
+    }
+    return start.Body;
+}
+
+// Writes out the block held in ReceiveBuffer.
+void ProcessBlock(void)
+{
+    TransferStateRecord *state = &TransferState;
+    unsigned fill = unsigned(state->Fill);
+    unsigned body = 0;
+    int counts = state->HeaderSeen;
+    if (!state->HeaderSeen) {
+        body = ExamineAnswer(fill);
+        counts = state->Status >= 0;
+    }
+    state->Fill = 0;
+    if (WriteTarget(ReceiveBuffer + body, fill - body) && counts)
+        state->BodyBytes += fill - body;
+}
+
+// The end of the answer after a 2xx: a body shorter than its announced
+// length is a cut file, not a download.
+void FinishAnswer(void)
+{
+    TransferStateRecord *state = &TransferState;
+    if (state->Status < 0)
+        return;
+    if (state->HeaderSeen && state->LengthKnown && state->BodyBytes < state->ContentLength) {
+        FailTransfer(TransferBodyShort);
+        ReportFailure("BodyLength", DWORD(state->BodyBytes));
+        return;
+    }
+    state->Status = TransferSocketDone;
+}
+
+} // namespace
+
+int ReceiveBlock(int closing)
+{
+    TransferStateRecord *state = &TransferState;
+    int ended = 0;
+    while (state->Fill < TransferBufferSize) {
+        int count = Winsock.Recv(state->Socket, (char *)ReceiveBuffer + state->Fill,
+                                 TransferBufferSize - state->Fill, 0);
+        if (count == SOCKET_ERROR) {
+            // After the peer's close nothing more will come: a would-block
+            // then ends the answer too.
+            if (Winsock.LastError() != WSAEWOULDBLOCK) {
+                FailTransfer(TransferReceiveFailed);
+                ended = 1;
+            }
+            ended |= closing;
+            break;
+        }
+        if (count == 0) {
+            ended = 1;
+            break;
+        }
+        // The SOCKS proxy's reply is only its consent: it is not kept.
+        if (state->SocksPending)
+            continue;
+        state->Fill += count;
+        AccountProgress(&state->Account, state->Counter, count);
+    }
+    if (state->SocksPending)
+        return ended;
+    // Blocks are written whole while they can grow; the last one as it is.
+    if (state->Fill > 0 && (ended || state->Fill > TransferBufferSize - SegmentRoom))
+        ProcessBlock();
+    return ended;
+}
+
+extern "C" int WINAPI t2(UINT message, WPARAM, LPARAM event)
+{
+    if (message != SocketEventMessage)
+        return 0;
+    TransferStateRecord *state = &TransferState;
+    if (HIWORD(event))
+        FailTransfer(TransferEventError);
+    switch (LOWORD(event)) {
+    case FD_READ:
+        if (state->SocketOpen)
+            ReceiveBlock(0);
+        if (state->SocksPending)
+            SetTransferStatus(TransferStepDone);
+        break;
+    case FD_WRITE:
+        SendPending();
+        break;
+    case FD_CONNECT:
+        SetTransferStatus(TransferStepDone);
+        break;
+    case FD_CLOSE:
+        // Data may still wait behind the close; it is read to the end.
+        if (state->SocketOpen)
+            while (state->Status >= 0 && !ReceiveBlock(1))
+                ;
+        FinishAnswer();
+        break;
+    }
+    return 0;
+}

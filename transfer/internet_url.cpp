@@ -1,0 +1,42 @@
+#include "transfer/internet_url.h"
+#include "common/text.h"
+#include "transfer/request.h"
+
+int CleanInternetUrl(const char *url, char *out, char *userName, char *password)
+{
+    userName[0] = password[0] = 0;
+    if (TextLength(url) >= InternetUrlSize)
+        return 0;
+    unsigned length = 0, afterSlash = 0;
+    for (unsigned i = 0; url[i]; ++i) {
+        char c = url[i];
+        if ((c == ':' && i > 5) || c == '@') {
+            // The credential is what was written since the last '/'; it
+            // and its separator leave the URL.
+            out[length] = 0;
+            CopyText(c == ':' ? userName : password, InternetUrlSize, out + afterSlash);
+            length = afterSlash;
+            continue;
+        }
+        out[length++] = c;
+        if (c == '/')
+            afterSlash = length;
+    }
+    out[length] = 0;
+    return 1;
+}
+
+int ComposeInternetHeaders(const char *userName, const char *password, char *out)
+{
+    out[0] = 0;
+    if (userName[0] && password[0]) {
+        char encoded[EncodedCredentialSize];
+        if (!EncodeBasicCredentials(userName, password, encoded))
+            return 0;
+        AppendText(out, InternetHeaderSize, "Authorization: Basic ");
+        AppendText(out, InternetHeaderSize, encoded);
+        AppendText(out, InternetHeaderSize, "\r\n");
+    }
+    AppendText(out, InternetHeaderSize, "Accept: */*\r\n");
+    return 1;
+}

@@ -1,0 +1,189 @@
+#include "transfer/transfer.h"
+#include "common/text.h"
+
+namespace {
+
+// The SOCKS 4 request: version 4, CONNECT, port 80, the address, and an
+// empty user id. Filled at run time: initialised data would cost the
+// program file a section.
+char SocksRequest[9];
+
+unsigned long ResolveHost(const char *name)
+{
+    if (!name[0])
+        return 0;
+    unsigned long address = Winsock.InetAddr(name);
+    // inet_addr cannot tell this address from its failure value.
+    if (address != INADDR_NONE || TextEqual(name, "255.255.255.255"))
+        return address;
+    struct hostent *entry = Winsock.GetHostByName(name);
+    if (!entry || !entry->h_addr_list[0])
+        return 0;
+    return *(unsigned long *)entry->h_addr_list[0];
+}
+
+void CloseSocketNow(void)
+{
+    Winsock.CloseSocket(TransferState.Socket);
+    TransferState.SocketOpen = 0;
+}
+
+// Starts a non-blocking connection whose completion arrives as FD_CONNECT.
+void ConnectSocket(const char *name, unsigned short port)
+{
+    struct sockaddr_in address;
+    ZeroMemory(&address, sizeof address);
+    address.sin_addr.s_addr = ResolveHost(name);
+    if (!address.sin_addr.s_addr) {
+        FailTransfer(TransferUnreachable);
+        return;
+    }
+    SOCKET s = Winsock.Socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET) {
+        FailTransfer(TransferSocketFailed);
+        return;
+    }
+    TransferState.Socket = s;
+    TransferState.SocketOpen = 1;
+    if (Winsock.AsyncSelect(s, TransferState.Window, SocketEventMessage, SocketEventMask) != 0) {
+        FailTransfer(TransferSelectFailed);
+        CloseSocketNow();
+        return;
+    }
+    address.sin_family = AF_INET;
+    address.sin_port = (unsigned short)(port << 8 | port >> 8);
+    if (Winsock.Connect(s, (struct sockaddr *)&address, sizeof address) != 0 &&
+        Winsock.LastError() != WSAEWOULDBLOCK) {
+        FailTransfer(TransferConnectFailed);
+        CloseSocketNow();
+    }
+}
+
+void SetPending(const char *data, unsigned length)
+{
+    TransferState.Pending = data;
+    TransferState.PendingLength = length;
+}
+
+int Stopped(void)
+{
+    return TransferState.Status < 0 || TransferCancelled();
+}
+
+} // namespace
+
+int OpenHttpRequest(const char *url, const char *form)
+{
+    UrlParts parts;
+    switch (SplitRequestUrl(url, &parts)) {
+    case UrlSchemeRefused:
+        return 0;
+    case UrlPartTooLong:
+        FailTransfer(TransferInputRefused);
+        return 0;
+    case UrlSplitDone:
+        break;
+    }
+    int bypassed = ProxyConfig.BypassList[0] && MatchBypassList(ProxyConfig.BypassList, parts.Host);
+    int viaProxy = ProxyConfig.Host[0] && !bypassed;
+    // The request is composed before any connection, so that one that does
+    // not fit is refused without reaching the network.
+    unsigned length = ComposeRequest(&parts, &ProxyConfig, bypassed, form, TransferBuffer,
+                                     TransferBufferSize);
+    if (!length) {
+        ReportFailure("RequestTooLong", 1);
+        FailTransfer(TransferInputRefused);
+        return 0;
+    }
+    TransferState.SocksPending = viaProxy && ProxyConfig.Socks;
+    SetPending(0, 0);
+    if (viaProxy)
+        ConnectSocket(ProxyConfig.Host, ProxyConfig.Port);
+    else
+        ConnectSocket(parts.Host, DefaultHttpPort);
+    PumpUntilStatus();
+    if (Stopped())
+        return 0;
+
+    if (TransferState.SocksPending) {
+        unsigned long address = ResolveHost(parts.Host);
+        if (!address) {
+            FailTransfer(TransferUnreachable);
+            return 0;
+        }
+        SocksRequest[0] = 4;
+        SocksRequest[1] = 1;
+        SocksRequest[3] = DefaultHttpPort;
+        CopyMemory(SocksRequest + 4, &address, 4);
+        TransferState.Status = TransferWaiting;
+        SetPending(SocksRequest, sizeof SocksRequest);
+        SendPending();
+        PumpUntilStatus();
+        // Whatever the proxy answers is taken as its consent; closing is
+        // its refusal.
+        if (TransferState.Status == TransferSocketDone)
+            FailTransfer(TransferUnreachable);
+        if (Stopped())
+            return 0;
+        TransferState.SocksPending = 0;
+    }
+    TransferState.Status = TransferWaiting;
+    SetPending(TransferBuffer, length);
+    return 1;
+}
+
+void SendPending(void)
+{
+    TransferStateRecord *state = &TransferState;
+    // A would-block leaves the rest pending for the next FD_WRITE; what was
+    // sent is never sent again.
+    while (state->PendingLength && state->SocketOpen) {
+        int sent = Winsock.Send(state->Socket, state->Pending, int(state->PendingLength), 0);
+        if (sent == SOCKET_ERROR) {
+            if (Winsock.LastError() != WSAEWOULDBLOCK)
+                FailTransfer(TransferSendFailed);
+            return;
+        }
+        state->Pending += sent;
+        state->PendingLength -= unsigned(sent);
+    }
+}
+
+void PumpUntilStatus(void)
+{
+    // The socket's events arrive as messages: wait for the next one rather
+    // than spin, but wake now and then for a cancel flag set elsewhere.
+    while (TransferState.Status == TransferWaiting && !TransferCancelled()) {
+        MSG message;
+        if (PeekMessageA(&message, TransferState.Window, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        } else {
+            MsgWaitForMultipleObjects(0, 0, FALSE, 50, QS_ALLINPUT);
+        }
+    }
+}
+
+void CloseTransferSocket(void)
+{
+    TransferStateRecord *state = &TransferState;
+    if (!state->SocketOpen)
+        return;
+    if (state->Window && Winsock.AsyncSelect(state->Socket, state->Window, 0, 0) != 0)
+        SetTransferStatus(TransferUnselectFailed);
+    if (Winsock.Shutdown(state->Socket, 1) == 0) {
+        // Takes only what has already arrived, as the socket does not
+        // block, and no more than a block: a server still sending after a
+        // cancel must not keep the caller here.
+        char rest[1024];
+        for (int n = 0; n < TransferBufferSize / int(sizeof rest); ++n)
+            if (Winsock.Recv(state->Socket, rest, sizeof rest, 0) <= 0)
+                break;
+        if (TransferCancelled()) {
+            // An abortive close: the server learns at once that nobody reads.
+            struct linger abort = {1, 0};
+            Winsock.SetSockOpt(state->Socket, SOL_SOCKET, SO_LINGER, (const char *)&abort, sizeof abort);
+        }
+    }
+    CloseSocketNow();
+}

@@ -1,0 +1,47 @@
+// The signed result of a transfer, and the text report beside it. Pure: no
+// Windows headers.
+#pragma once
+
+enum TransferStatus {
+    TransferWaiting = 0,        // the socket client is waiting for its next event
+    TransferStepDone = 1,       // connected, or the SOCKS proxy answered
+    TransferInternetDone = 0,   // the WinInet transfer completed
+    TransferSocketDone = 4,     // the server closed after a 2xx answer
+    TransferUnreachable = -1,   // sockets did not start, a host did not resolve,
+                                // or the SOCKS proxy closed during the handshake
+    TransferServerRefused = -3, // not a 2xx answer, or no answer at all
+    TransferWriteFailed = -4,   // the target file could not be created or written
+    TransferBodyShort = -5,     // the body ended before its announced length, or
+                                // reading it failed
+    TransferEventError = -20,   // a socket event carried an error code
+    TransferUnselectFailed = -21,
+    TransferSocketFailed = -23,
+    TransferSelectFailed = -24, // also: no window to deliver the events to
+    TransferConnectFailed = -25,
+    TransferSendFailed = -26,
+    TransferReceiveFailed = -32,
+    TransferSchemeRefused = -40, // neither "http://" nor "ftp://"
+    TransferInputRefused = -41   // an input longer than its buffer, or missing
+};
+
+// The status report's sizes: what a caller's buffer holds at least.
+enum {
+    DiagnosticsReportSize = 1913,
+    ReportSize = 251
+};
+
+// A bounded write position in a status report. End points at the last
+// byte the report may use, which always receives a NUL.
+struct ReportCursor {
+    char *At;
+    char *End;
+};
+
+// Appends text at the cursor, cut to the room left, and terminates it.
+// With advance the cursor moves past what was written; without it the
+// text stays and the next entry overwrites it.
+void ReportText(ReportCursor *cursor, const char *text, int advance);
+
+// Appends key, '=' and value in decimal, read as signed or not, then CR
+// LF, as ReportText does.
+void ReportNumber(ReportCursor *cursor, const char *key, unsigned value, int isSigned, int advance);

@@ -1,0 +1,176 @@
+#include "transfer/transfer.h"
+#include "common/routines.h"
+#include "transfer/internet_url.h"
+
+typedef void *HINTERNET;
+
+namespace {
+
+// WinInet's entry points in the order of the names below; the last one is
+// optional.
+struct InternetBinding {
+    HINTERNET(WINAPI *Open)(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD);
+    HINTERNET(WINAPI *OpenUrl)(HINTERNET, LPCSTR, LPCSTR, DWORD, DWORD, DWORD_PTR);
+    BOOL(WINAPI *ReadFile)(HINTERNET, LPVOID, DWORD, LPDWORD);
+    BOOL(WINAPI *CloseHandle)(HINTERNET);
+    BOOL(WINAPI *QueryInfo)(HINTERNET, DWORD, LPVOID, LPDWORD, LPDWORD);
+    BOOL(WINAPI *SetOption)(HINTERNET, DWORD, LPVOID, DWORD);
+    DWORD(WINAPI *ErrorDlg)(HWND, HINTERNET, DWORD, DWORD, LPVOID *);
+    BOOL(WINAPI *LastResponseInfo)(LPDWORD, LPSTR, LPDWORD);
+};
+
+const char InternetNames[] = "InternetOpenA\0InternetOpenUrlA\0InternetReadFile\0"
+                             "InternetCloseHandle\0HttpQueryInfoA\0InternetSetOptionA\0"
+                             "InternetErrorDlg\0InternetGetLastResponseInfoA\0";
+const unsigned RequiredInternetEntries = 7;
+
+InternetBinding Internet;
+HINTERNET InternetRoot;
+int InternetBound; // the look-up was attempted: a missing library is not sought again
+
+enum {
+    QueryStatusCode = 0x20000013,    // HTTP_QUERY_STATUS_CODE as a number
+    QueryContentLength = 0x20000005, // HTTP_QUERY_CONTENT_LENGTH as a number
+    OptionProxyUserName = 43,
+    OptionProxyPassword = 44,
+    // No cache entry for what is downloaded, and the connection kept.
+    OpenUrlFlags = 0x04000000 | 0x00400000,
+    // Ask for credentials where the answer calls for them, and keep them.
+    ErrorDialogFlags = 7,
+    ProxyAuthenticationRequired = 407
+};
+
+void BindInternet(void)
+{
+    InternetBound = 1;
+    HMODULE library = LoadSystemLibrary("WININET.DLL");
+    if (!library)
+        return;
+    FARPROC entries[sizeof(InternetBinding) / sizeof(FARPROC)];
+    unsigned count = 0;
+    for (const char *name = InternetNames; *name; ++count) {
+        entries[count] = GetProcAddress(library, name);
+        if (!entries[count] && count < RequiredInternetEntries)
+            return;
+        while (*name++)
+            ;
+    }
+    CopyMemory(&Internet, entries, sizeof Internet);
+    InternetRoot = Internet.Open("Kest", 0, 0, 0, 0);
+}
+
+HINTERNET OpenUrl(const char *url, const char *headers)
+{
+    return Internet.OpenUrl(InternetRoot, url, headers, DWORD(-1), OpenUrlFlags, 0);
+}
+
+DWORD QueryStatus(HINTERNET request, DWORD *code)
+{
+    DWORD size = sizeof *code;
+    return Internet.QueryInfo(request, QueryStatusCode, code, &size, 0);
+}
+
+// Gives up the root handle after a failed attempt: every later transfer
+// goes to the socket path. In diagnostics WinInet's last answer is
+// reported first.
+void AbandonInternet(void)
+{
+    if (TransferState.Diagnostics && Internet.LastResponseInfo) {
+        ReportText(&TransferState.Report, "WinInetText=", 1);
+        char text[256];
+        DWORD error, length = sizeof text;
+        if (Internet.LastResponseInfo(&error, text, &length)) {
+            text[sizeof text - 1] = 0;
+            ReportText(&TransferState.Report, text, 1);
+            ReportText(&TransferState.Report, "\r\n", 1);
+            ReportNumber(&TransferState.Report, "WinInetError", error, 0, 1);
+        }
+    }
+    Internet.CloseHandle(InternetRoot);
+    InternetRoot = 0;
+}
+
+// Reads the body into the target file. A read that fails, or a body
+// shorter than the length WinInet reports, is a failure: the caller would
+// otherwise run a cut file.
+void ReadBody(HINTERNET request)
+{
+    DWORD announced, size = sizeof announced;
+    int lengthKnown = Internet.QueryInfo(request, QueryContentLength, &announced, &size, 0);
+    unsigned long long received = 0;
+    for (;;) {
+        DWORD count = 0;
+        if (!Internet.ReadFile(request, TransferBuffer, TransferBufferSize, &count)) {
+            FailTransfer(TransferBodyShort);
+            ReportFailure("ReadError", GetLastError());
+            return;
+        }
+        if (TransferCancelled() || count == 0)
+            break;
+        if (!WriteTarget(TransferBuffer, count))
+            return;
+        received += count;
+        AccountProgress(&TransferState.Account, TransferState.Counter, int(count));
+        DispatchTransferMessages();
+    }
+    if (!TransferCancelled() && lengthKnown && received < announced) {
+        FailTransfer(TransferBodyShort);
+        ReportFailure("BodyLength", DWORD(received));
+    }
+}
+
+} // namespace
+
+int TryInternetTransfer(const char *url)
+{
+    if (!InternetBound)
+        BindInternet();
+    if (!InternetRoot) {
+        if (TransferState.Diagnostics)
+            ReportText(&TransferState.Report, "WinInet=Not Found\r\n", 1);
+        return 0;
+    }
+
+    char cleanUrl[InternetUrlSize], userName[InternetUrlSize], password[InternetUrlSize];
+    char headers[InternetHeaderSize];
+    if (!CleanInternetUrl(url, cleanUrl, userName, password) ||
+        !ComposeInternetHeaders(userName, password, headers)) {
+        FailTransfer(TransferInputRefused);
+        return 1;
+    }
+    if (ProxyConfig.UserName[0]) {
+        Internet.SetOption(InternetRoot, OptionProxyUserName, ProxyConfig.UserName,
+                           lstrlenA(ProxyConfig.UserName) + 1);
+        Internet.SetOption(InternetRoot, OptionProxyPassword, ProxyConfig.Password,
+                           lstrlenA(ProxyConfig.Password) + 1);
+    }
+
+    HINTERNET request = OpenUrl(cleanUrl, headers);
+    DWORD code = 0;
+    if (request && QueryStatus(request, &code) && code == ProxyAuthenticationRequired) {
+        // One chance to give the proxy its credentials, then once more.
+        Internet.ErrorDlg(TransferState.Window, request, 0, ErrorDialogFlags, 0);
+        Internet.CloseHandle(request);
+        request = OpenUrl(cleanUrl, headers);
+        if (request)
+            QueryStatus(request, &code);
+    }
+    if (!request || code == 0 || code >= 400) {
+        if (request)
+            Internet.CloseHandle(request);
+        AbandonInternet();
+        return 0;
+    }
+    ReadBody(request);
+    Internet.CloseHandle(request);
+    return 1;
+}
+
+void CloseInternet(void)
+{
+    if (InternetRoot) {
+        Internet.CloseHandle(InternetRoot);
+        InternetRoot = 0;
+        InternetBound = 0;
+    }
+}
