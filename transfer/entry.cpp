@@ -111,9 +111,15 @@ void FailTransfer(int error)
 
 void ReportFailure(const char *key, DWORD value)
 {
-    if (!TransferState.Diagnostics)
-        ReportText(&TransferState.Report, "\r\n\r\n", 1);
-    ReportNumber(&TransferState.Report, key, value, 0, TransferState.Diagnostics);
+    if (TransferState.Diagnostics) {
+        ReportNumber(&TransferState.Report, key, value, 0, 1);
+        return;
+    }
+    // Outside diagnostics the reason follows a message after an empty line,
+    // and the cursor stays: the last reason is the one reported.
+    ReportCursor line = TransferState.Report;
+    ReportText(&line, "\r\n\r\n", 1);
+    ReportNumber(&line, key, value, 0, 0);
 }
 
 int WriteTarget(const void *data, unsigned count)

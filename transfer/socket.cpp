@@ -38,6 +38,12 @@ void ConnectSocket(const char *name, unsigned short port)
         FailTransfer(TransferUnreachable);
         return;
     }
+    // Without a window the events would reach no window procedure, and the
+    // transfer would wait for them for ever.
+    if (!TransferState.Window) {
+        FailTransfer(TransferSelectFailed);
+        return;
+    }
     SOCKET s = Winsock.Socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) {
         FailTransfer(TransferSocketFailed);

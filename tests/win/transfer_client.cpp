@@ -4,8 +4,9 @@
 // events to t2, and calls t1 with what its command line says.
 //
 // Usage: transfer_client STUB URL [URL...] [options]
-//   --target PATH        download into PATH (default: the diagnostics mode,
-//                        whose report goes with a null target)
+//   --target PATH        download into PATH; a "%d" in it stands for the
+//                        call's number (without --target or --post: the
+//                        diagnostics mode, a null target)
 //   --diagnostics        null target: the stub's own file and full report
 //   --post FORM          post FORM (\r, \n, \\ and \xHH are decoded);
 //                        expected size -1 unless --expected says otherwise
@@ -217,8 +218,10 @@ int main(int argc, char **argv)
         if (!strcmp(a, "--target") && more) {
             target = argv[++i];
             diagnostics = false;
-        } else if (!strcmp(a, "--diagnostics"))
+        } else if (!strcmp(a, "--diagnostics")) {
             diagnostics = true;
+            target = form = 0;
+        }
         else if (!strcmp(a, "--post") && more) {
             form = DecodeEscapes(argv[++i]);
             diagnostics = false;
@@ -299,7 +302,11 @@ int main(int argc, char **argv)
             Cancel = 0;
             Counter = 0;
             Forwarded = 0;
-            int status = transfer(&Cancel, url, form ? form : target, noWindow ? 0 : window, &Counter,
+            char path[MAX_PATH];
+            if (target)
+                snprintf(path, sizeof path, target, call);
+            const char *third = form ? form : target ? path : 0;
+            int status = transfer(&Cancel, url, third, noWindow ? 0 : window, &Counter,
                                   (int)expected, (int)share, dosDate, dosTime, report);
             printf("call=%d url=%s\n", call, url ? url : "-");
             printf("status=%d\ncounter=%d\nforwarded=%d\ncancelled=%d\n", status, Counter, Forwarded,
