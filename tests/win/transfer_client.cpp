@@ -20,6 +20,7 @@
 //   --repeat K           run the list of URLs K times
 //   --teardown           finish with a tear-down call (null URL)
 //   --dismiss-dialogs    cancel any dialog box the transfer opens
+//   --trace              print each socket event as it is forwarded
 // Each call prints "call=I url=...", then status=, counter=, forwarded=,
 // report=, report_length=, canary=; a tear-down prints teardown=; the end
 // prints dialogs=. URL "-" stands for a null URL.
@@ -50,6 +51,7 @@ static long CancelAfter = -1;
 static int Forwarded;
 static int DialogsDismissed;
 static bool DismissDialogs;
+static bool Trace;
 
 // Wine maps an executable loaded with LoadLibrary but, unlike Windows,
 // leaves its import table unresolved, so the first API call an export makes
@@ -134,6 +136,9 @@ static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPA
     if (message == SocketEventMessage || message == ProgressEventMessage) {
         if (message == SocketEventMessage)
             ++Forwarded;
+        if (Trace)
+            printf("event=%u socket=%llu event=%u error=%u\n", message, (unsigned long long)wParam,
+                   (unsigned)LOWORD(lParam), (unsigned)HIWORD(lParam));
         Event(message, wParam, lParam);
         CheckCancel();
         return 0;
@@ -145,6 +150,22 @@ static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPA
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A fault inside the stub would otherwise start Wine's debugger and hold
+// the test until its timeout; the address says in which module it fell.
+static LONG WINAPI ReportCrash(EXCEPTION_POINTERS *info)
+{
+    void *at = info->ExceptionRecord->ExceptionAddress;
+    char module[MAX_PATH] = "?";
+    HMODULE owner;
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                               GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           (LPCSTR)at, &owner))
+        GetModuleFileNameA(owner, module, sizeof module);
+    printf("crash=%08lX at %p in %s\n", info->ExceptionRecord->ExceptionCode, at, module);
+    fflush(stdout);
+    ExitProcess(9);
 }
 
 static int HexValue(char c)
@@ -246,6 +267,8 @@ int main(int argc, char **argv)
             teardown = true;
         else if (!strcmp(a, "--dismiss-dialogs"))
             DismissDialogs = true;
+        else if (!strcmp(a, "--trace"))
+            Trace = true;
         else if (a[0] == '-' && a[1] == '-') {
             printf("unknown option %s\n", a);
             return 2;
@@ -257,6 +280,7 @@ int main(int argc, char **argv)
     if (reportSize < 0)
         reportSize = diagnostics ? 1913 : 251;
 
+    SetUnhandledExceptionFilter(ReportCrash);
     HMODULE stub = LoadLibraryA(argv[1]);
     if (!stub) {
         printf("LoadLibrary failed: %lu\n", GetLastError());
