@@ -25,8 +25,8 @@ from urllib.parse import urlsplit
 BUILD = Path(__file__).resolve().parents[2] / "build"
 
 # Host parts inside the session's /24.
-ORIGIN_A, ORIGIN_B, NOBODY, RECORDER, HTTP_PROXY, HTTP_PROXY_OUT, SOCKS, SOCKS_OUT = \
-    1, 2, 9, 20, 30, 31, 40, 41
+ORIGIN_A, ORIGIN_B, NOBODY, RECORDER, SOCKS_RECORDER, HTTP_PROXY, HTTP_PROXY_OUT, SOCKS, SOCKS_OUT = \
+    1, 2, 9, 20, 21, 30, 31, 40, 41
 
 
 def wait_for_port(address, port, timeout=20, process=None):
@@ -253,6 +253,74 @@ def basic_auth(expected, data):
 
 
 # Proxies ----------------------------------------------------------------------
+class SocksRecorder:
+    """A SOCKS 4 proxy in the test process that keeps the exact bytes of
+    each connection request. mode "relay" grants it and relays to the
+    destination (loopback only); "close" hangs up once it has read it."""
+
+    def __init__(self, address):
+        self.address = address
+        self.mode = "relay"
+        self.requests = []
+        self._listener = socket.socket()
+        self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self._listener.bind((address, 0))
+        self._listener.listen(16)
+        self.port = self._listener.getsockname()[1]
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def clear(self):
+        self.mode = "relay"
+        self.requests.clear()
+
+    def close(self):
+        self._listener.close()
+
+    def _accept(self):
+        while True:
+            try:
+                client, _ = self._listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(client,), daemon=True).start()
+
+    def _serve(self, client):
+        with client:
+            request = b""
+            while len(request) < 9 or not request[8:].endswith(b"\0"):
+                piece = client.recv(64)
+                if not piece:
+                    return
+                request += piece
+            self.requests.append(request)
+            port, ip = int.from_bytes(request[2:4], "big"), socket.inet_ntoa(request[4:8])
+            if self.mode == "close" or not ip.startswith("127."):
+                return
+            try:
+                upstream = socket.create_connection((ip, port), timeout=30)
+            except OSError:
+                client.sendall(b"\0\x5b" + request[2:8])
+                return
+            with upstream:
+                client.sendall(b"\0\x5a" + request[2:8])
+                back = threading.Thread(target=_pump, args=(upstream, client), daemon=True)
+                back.start()
+                _pump(client, upstream)
+                back.join(30)
+
+
+def _pump(source, sink):
+    try:
+        while True:
+            data = source.recv(65536)
+            if not data:
+                break
+            sink.sendall(data)
+        sink.shutdown(socket.SHUT_WR)
+    except OSError:
+        pass
+
+
 class _Daemon:
     """A proxy program run in the foreground in a process group of its own,
     its configuration and log under build/netserve."""
@@ -315,8 +383,8 @@ def dante(folder, address, outgoing):
 
 
 class Network:
-    """Everything a transfer session needs: two origin servers, a recording
-    server standing in as an HTTP proxy, tinyproxy and dante."""
+    """Everything a transfer session needs: two origin servers, recording
+    stand-ins for an HTTP and a SOCKS proxy, tinyproxy and dante."""
 
     def __init__(self):
         self.net = session_network()
@@ -328,6 +396,7 @@ class Network:
             self.origin_b = self._keep(HttpServer("origin-b", self.host(ORIGIN_B)))
             # Any port: the stub reaches a proxy on the port its settings name.
             self.recorder = self._keep(HttpServer("recorder", self.host(RECORDER), 0))
+            self.socks_recorder = self._keep(SocksRecorder(self.host(SOCKS_RECORDER)))
             self.tinyproxy = self._keep(tinyproxy(self.folder, self.host(HTTP_PROXY),
                                                   self.host(HTTP_PROXY_OUT)))
             self.socks = self._keep(dante(self.folder, self.host(SOCKS), self.host(SOCKS_OUT)))
@@ -349,6 +418,7 @@ class Network:
     def clear(self):
         for s in self.servers:
             s.clear()
+        self.socks_recorder.clear()
 
     def close(self):
         for thing in reversed(self._closing):

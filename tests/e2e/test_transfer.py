@@ -11,6 +11,7 @@ import hashlib
 import os
 import random
 import re
+from socket import inet_aton
 import subprocess
 import time
 
@@ -342,6 +343,36 @@ def test_bypass_list_sends_its_hosts_direct_and_the_rest_through_the_proxy(wine,
     via(net, net.origin_a.requests, "direct")
     assert [r.head for r in net.origin_a.requests] == [plain_get("f")]
     via(net, net.origin_b.requests, "tinyproxy")
+
+
+def test_socks_request_is_exact_and_proxy_credentials_go_along(wine, net, registry):
+    socks = net.socks_recorder
+    keys = own_proxy(f"socks={socks.address}:{socks.port}")
+    keys[MIRELO + "\\ProxyUsername"] = {"@": "pu"}
+    keys[MIRELO + "\\ProxyPassword"] = {"@": "pp"}
+    registry.set(keys)
+    net.origin_a.routes["/f"] = content(b"socks")
+    target = wine.scratch("socks-exact") / "out.bin"
+    out = transfer(wine, f"http://{net.origin_a.address}/f", socket=True,
+                   options=["--target", wine.win(target)])
+    assert out.status == SOCKET_DONE
+    assert target.read_bytes() == b"socks"
+    # Version 4, CONNECT, port 80, the host's address, an empty user id.
+    assert socks.requests == [b"\x04\x01\x00\x50" + inet_aton(net.origin_a.address) + b"\x00"]
+    # Origin form, and the proxy's credentials even on a SOCKS connection.
+    assert [r.head for r in net.origin_a.requests] == [
+        f"GET /f HTTP/1.0\r\nProxy-Authorization: {basic('pu', 'pp')}\r\nAccept: */*\r\n\r\n".encode()]
+
+
+def test_socks_proxy_hanging_up_during_the_handshake(wine, net, registry):
+    socks = net.socks_recorder
+    socks.mode = "close"
+    registry.set(own_proxy(f"socks={socks.address}:{socks.port}"))
+    target = wine.scratch("socks-close") / "out.bin"
+    out = transfer(wine, f"http://{net.origin_a.address}/f", socket=True,
+                   options=["--target", wine.win(target)])
+    assert (out.status, len(socks.requests)) == (UNRESOLVED, 1)
+    assert net.origin_a.requests == []
 
 
 def proxy_lines(host, ignore, port, kind):

@@ -22,7 +22,8 @@
 //   --dismiss-dialogs    cancel any dialog box the transfer opens
 //   --trace              print each socket event as it is forwarded
 // Each call prints "call=I url=...", then status=, counter=, forwarded=,
-// report=, report_length=, canary=; a tear-down prints teardown=; the end
+// report=, report_length=, canary=, microseconds= (the call's own time);
+// a tear-down prints teardown=; the end
 // prints dialogs=. URL "-" stands for a null URL.
 #include <windows.h>
 #include <stdio.h>
@@ -330,11 +331,16 @@ int main(int argc, char **argv)
             if (target)
                 snprintf(path, sizeof path, target, call);
             const char *third = form ? form : target ? path : 0;
+            LARGE_INTEGER frequency, start, end;
+            QueryPerformanceFrequency(&frequency);
+            QueryPerformanceCounter(&start);
             int status = transfer(&Cancel, url, third, noWindow ? 0 : window, &Counter,
                                   (int)expected, (int)share, dosDate, dosTime, report);
+            QueryPerformanceCounter(&end);
             printf("call=%d url=%s\n", call, url ? url : "-");
-            printf("status=%d\ncounter=%d\nforwarded=%d\ncancelled=%d\n", status, Counter, Forwarded,
-                   Cancel);
+            printf("status=%d\ncounter=%d\nforwarded=%d\ncancelled=%d\nmicroseconds=%lld\n", status,
+                   Counter, Forwarded, Cancel,
+                   (long long)((end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart));
             if (report) {
                 size_t length = 0;
                 while (length < (size_t)reportSize && report[length])
