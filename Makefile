@@ -1,6 +1,7 @@
 # Kest: `make` builds the stub and the packer, `make test` runs every test,
 # `make demo` installs a sample package under Wine, `make bench` measures the
-# payload with a 100 MB package, `make screenshots` pictures the dialogs and
+# payload with a 100 MB package and the transfer client with a 256 MiB
+# download, `make screenshots` pictures the dialogs and
 # the progress window into docs/. `make deps` installs what a fresh Debian 12
 # machine lacks (as root); test and demo run it.
 BUILD := build
@@ -63,6 +64,7 @@ test: deps
 bench: all
 	$(PYTHON) bench/payload_bench.py
 	$(PYTHON) bench/extract_bench.py
+	$(PYTHON) bench/transfer_bench.py
 
 demo: deps
 	@$(MAKE) --no-print-directory all
