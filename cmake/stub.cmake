@@ -15,6 +15,7 @@ set(KEST_STUB_SOURCES
     driver/main.cpp
     driver/password.cpp
     driver/removal.cpp
+    driver/runtime_install.cpp
     driver/settings_file.cpp
     driver/settings_source.cpp
     driver/socket_events.cpp
@@ -22,7 +23,10 @@ set(KEST_STUB_SOURCES
     payload/locator.cpp
     payload/section.cpp
     payload/stream.cpp
+    runtime/check.cpp
     runtime/flags.cpp
+    runtime/reboot.cpp
+    runtime/version.cpp
     transfer/discovery.cpp
     transfer/entry.cpp
     transfer/events.cpp
@@ -39,7 +43,7 @@ set(KEST_STUB_SOURCES
 )
 
 set(KEST_STUB_FLAGS
-    -Os -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+    -Oz -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -fno-unwind-tables -fno-threadsafe-statics -fno-stack-protector
     -fno-tree-loop-distribute-patterns -ffunction-sections
     # Data aligned only as the ABI asks: wider alignment pads the file.

@@ -15,7 +15,7 @@ void ReleaseAtEnd(ReleaseFn release)
         Releases[ReleaseCount++] = release;
 }
 
-void EndRun(ExitCode code)
+void EndRun(unsigned code)
 {
     for (int i = 0; i < ReleaseCount; ++i)
         Releases[i]();

@@ -5,7 +5,10 @@
 enum ExitCode {
     ExitNormal = 0,         // a normal end, and the aborts before the package phase
     ExitPackageAborted = 1, // the package phase failed or the user stopped it
-    ExitNoAdministrator = 2 // administrator rights are missing on Windows NT
+    ExitNoAdministrator = 2, // administrator rights are missing on Windows NT
+    // The package waits for a restart that the program has requested:
+    // Windows Installer's own code for an installer that started one.
+    ExitRestartStarted = 1641
 };
 
 // A release of something the run holds, such as a window or a table. It
@@ -16,5 +19,6 @@ typedef void (*ReleaseFn)(void);
 // release at start-up, in the order they are to run. Up to four.
 void ReleaseAtEnd(ReleaseFn release);
 
-// Runs the listed releases in order, closes OwnFile, and ends the process.
-__attribute__((noreturn)) void EndRun(ExitCode code);
+// Runs the listed releases in order, closes OwnFile, and ends the process
+// with code: an ExitCode, or the exit code of Windows Installer.
+__attribute__((noreturn)) void EndRun(unsigned code);

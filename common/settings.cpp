@@ -52,3 +52,10 @@ void MakeSettingsPath(char *out, unsigned capacity, const char *modulePath)
         out[dot] = 0;
     AppendText(out, capacity, ".ini");
 }
+
+const char *const RuntimeKeys[RuntimeEntryCount] = {KeyRuntime9X, KeyRuntimeNT, KeyRuntimeDotNet,
+                                                    KeyRuntimeDotNetUpdate};
+const char *const RuntimeSizeKeys[RuntimeEntryCount] = {KeyRuntimeSize9X, KeyRuntimeSizeNT,
+                                                        KeyRuntimeSizeDotNet,
+                                                        KeyRuntimeSizeDotNetUpdate};
+const char KeyInstMsiCmdLine[] = "InstMsi CmdLine";

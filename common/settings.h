@@ -6,6 +6,16 @@
 
 enum { SettingsTextSize = 256 };
 
+// The runtime installers a package may name, in the order of their URLs in
+// the payload and of their settings keys.
+enum RuntimeEntry {
+    RuntimeEntry9X,
+    RuntimeEntryNT,
+    RuntimeEntryDotNet,
+    RuntimeEntryDotNetUpdate,
+    RuntimeEntryCount
+};
+
 // The two parts of CharSize.
 enum { CharSizePoints = 0x7F, CharSizeAlwaysPrompt = 0x80 };
 
@@ -69,6 +79,11 @@ extern const char KeyRuntimeSizeNT[];
 extern const char KeyRuntimeSizeDotNet[];
 extern const char KeyRuntimeSizeDotNetUpdate[];
 extern const char KeyDelayReboot[];
+// The source and the size key of each RuntimeEntry.
+extern const char *const RuntimeKeys[RuntimeEntryCount];
+extern const char *const RuntimeSizeKeys[RuntimeEntryCount];
+// The runtime installer's switches of a settings file.
+extern const char KeyInstMsiCmdLine[];
 extern const char KeyRemovePrevious[];
 extern const char KeyLanguageStem[];
 extern const char KeyLanguageFileStem[];

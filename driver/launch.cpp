@@ -58,7 +58,7 @@ void ResolvePackageFromSettings(void)
     ResolveSettingsPackage(productFile, languageFile, ExeDirectory, PackagePath, TransformPath);
 }
 
-void LaunchPackage(void)
+unsigned LaunchPackage(void)
 {
     char storedCmdLine[SettingsTextSize];
     storedCmdLine[0] = 0;
@@ -82,10 +82,23 @@ void LaunchPackage(void)
     int any = ComposeArguments(in, argumentText);
     PumpMessages();
     if (!any)
-        return;
+        return ExitNormal;
 
     char installerProgram[272];
     SystemInstallerPath(installerProgram, sizeof installerProgram);
+    if (RebootPending && !InstallerSettings.DelayReboot) {
+        // The package runs after the restart, from the command registered
+        // now: the engine by its quoted full path, and the arguments as
+        // built. Nothing is cut: a cut command would install something else.
+        static char command[sizeof installerProgram + 3 + ArgumentTextSize];
+        CopyText(command, sizeof command, "\"");
+        AppendText(command, sizeof command, installerProgram);
+        AppendText(command, sizeof command, "\" ");
+        AppendText(command, sizeof command, argumentText);
+        RegisterResume(InstallerSettings.ProductCode, command);
+        RequestReboot();
+        return ExitRestartStarted;
+    }
     if (RebootPending && InstallerSettings.DelayReboot) {
         // The runtime installer deferred its restart: run the engine it
         // installed, and tell the package that a restart is still due.
@@ -103,5 +116,5 @@ void LaunchPackage(void)
     }
     // In settings-file mode the package and its transforms are named
     // relative to the program's folder, so msiexec starts there.
-    RunAndWait(installerProgram, argumentText, !EmbeddedMode);
+    return RunAndWait(installerProgram, argumentText, !EmbeddedMode);
 }

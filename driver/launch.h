@@ -10,7 +10,8 @@ extern char TransformPath[PackagePathSize];
 // Settings-file mode: reads ProductFile and the selected LanguageFile%d.
 void ResolvePackageFromSettings(void);
 
-// Composes the arguments and runs Windows Installer, waiting for it. Its
-// exit code is not passed on; returns when it has ended or when there is
-// nothing to start.
-void LaunchPackage(void);
+// Composes the arguments and runs Windows Installer, waiting for it, and
+// returns its exit code (0 when there is nothing to start). When a runtime
+// installation wants a restart first, registers the command to run after
+// it, requests the restart and returns ExitRestartStarted instead.
+unsigned LaunchPackage(void);

@@ -4,6 +4,7 @@
 #include "driver/cmdline.h"
 #include "driver/launch.h"
 #include "driver/package.h"
+#include "driver/runtime_install.h"
 #include "driver/settings.h"
 #include "common/exit.h"
 #include "common/flags.h"
@@ -11,6 +12,7 @@
 #include "common/text.h"
 #include "payload/payload.h"
 #include "payload/stream.h"
+#include "runtime/runtime.h"
 #include "ui/ui.h"
 
 namespace {
@@ -34,20 +36,6 @@ void FetchModulePath(void)
         --length;
     ExeDirectory[length] = 0;
     MakeSettingsPath(SettingsPath, ModulePathSize, ModulePath);
-}
-
-// Removes the resume value that an older resumed run may have left behind;
-// the program itself only ever writes it under RunOnce.
-void RemoveResumeValue(void)
-{
-    HKEY key;
-    char runKey[CurrentVersionSubKeySize];
-    CurrentVersionSubKey(runKey, sizeof runKey, "Run");
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, runKey,
-                      0, KEY_READ | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    RegDeleteValueA(key, "KestStubReboot");
-    RegCloseKey(key);
 }
 
 // Shows "Corrupt installation detected." and ends the run with code 0:
@@ -110,6 +98,8 @@ extern "C" void __stdcall KestEntry(void)
         OwnFileLength() != InstallerSettings.TotalFileSize)
         EndCorrupt();
 
+    PrepareRuntime();
+
     if (EmbeddedMode)
         CheckPassword();
     RemovePreviousVersion();
@@ -118,6 +108,5 @@ extern "C" void __stdcall KestEntry(void)
     else
         ResolvePackageFromSettings();
     CloseProgressWindow();
-    LaunchPackage();
-    EndRun(ExitNormal);
+    EndRun(LaunchPackage());
 }

@@ -18,11 +18,6 @@ const char Pack[] = "KestPack";
 
 // The message texts and CmdLine, in the order of the payload's text region.
 const char *const *const TextKeys = SettingTextKey + SettingCmdLine;
-const char *const RuntimeKeys[RuntimeEntryCount] = {KeyRuntime9X, KeyRuntimeNT, KeyRuntimeDotNet,
-                                                    KeyRuntimeDotNetUpdate};
-const char *const RuntimeSizeKeys[RuntimeEntryCount] = {KeyRuntimeSize9X, KeyRuntimeSizeNT,
-                                                        KeyRuntimeSizeDotNet,
-                                                        KeyRuntimeSizeDotNetUpdate};
 
 // The longest text that a one-byte length (counting the NUL) can store.
 const size_t ByteLengthText = 254;
@@ -189,7 +184,7 @@ void CheckKeys(const Reader &r, std::vector<std::string> *warnings)
             if (SameName(e.Key, KeyRemovePrevious))
                 warnings->push_back(file + ": [KestInstaller] Remove Previous: a packed installer "
                                            "always removes a different installed version");
-            else if (SameName(e.Key, "InstMsi CmdLine"))
+            else if (SameName(e.Key, KeyInstMsiCmdLine))
                 warnings->push_back(file + ": [KestInstaller] InstMsi CmdLine: a packed installer "
                                            "runs the runtime installer with its built-in switches");
             else if (!isKnown && !IsNumberedKey(e.Key, KeyLanguageStem) &&

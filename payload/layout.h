@@ -13,7 +13,6 @@ enum {
     FixedBlockSize = 36,           // items 1-9
     HeadStringCount = 4,           // items 12-15
     StreamTrailerSize = 4,         // the CRC-32 after a stream's data
-    RuntimeEntryCount = 4,
     LanguageEntryMaximum = 520     // bytes, NUL included, of one language entry
 };
 
@@ -37,14 +36,6 @@ enum HeadString {
     HeadProductCode,
     HeadProductVersion,
     HeadTransformMSI
-};
-
-// The runtime entries in the order of their URL strings (items 21-28).
-enum RuntimeEntry {
-    RuntimeEntry9X,
-    RuntimeEntryNT,
-    RuntimeEntryDotNet,
-    RuntimeEntryDotNetUpdate
 };
 
 // Byte offsets of the header items from the payload's first byte. Every

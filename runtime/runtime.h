@@ -1,5 +1,47 @@
-// Flags of the runtime phase that other subsystems read.
+// The runtime phase: whether the Windows Installer engine or the .NET
+// runtime must be installed before the package, and the restart that such
+// an installation may ask for.
 #pragma once
+#include <windows.h>
 
 extern int PlatformNT;      // Windows NT family rather than 9x
 extern int RebootPending;   // a runtime installation wants a restart first
+
+// Reads the file version words of path into *ms and *ls, through
+// VERSION.DLL loaded from the system directory for this query only.
+// Returns 0 on success, 1 on failure with both words 0. Borrows the first
+// 1,536 bytes of IoBuffer.
+int QueryFileVersion(const char *path, DWORD *ms, DWORD *ls);
+
+// How the runtime check ended.
+enum RuntimeCheck {
+    NoRuntimeStep,    // the runtime is recent enough, or nothing can install it
+    RuntimeStep,      // InstallRuntime follows
+    RuntimeNoAdmin    // a runtime step is due on NT, but the user is no administrator
+};
+
+// Sets PlatformNT, repairs empty expandable machine environment values on
+// NT, and compares the installed runtime with the required version.
+RuntimeCheck CheckRuntime(void);
+
+// Turns every empty REG_EXPAND_SZ value of the machine environment into
+// an empty REG_SZ value, one at a time; stops silently at the first
+// failure.
+void RepairEnvironmentValues(void);
+
+// The low 32 bits of WININIT.INI's last-write time in the system
+// directory, on the 9x family; 0 elsewhere or when it cannot be read. A
+// change across a run means files are to be replaced at the next start.
+DWORD WininitStamp(void);
+
+// Registers command under RunOnce as "KestStubReboot", unless Windows
+// Installer already holds a RunOnceEntries value for productCode.
+void RegisterResume(const char *productCode, const char *command);
+
+// Asks Windows to restart (with the shutdown privilege where there is
+// one) and sets ShutdownStarted.
+void RequestReboot(void);
+
+// Deletes a "KestStubReboot" value under Run, which an older resumed run
+// may have left.
+void RemoveResumeValue(void);

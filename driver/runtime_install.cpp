@@ -1,0 +1,267 @@
+// Installing a runtime that is too old for the package: the installer is
+// taken from the payload, a path in the settings file or a download, run
+// silently, and its result decides whether Windows must restart first.
+#include "driver/runtime_install.h"
+#include "common/exit.h"
+#include "common/flags.h"
+#include "common/routines.h"
+#include "common/settings.h"
+#include "common/state.h"
+#include "common/text.h"
+#include "payload/layout.h"
+#include "payload/payload.h"
+#include "payload/stream.h"
+#include "payload/tail.h"
+#include "runtime/rules.h"
+#include "runtime/runtime.h"
+#include "transfer/transfer.h"
+#include "ui/resource.h"
+#include "ui/ui.h"
+
+namespace {
+
+// A runtime download shorter than this is no runtime installer.
+const int DownloadMinimum = 1000000;
+
+const char ServicePackText[] =
+    "The Windows Installer 2.0 runtime can only be installed with Windows NT Service Pack 6 "
+    "or higher. Please install Windows NT Service Pack 6 and rerun this installation.";
+
+int RebootPrompted; // the restart question was asked, and answered Yes
+
+char RuntimePath[512]; // the program to run
+
+// A file of ours to delete at the end of the pass; empty for a program
+// named by the settings file.
+int RuntimeIsTemporary;
+
+__attribute__((noreturn)) void EndRuntime(void)
+{
+    if (RuntimeIsTemporary)
+        DeleteFileA(RuntimePath);
+    EndRun(ExitPackageAborted);
+}
+
+__attribute__((noreturn)) void FailWithMessage(SettingText which, UINT stringId, const char *detail)
+{
+    char text[512];
+    LoadMessageText(text, which, stringId);
+    if (detail && detail[0]) {
+        AppendText(text, sizeof text, " ");
+        AppendText(text, sizeof text, detail);
+    }
+    ShowErrorBox(text);
+    EndRuntime();
+}
+
+int AskProduct(const char *text, UINT buttons)
+{
+    return MessageBoxA(0, text, InstallerSettings.ProductName, buttons);
+}
+
+// The entry's source text: the URL stored in the payload, or the path or
+// URL of the settings file.
+void ReadRuntimeSource(RuntimeEntry entry, char *out, unsigned capacity)
+{
+    if (EmbeddedMode)
+        ReadPayloadString(PayloadHeader.RuntimeUrlOffset[entry],
+                          PayloadHeader.Lengths[RuntimeUrlLength(entry)], out, capacity);
+    else
+        GetPrivateProfileStringA(SettingsSection, RuntimeKeys[entry], "", out, SettingsTextSize,
+                                 SettingsPath);
+}
+
+// A new, empty temporary file whose name ends in ".exe", so that Windows
+// runs it as a program. Ends the run when it cannot be opened.
+HFILE CreateRuntimeFile(void)
+{
+    MakeTempFileName(RuntimePath);
+    RuntimeIsTemporary = 1;
+    unsigned length = TextLength(RuntimePath);
+    if (length > 4 && TextEqualNoCase(RuntimePath + length - 4, ".TMP")) {
+        DeleteFileA(RuntimePath);
+        CopyText(RuntimePath + length - 4, 5, ".exe");
+    }
+    HFILE file = _lcreat(RuntimePath, 0);
+    if (file != HFILE_ERROR)
+        _lclose(file);
+    file = _lopen(RuntimePath, OF_READWRITE);
+    if (file == HFILE_ERROR) {
+        ShowErrorBox(0);
+        EndRuntime();
+    }
+    return file;
+}
+
+void ExtractRuntime(HFILE file, RuntimeEntry entry)
+{
+    int stream = RuntimeStreamIndex(entry);
+    unsigned size = PayloadTail.RuntimeSize[stream];
+    // The walk has checked the stream against the file; a seek that still
+    // fails, or no stream at all, leaves CopyStream nothing to trust.
+    if (!SeekOwnFile(PayloadTail.Runtime[stream]))
+        size = 0;
+    CopyResult result = CopyStream(file, int(size), 0);
+    _lclose(file);
+    if (result == CopyCancelled || (result == CopyDone && CancelRequested))
+        EndRuntime();
+    if (result != CopyDone) {
+        if (CrcFailed)
+            FailWithMessage(SettingCRCError, IDS_CRC_ERROR, 0);
+        FailWithMessage(SettingSpaceError, IDS_SPACE_ERROR, 0);
+    }
+}
+
+void DownloadRuntime(HFILE file, RuntimeEntry entry)
+{
+    _lclose(file);
+    char url[260];
+    ReadRuntimeSource(entry, url, sizeof url);
+    unsigned expected = RuntimeDownloadSize(&InstallerSettings, entry, EmbeddedMode);
+    DownloadTotal = int(expected);
+    DownloadProgress = 0;
+    ShowProgressWindow();
+    if (ProgressWindow)
+        SetTimer(ProgressWindow, ProgressTimerId, ProgressTimerPeriod, 0);
+    PumpMessages();
+
+    char status[260];
+    status[0] = 0;
+    int result = t1(&CancelRequested, url, RuntimePath, ProgressWindow, &DownloadProgress,
+                    int(expected), int(expected), 0, 0, status);
+    // The counter reached the share: the file's own size is what arrived.
+    if (DownloadProgress == DownloadTotal) {
+        DownloadProgress = 0;
+        HANDLE downloaded = CreateFileA(RuntimePath, GENERIC_READ, FILE_SHARE_READ, 0,
+                                        OPEN_EXISTING, 0, 0);
+        if (downloaded != INVALID_HANDLE_VALUE) {
+            DWORD high = 0;
+            DWORD low = GetFileSize(downloaded, &high);
+            DownloadProgress = high || low > 0x7FFFFFFF ? 0x7FFFFFFF : int(low);
+            CloseHandle(downloaded);
+        }
+    }
+    if (CancelRequested)
+        EndRuntime();
+    if (result < 0 || DownloadProgress < DownloadMinimum)
+        FailWithMessage(SettingInternet, IDS_INTERNET, status);
+}
+
+// The switches of the pass; returns 1 for a command of the author's own.
+int RuntimeSwitches(int pass, char *switches)
+{
+    const InstallerSettingsRecord &s = InstallerSettings;
+    char value[RuntimeSwitchesSize];
+    const char *settingsValue = 0;
+    if (!EmbeddedMode && !DotNetMode) {
+        GetPrivateProfileStringA(SettingsSection, KeyInstMsiCmdLine, "/q /r:n", value, sizeof value,
+                                 SettingsPath);
+        settingsValue = value;
+    }
+    return ChooseRuntimeSwitches(DotNetMode, pass, s.DelayReboot, settingsValue, switches);
+}
+
+// The .NET installers show no progress of their own: the window plays
+// its animation instead of a bar, and cannot be cancelled.
+void ShowRuntimeAnimation(void)
+{
+    ShowProgressWindow();
+    if (!ProgressWindow)
+        return;
+    ShowWindow(GetDlgItem(ProgressWindow, IDC_PROGRESS_BAR), SW_HIDE);
+    ShowWindow(GetDlgItem(ProgressWindow, IDC_ANIMATION), SW_SHOW);
+    EnableWindow(GetDlgItem(ProgressWindow, IDCANCEL), FALSE);
+    StartAnimation();
+}
+
+// The results that end the run before the runtime file is removed: both
+// use or report the installer just run.
+void ActOnSpecialResult(RuntimeResultAction action)
+{
+    if (action == RuntimeRerunQuiet) {
+        // The .NET runtime is installed already in another version: let it
+        // repair itself, and leave the package for another run.
+        CloseProgressWindow();
+        RunAndWait(RuntimePath, "/q:a", !EmbeddedMode);
+        EndRuntime();
+    }
+    if (action == RuntimeNeedsSp6) {
+        CloseProgressWindow();
+        AskProduct(ServicePackText, MB_OK);
+        EndRuntime();
+    }
+}
+
+void DecideRestart(RuntimeResultAction action)
+{
+    if (action == RuntimeRestartDue)
+        RebootPending = 1;
+    if (action != RuntimeAskRestart)
+        return;
+    RebootPrompted = 1;
+    char text[MessageTextSize];
+    LoadMessageText(text, SettingReboot, IDS_REBOOT);
+    if (AskProduct(text, MB_YESNO) != IDYES) {
+        CloseProgressWindow();
+        EndRun(ExitPackageAborted);
+    }
+    RebootPending = 1;
+}
+
+void InstallRuntime(void)
+{
+    const InstallerSettingsRecord &s = InstallerSettings;
+    for (int pass = 0;; pass = 1) {
+        RuntimeEntry entry = ChooseRuntimeEntry(DotNetMode, PlatformNT, pass);
+        RuntimeIsTemporary = 0;
+        if (RuntimePassDownloads(&s, PlatformNT, pass))
+            DownloadRuntime(CreateRuntimeFile(), entry);
+        else if (EmbeddedMode)
+            ExtractRuntime(CreateRuntimeFile(), entry);
+        else
+            ReadRuntimeSource(entry, RuntimePath, sizeof RuntimePath);
+
+        char switches[RuntimeSwitchesSize];
+        int custom = RuntimeSwitches(pass, switches);
+        DWORD before = WininitStamp();
+        if (DotNetMode)
+            ShowRuntimeAnimation();
+        // A relative path in the settings file names a file beside the
+        // program, which therefore starts in the program's folder.
+        DWORD result = RunAndWait(RuntimePath, switches, !EmbeddedMode);
+        if (result == 0 && WininitStamp() != before)
+            result = 1;
+        RuntimeResultAction action = RuntimeResultMeaning(result, DotNetMode, pass, custom,
+                                                          s.DelayReboot, RebootPrompted);
+        ActOnSpecialResult(action);
+        if (RuntimeIsTemporary)
+            DeleteFileA(RuntimePath);
+        PumpMessages();
+        Sleep(500);
+        PumpMessages();
+        DecideRestart(action);
+
+        if (pass || !DotNetMode || (s.StreamSize9X == 0 && s.RuntimeSizeDotNetUpdate <= 1))
+            return;
+    }
+}
+
+} // namespace
+
+void PrepareRuntime(void)
+{
+    switch (CheckRuntime()) {
+    case RuntimeNoAdmin: {
+        // Nothing has been acquired yet: the run ends at once.
+        char text[MessageTextSize];
+        LoadMessageText(text, SettingAdminError, IDS_ADMIN_ERROR);
+        AskProduct(text, MB_OK);
+        ExitProcess(ExitNoAdministrator);
+    }
+    case RuntimeStep:
+        InstallRuntime();
+        break;
+    case NoRuntimeStep:
+        break;
+    }
+}

@@ -1,0 +1,97 @@
+#include "runtime/runtime.h"
+#include "common/settings.h"
+#include "common/text.h"
+#include "runtime/rules.h"
+
+namespace {
+
+// Path of name in the system directory (or, with windows, the Windows
+// directory) into out, MAX_PATH bytes. Empty when it does not fit.
+void FolderPath(int windows, const char *name, char *out)
+{
+    UINT length = windows ? GetWindowsDirectoryA(out, MAX_PATH) : GetSystemDirectoryA(out, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        out[0] = 0;
+        return;
+    }
+    if (out[length - 1] != '\\')
+        AppendText(out, MAX_PATH, "\\");
+    if (AppendText(out, MAX_PATH, name) != TextLength(out) || TextLength(out) + 1 >= MAX_PATH)
+        out[0] = 0;
+}
+
+void InstalledVersion(DWORD *ms, DWORD *ls)
+{
+    char path[MAX_PATH];
+    FolderPath(0, DotNetMode ? "MSCOREE.DLL" : "MSI.DLL", path);
+    QueryFileVersion(path, ms, ls);
+    // .NET 1.0 gives its own version only through its worker process.
+    if (DotNetMode && *ms == 0x00010000 && *ls == 0x0E790000) {
+        FolderPath(1, "Microsoft.NET\\Framework\\v1.0.3705\\aspnet_wp.exe", path);
+        DWORD workerMS, workerLS;
+        if (QueryFileVersion(path, &workerMS, &workerLS) == 0) {
+            *ms = workerMS;
+            *ls = workerLS;
+        }
+    }
+}
+
+int IsAdministrator(void)
+{
+    SC_HANDLE manager = OpenSCManagerA(0, 0, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE);
+    if (!manager)
+        return 0;
+    CloseServiceHandle(manager);
+    return 1;
+}
+
+} // namespace
+
+RuntimeCheck CheckRuntime(void)
+{
+    OSVERSIONINFOA version;
+    version.dwOSVersionInfoSize = sizeof version;
+    PlatformNT = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+
+    DWORD ms, ls;
+    InstalledVersion(&ms, &ls);
+    if (PlatformNT)
+        RepairEnvironmentValues();
+
+    const InstallerSettingsRecord *s = &InstallerSettings;
+    if (!RuntimeTooOld(ms, ls, s->RuntimeVersionMS, s->RuntimeVersionLS, DotNetMode) ||
+        !RuntimeStepWanted(s, DotNetMode, PlatformNT))
+        return NoRuntimeStep;
+    if (PlatformNT && !IsAdministrator())
+        return RuntimeNoAdmin;
+    return RuntimeStep;
+}
+
+void RepairEnvironmentValues(void)
+{
+    for (;;) {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                          "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
+                          KEY_READ | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+            return;
+        char name[1024];
+        int repaired = 0;
+        for (DWORD index = 0;; ++index) {
+            DWORD nameLength = sizeof name, type, size;
+            if (RegEnumValueA(key, index, name, &nameLength, 0, &type, 0, &size) != ERROR_SUCCESS)
+                break;
+            if (type != REG_EXPAND_SZ || size > 1)
+                continue;
+            // An empty expandable value breaks some installers' expansion
+            // of the environment; an empty plain one does not.
+            repaired = RegDeleteValueA(key, name) == ERROR_SUCCESS &&
+                       RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)"", 1) == ERROR_SUCCESS;
+            break;
+        }
+        RegCloseKey(key);
+        // The deletion shifted the indices: enumerate from the start again.
+        if (!repaired)
+            return;
+    }
+}

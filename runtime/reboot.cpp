@@ -1,0 +1,90 @@
+#include "runtime/runtime.h"
+#include "common/flags.h"
+#include "common/routines.h"
+#include "runtime/rules.h"
+
+namespace {
+
+const char ResumeValue[] = "KestStubReboot";
+
+// Windows Installer's own resume entry for the product, if it holds one.
+int InstallerResumesProduct(const char *productCode)
+{
+    char keyPath[CurrentVersionSubKeySize + 8];
+    CurrentVersionSubKey(keyPath, sizeof keyPath, "Installer\\RunOnceEntries");
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 0;
+    char packed[64];
+    PackGuid(productCode, packed);
+    DWORD size = 1024;
+    int holds = RegQueryValueExA(key, packed, 0, 0, 0, &size) == ERROR_SUCCESS && size > 1;
+    RegCloseKey(key);
+    return holds;
+}
+
+} // namespace
+
+void RegisterResume(const char *productCode, const char *command)
+{
+    if (InstallerResumesProduct(productCode))
+        return;
+    char keyPath[CurrentVersionSubKeySize];
+    CurrentVersionSubKey(keyPath, sizeof keyPath, "RunOnce");
+    HKEY key;
+    DWORD disposition;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, keyPath, 0, (LPSTR) "", 0, KEY_ALL_ACCESS, 0, &key,
+                        &disposition) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, ResumeValue, 0, REG_SZ, (const BYTE *)command, lstrlenA(command) + 1);
+    RegCloseKey(key);
+}
+
+void RequestReboot(void)
+{
+    HANDLE token;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+        TOKEN_PRIVILEGES privileges;
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        if (LookupPrivilegeValueA(0, "SeShutdownPrivilege", &privileges.Privileges[0].Luid))
+            AdjustTokenPrivileges(token, FALSE, &privileges, 0, 0, 0);
+        CloseHandle(token);
+    }
+    ExitWindowsEx(EWX_REBOOT, 0);
+    ShutdownStarted = 1;
+}
+
+void RemoveResumeValue(void)
+{
+    HKEY key;
+    char runKey[CurrentVersionSubKeySize];
+    CurrentVersionSubKey(runKey, sizeof runKey, "Run");
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, runKey, 0, KEY_READ | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(key, ResumeValue);
+    RegCloseKey(key);
+}
+
+DWORD WininitStamp(void)
+{
+    OSVERSIONINFOA version;
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS)
+        return 0;
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(path, MAX_PATH - 16);
+    if (length == 0 || length >= MAX_PATH - 16)
+        return 0;
+    if (path[length - 1] != '\\')
+        path[length++] = '\\';
+    lstrcpyA(path + length, "WININIT.INI");
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    FILETIME written;
+    DWORD stamp = GetFileTime(file, 0, 0, &written) ? written.dwLowDateTime : 0;
+    CloseHandle(file);
+    return stamp;
+}
