@@ -9,6 +9,7 @@ address of its own in it. Which address connected to an origin server
 tells who made the request: the proxies connect out from addresses of
 their own. Nothing here listens or connects outside 127.0.0.0/8.
 """
+import ctypes
 import errno
 import http.server
 import os
@@ -321,6 +322,14 @@ def _pump(source, sink):
         pass
 
 
+def _end_with_parent():
+    """In the child before exec: a test run killed outright takes its
+    proxies with it instead of leaving them listening. dante's workers
+    end by themselves once their main process is gone."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+
+
 class _Daemon:
     """A proxy program run in the foreground in a process group of its own,
     its configuration and log under build/netserve."""
@@ -332,7 +341,8 @@ class _Daemon:
         self.log = folder / f"{name}.log"
         self._log = open(self.log, "wb")
         self.process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=self._log,
-                                        stderr=subprocess.STDOUT, start_new_session=True)
+                                        stderr=subprocess.STDOUT, start_new_session=True,
+                                        preexec_fn=_end_with_parent)
         try:
             wait_for_port(address, port, process=self.process)
         except Exception:
@@ -373,9 +383,10 @@ def dante(folder, address, outgoing):
         raise FileNotFoundError("dante's danted is not installed (make deps)")
     port = free_port(address)
     conf = folder / "danted.conf"
+    # No user switching: a change of user would clear the signal that ends
+    # it with the test process.
     conf.write_text(f"logoutput: stderr\ninternal: {address} port = {port}\nexternal: {outgoing}\n"
                     "clientmethod: none\nsocksmethod: none\n"
-                    "user.privileged: root\nuser.unprivileged: nobody\n"
                     "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
                     "socks pass { from: 127.0.0.0/8 to: 127.0.0.0/8 command: connect }\n"
                     "socks block { from: 0.0.0.0/0 to: 0.0.0.0/0 }\n")

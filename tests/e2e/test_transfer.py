@@ -30,6 +30,7 @@ WRITE_FAILED = -4
 SHORT_BODY = -5
 EVENT_ERROR = -20
 NO_EVENTS = -24       # WSAAsyncSelect failed
+BAD_SCHEME = -40
 TOO_LONG = -41
 
 SOCKET_ONLY = {"WINEDLLOVERRIDES": BASE_OVERRIDES + ";wininet=d"}
@@ -265,6 +266,19 @@ def test_credentials_in_the_url_become_basic_authorization(wine, net, socket):
     if socket:
         assert [r.head for r in net.origin_a.requests] == [
             b"GET /secret HTTP/1.0\r\nAuthorization: Basic a2VzdDpzM2NyQHQ=\r\nAccept: */*\r\n\r\n"]
+
+
+def test_schemes_of_the_socket_path(wine, net):
+    net.origin_a.routes["/f"] = content(b"any scheme")
+    host = net.origin_a.address
+    folder = wine.scratch("schemes")
+    # An ftp URL is fetched with the same HTTP request; only the lower-case
+    # "ftp://" is taken, while "http://" is taken in any case.
+    out = transfer(wine, f"ftp://{host}/f", f"FTP://{host}/f", f"gopher://{host}/f", f"HTTP://{host}/f",
+                   socket=True, options=["--target", wine.win(folder) + "\\out-%d.bin"])
+    assert statuses(out) == [SOCKET_DONE, BAD_SCHEME, BAD_SCHEME, SOCKET_DONE]
+    assert [r.head for r in net.origin_a.requests] == [plain_get("f")] * 2
+    assert (folder / "out-3.bin").read_bytes() == b"any scheme"
 
 
 # Form posts --------------------------------------------------------------------
