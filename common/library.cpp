@@ -1,16 +1,25 @@
 #include "common/routines.h"
 #include "common/text.h"
 
+int SystemFilePath(const char *name, char *out, int windowsFolder)
+{
+    UINT length = windowsFolder ? GetWindowsDirectoryA(out, MAX_PATH)
+                                : GetSystemDirectoryA(out, MAX_PATH);
+    // The root folder of a drive ends in a backslash already.
+    if (length && length < MAX_PATH && out[length - 1] != '\\')
+        out[length++] = '\\';
+    if (length == 0 || length + TextLength(name) >= MAX_PATH) {
+        out[0] = 0;
+        return 0;
+    }
+    CopyText(out + length, MAX_PATH - length, name);
+    return 1;
+}
+
 HMODULE LoadSystemLibrary(const char *name)
 {
     char path[MAX_PATH];
-    UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    // A cut path could name some other file: load nothing then.
-    if (length == 0 || length + 1 + TextLength(name) >= MAX_PATH)
-        return 0;
-    AppendText(path, MAX_PATH, "\\");
-    AppendText(path, MAX_PATH, name);
-    return LoadLibraryA(path);
+    return SystemFilePath(name, path, 0) ? LoadLibraryA(path) : 0;
 }
 
 void RestrictLibrarySearch(void)

@@ -18,6 +18,12 @@ void CreatePathDirectories(char *path);
 // leaves its name in out, which holds at least MAX_PATH bytes.
 void MakeTempFileName(char *out);
 
+// The path of name in the system directory, or with windowsFolder in the
+// Windows directory, into out (MAX_PATH bytes). Returns 0, leaving the
+// empty text, when the folder is unknown or the path does not fit: a cut
+// path would name some other file.
+int SystemFilePath(const char *name, char *out, int windowsFolder);
+
 // Loads the library name (such as "COMCTL32.DLL") from the system
 // directory by its full path, never through the search path. Null when it
 // cannot be loaded.

@@ -28,11 +28,13 @@ int ReadProgramValue(const char *name, char *out, LONG size)
 }
 
 // A text value of an open key into out (size bytes, always terminated);
-// empty when it cannot be read.
+// empty when it cannot be read, or when it fills out without a NUL of its
+// own: a cut value would name another host.
 void ReadKeyText(HKEY key, const char *name, char *out, DWORD size)
 {
-    DWORD type, length = size - 1;
-    if (RegQueryValueExA(key, name, 0, &type, (BYTE *)out, &length) != ERROR_SUCCESS)
+    DWORD type, length = size;
+    if (RegQueryValueExA(key, name, 0, &type, (BYTE *)out, &length) != ERROR_SUCCESS ||
+        (length == size && out[size - 1]))
         length = 0;
     out[length < size ? length : size - 1] = 0;
 }
@@ -54,7 +56,7 @@ const char ProxyInformation[] = "Proxy Information";
 
 // Netscape Navigator's registry settings, when its proxy type is set: the
 // HTTP proxy, else the SOCKS server of its services.
-void ReadNavigatorRegistry(void)
+void ReadNavigatorRegistry(ProxyConfigRecord *config)
 {
     char path[80];
     CopyText(path, sizeof path, NetscapeKey);
@@ -65,31 +67,31 @@ void ReadNavigatorRegistry(void)
     DWORD value;
     int inForce = ReadKeyNumber(key, "Proxy Type", &value) && value;
     if (inForce) {
-        ReadKeyText(key, "HTTP_Proxy", ProxyConfig.Host, ProxyHostSize);
-        if (ProxyConfig.Host[0]) {
+        ReadKeyText(key, "HTTP_Proxy", config->Host, ProxyHostSize);
+        if (config->Host[0]) {
             if (ReadKeyNumber(key, "HTTP_ProxyPort", &value))
-                ProxyConfig.Port = (unsigned short)value;
-            ReadKeyText(key, "No_Proxy", ProxyConfig.BypassList, BypassListSize);
+                config->Port = (unsigned short)value;
+            ReadKeyText(key, "No_Proxy", config->BypassList, BypassListSize);
         }
     }
     RegCloseKey(key);
-    if (!inForce || ProxyConfig.Host[0])
+    if (!inForce || config->Host[0])
         return;
     CopyText(path, sizeof path, NetscapeKey);
     AppendText(path, sizeof path, "Services");
     if (!OpenUserKey(path, &key))
         return;
-    ReadKeyText(key, "SOCKS_Server", ProxyConfig.Host, ProxyHostSize);
-    if (ProxyConfig.Host[0]) {
-        ProxyConfig.Socks = 1;
+    ReadKeyText(key, "SOCKS_Server", config->Host, ProxyHostSize);
+    if (config->Host[0]) {
+        config->Socks = 1;
         if (ReadKeyNumber(key, "SOCKS_ServerPort", &value))
-            ProxyConfig.Port = (unsigned short)value;
+            config->Port = (unsigned short)value;
     }
     RegCloseKey(key);
 }
 
 // Internet Explorer's settings, when its proxy is enabled.
-void ReadExplorerSettings(char *text)
+void ReadExplorerSettings(ProxyConfigRecord *config, char *text)
 {
     char path[CurrentVersionSubKeySize];
     CurrentVersionSubKey(path, sizeof path, "Internet Settings");
@@ -100,14 +102,14 @@ void ReadExplorerSettings(char *text)
     if (ReadKeyNumber(key, "ProxyEnable", &enabled) && enabled) {
         ReadKeyText(key, "ProxyServer", text, ProxyServerTextSize);
         if (text[0])
-            ParseProxyServer(text, &ProxyConfig);
-        ReadKeyText(key, "ProxyOverride", ProxyConfig.BypassList, BypassListSize);
+            ParseProxyServer(text, config);
+        ReadKeyText(key, "ProxyOverride", config->BypassList, BypassListSize);
     }
     RegCloseKey(key);
 }
 
 // Netscape's NETSCAPE.INI, found beside the program that opens its pages.
-void ReadNavigatorProfile(char *text)
+void ReadNavigatorProfile(ProxyConfigRecord *config, char *text)
 {
     text[0] = 0;
     LONG length = 256;
@@ -122,16 +124,16 @@ void ReadNavigatorProfile(char *text)
             name = p + 1;
     CopyText(name, ProxyServerTextSize - unsigned(name - text), "NETSCAPE.INI");
     if (GetPrivateProfileIntA(ProxyInformation, "Proxy Type", 0, text)) {
-        ProxyConfig.Port = (unsigned short)GetPrivateProfileIntA(ProxyInformation, "Http_ProxyPort", 0, text);
-        GetPrivateProfileStringA(ProxyInformation, "HTTP_Proxy", "", ProxyConfig.Host, ProxyHostSize, text);
-        GetPrivateProfileStringA(ProxyInformation, "No_Proxy", "", ProxyConfig.BypassList, BypassListSize,
+        config->Port = (unsigned short)GetPrivateProfileIntA(ProxyInformation, "Http_ProxyPort", 0, text);
+        GetPrivateProfileStringA(ProxyInformation, "HTTP_Proxy", "", config->Host, ProxyHostSize, text);
+        GetPrivateProfileStringA(ProxyInformation, "No_Proxy", "", config->BypassList, BypassListSize,
                                  text);
     }
-    if (!ProxyConfig.Host[0]) {
-        GetPrivateProfileStringA("Services", "SOCKS_Server", "", ProxyConfig.Host, ProxyHostSize, text);
-        ProxyConfig.Port = (unsigned short)GetPrivateProfileIntA("Services", "SOCKS_ServerPort", 0, text);
-        if (ProxyConfig.Host[0])
-            ProxyConfig.Socks = 1;
+    if (!config->Host[0]) {
+        GetPrivateProfileStringA("Services", "SOCKS_Server", "", config->Host, ProxyHostSize, text);
+        config->Port = (unsigned short)GetPrivateProfileIntA("Services", "SOCKS_ServerPort", 0, text);
+        if (config->Host[0])
+            config->Socks = 1;
     }
 }
 
@@ -139,24 +141,25 @@ void ReadNavigatorProfile(char *text)
 
 void DiscoverProxy(void)
 {
-    ProxyConfig.Port = DefaultHttpPort;
-    ProxyConfig.Host[0] = ProxyConfig.BypassList[0] = 0;
+    ProxyConfigRecord *config = &ProxyConfig;
+    config->Port = DefaultHttpPort;
+    config->Host[0] = config->BypassList[0] = 0;
     // The proxy credentials count whichever source names the proxy.
-    ReadProgramValue("ProxyUsername", ProxyConfig.UserName, ProxyCredentialSize);
-    ReadProgramValue("ProxyPassword", ProxyConfig.Password, ProxyCredentialSize);
+    ReadProgramValue("ProxyUsername", config->UserName, ProxyCredentialSize);
+    ReadProgramValue("ProxyPassword", config->Password, ProxyCredentialSize);
 
     char text[ProxyServerTextSize];
     // The program's own switch, when present, decides alone.
     if (ReadProgramValue("ProxyEnable", text, 256)) {
         if (text[0] == '1' && ReadProgramValue("ProxyServer", text, ProxyServerTextSize))
-            ParseProxyServer(text, &ProxyConfig);
+            ParseProxyServer(text, config);
         return;
     }
-    ReadNavigatorRegistry();
-    if (!ProxyConfig.Host[0])
-        ReadExplorerSettings(text);
-    if (!ProxyConfig.Host[0])
-        ReadNavigatorProfile(text);
-    if (ProxyConfig.BypassList[0])
-        NormaliseBypassList(ProxyConfig.BypassList);
+    ReadNavigatorRegistry(config);
+    if (!config->Host[0])
+        ReadExplorerSettings(config, text);
+    if (!config->Host[0])
+        ReadNavigatorProfile(config, text);
+    if (config->BypassList[0])
+        NormaliseBypassList(config->BypassList);
 }

@@ -13,7 +13,8 @@ const unsigned UrlLimit = 255;
 
 void ReportProxy(void)
 {
-    ReportCursor *report = &TransferState.Report;
+    TransferStateRecord *state = CurrentTransfer();
+    ReportCursor *report = &state->Report;
     ReportText(report, "ProxyServer=", 1);
     ReportText(report, ProxyConfig.Host, 1);
     ReportText(report, "\r\nProxyIgnore=", 1);
@@ -27,13 +28,14 @@ void ReportProxy(void)
 // the next call while the sockets cannot start.
 int Initialise(void)
 {
-    if (TransferState.Initialised)
+    TransferStateRecord *state = CurrentTransfer();
+    if (state->Initialised)
         return 1;
     DiscoverProxy();
     WSADATA data;
     if (!BindWinsock() || Winsock.Startup(MAKEWORD(1, 1), &data) != 0)
         return 0;
-    TransferState.Initialised = 1;
+    state->Initialised = 1;
     return 1;
 }
 
@@ -48,30 +50,32 @@ void StampTarget(DWORD dosDate, DWORD dosTime)
 
 int SocketTransfer(const char *url, const char *form, DWORD dosDate, DWORD dosTime)
 {
+    TransferStateRecord *state = CurrentTransfer();
     if (OpenHttpRequest(url, form)) {
         SendPending();
         PumpUntilStatus();
-        if (dosDate && TransferState.Target != HFILE_ERROR)
+        if (dosDate && state->Target != HFILE_ERROR)
             StampTarget(dosDate, dosTime);
     } else if (!TransferCancelled()) {
         SetTransferStatus(TransferSchemeRefused);
     }
-    if (TransferState.Target != HFILE_ERROR) {
-        _lclose(TransferState.Target);
-        TransferState.Target = HFILE_ERROR;
+    if (state->Target != HFILE_ERROR) {
+        _lclose(state->Target);
+        state->Target = HFILE_ERROR;
     }
     CloseTransferSocket();
     // A connection that ended before any answer was read delivered nothing.
-    if (!TransferState.HeaderSeen && !TransferCancelled())
+    if (!state->HeaderSeen && !TransferCancelled())
         SetTransferStatus(TransferServerRefused);
-    if (TransferState.Diagnostics)
-        ReportNumber(&TransferState.Report, "WinSockError", DWORD(Winsock.LastError()), 1, 0);
-    return TransferState.Status;
+    if (state->Diagnostics)
+        ReportNumber(&state->Report, "WinSockError", DWORD(Winsock.LastError()), 1, 0);
+    return state->Status;
 }
 
 int Transfer(const char *url, const char *target, int expected, DWORD dosDate, DWORD dosTime)
 {
-    if (TransferState.Diagnostics)
+    TransferStateRecord *state = CurrentTransfer();
+    if (state->Diagnostics)
         ReportProxy();
     // A cut URL would fetch something else; a post needs its form.
     if (TextLength(url) > UrlLimit) {
@@ -83,15 +87,15 @@ int Transfer(const char *url, const char *target, int expected, DWORD dosDate, D
     if (expected < 0)
         return SocketTransfer(url, target, 0, 0);
 
-    TransferState.Target = _lcreat(target ? target : DiagnosticsFile, 0);
-    if (TransferState.Target == HFILE_ERROR) {
+    state->Target = _lcreat(target ? target : DiagnosticsFile, 0);
+    if (state->Target == HFILE_ERROR) {
         ReportFailure("CreateError", GetLastError());
         return TransferWriteFailed;
     }
     if (TryInternetTransfer(url)) {
-        _lclose(TransferState.Target);
-        TransferState.Target = HFILE_ERROR;
-        return TransferState.Status;
+        _lclose(state->Target);
+        state->Target = HFILE_ERROR;
+        return state->Status;
     }
     return SocketTransfer(url, 0, dosDate, dosTime);
 }
@@ -100,8 +104,9 @@ int Transfer(const char *url, const char *target, int expected, DWORD dosDate, D
 
 void SetTransferStatus(int status)
 {
-    if (TransferState.Status >= 0)
-        TransferState.Status = status;
+    TransferStateRecord *state = CurrentTransfer();
+    if (state->Status >= 0)
+        state->Status = status;
 }
 
 void FailTransfer(int error)
@@ -111,22 +116,24 @@ void FailTransfer(int error)
 
 void ReportFailure(const char *key, DWORD value)
 {
-    if (TransferState.Diagnostics) {
-        ReportNumber(&TransferState.Report, key, value, 0, 1);
+    TransferStateRecord *state = CurrentTransfer();
+    if (state->Diagnostics) {
+        ReportNumber(&state->Report, key, value, 0, 1);
         return;
     }
     // Outside diagnostics the reason follows a message after an empty line,
     // and the cursor stays: the last reason is the one reported.
-    ReportCursor line = TransferState.Report;
+    ReportCursor line = state->Report;
     ReportText(&line, "\r\n\r\n", 1);
     ReportNumber(&line, key, value, 0, 0);
 }
 
 int WriteTarget(const void *data, unsigned count)
 {
-    if (TransferState.Target == HFILE_ERROR || count == 0)
+    TransferStateRecord *state = CurrentTransfer();
+    if (state->Target == HFILE_ERROR || count == 0)
         return 1;
-    if (_lwrite(TransferState.Target, (LPCCH)data, count) == count)
+    if (_lwrite(state->Target, (LPCCH)data, count) == count)
         return 1;
     FailTransfer(TransferWriteFailed);
     ReportFailure("WriteError", GetLastError());
@@ -153,7 +160,7 @@ extern "C" int WINAPI t1(const int *cancel, const char *url, const char *target,
     if (!Initialise())
         return TransferUnreachable;
 
-    TransferStateRecord *state = &TransferState;
+    TransferStateRecord *state = CurrentTransfer();
     state->Diagnostics = target == 0 && expected >= 0;
     state->Report.At = status;
     state->Report.End = status ? status + (state->Diagnostics ? DiagnosticsReportSize : ReportSize) - 1 : 0;

@@ -8,7 +8,7 @@ namespace {
 // Returns the offset of what is to be written.
 unsigned ExamineAnswer(unsigned fill)
 {
-    TransferStateRecord *state = &TransferState;
+    TransferStateRecord *state = CurrentTransfer();
     ResponseStart start;
     ReadResponseStart(ReceiveBuffer, fill, &start);
     state->HeaderSeen = 1;
@@ -33,7 +33,7 @@ unsigned ExamineAnswer(unsigned fill)
 // Writes out the block held in ReceiveBuffer.
 void ProcessBlock(void)
 {
-    TransferStateRecord *state = &TransferState;
+    TransferStateRecord *state = CurrentTransfer();
     unsigned fill = unsigned(state->Fill);
     unsigned body = 0;
     int counts = state->HeaderSeen;
@@ -42,15 +42,16 @@ void ProcessBlock(void)
         counts = state->Status >= 0;
     }
     state->Fill = 0;
-    if (WriteTarget(ReceiveBuffer + body, fill - body) && counts)
-        state->BodyBytes += fill - body;
+    unsigned written = fill - body;
+    if (WriteTarget(ReceiveBuffer + body, written) && counts)
+        state->BodyBytes = state->BodyBytes > ~0u - written ? ~0u : state->BodyBytes + written;
 }
 
 // The end of the answer after a 2xx: a body shorter than its announced
 // length is a cut file, not a download.
 void FinishAnswer(void)
 {
-    TransferStateRecord *state = &TransferState;
+    TransferStateRecord *state = CurrentTransfer();
     if (state->Status < 0)
         return;
     if (state->HeaderSeen && state->LengthKnown && state->BodyBytes < state->ContentLength) {
@@ -65,7 +66,7 @@ void FinishAnswer(void)
 
 int ReceiveBlock(int closing)
 {
-    TransferStateRecord *state = &TransferState;
+    TransferStateRecord *state = CurrentTransfer();
     int ended = 0;
     while (state->Fill < TransferBufferSize) {
         int count = Winsock.Recv(state->Socket, (char *)ReceiveBuffer + state->Fill,
@@ -102,7 +103,7 @@ extern "C" int WINAPI t2(UINT message, WPARAM, LPARAM event)
 {
     if (message != SocketEventMessage)
         return 0;
-    TransferStateRecord *state = &TransferState;
+    TransferStateRecord *state = CurrentTransfer();
     if (HIWORD(event))
         FailTransfer(TransferEventError);
     switch (LOWORD(event)) {

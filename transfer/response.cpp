@@ -30,10 +30,9 @@ unsigned HeaderEnd(const unsigned char *block, unsigned fill, unsigned at)
 }
 
 // Reads a "Content-Length:" field among the header lines between from and
-// to. A value too large for 64 bits counts as the largest: no body reaches
-// it, so the transfer fails rather than pass a cut file.
-int FindContentLength(const unsigned char *block, unsigned from, unsigned to,
-                      unsigned long long *length)
+// to. A value too large for 32 bits counts as the largest, as the body's
+// count stops there too: a file of 4 GiB or more is no runtime installer.
+int FindContentLength(const unsigned char *block, unsigned from, unsigned to, unsigned *length)
 {
     static const char Field[] = "content-length:";
     for (unsigned at = from; at < to; ++at) {
@@ -51,12 +50,13 @@ int FindContentLength(const unsigned char *block, unsigned from, unsigned to,
             ++p;
         if (p >= to || block[p] < '0' || block[p] > '9')
             return 0;
-        // Below this bound ten times the value plus a digit cannot wrap;
-        // it is folded at compile time, so no 64-bit division is linked.
-        const unsigned long long Bound = ~0ull / 10 - 1;
-        unsigned long long value = 0;
-        for (; p < to && block[p] >= '0' && block[p] <= '9'; ++p)
-            value = value > Bound ? ~0ull : value * 10 + unsigned(block[p] - '0');
+        unsigned value = 0;
+        for (; p < to && block[p] >= '0' && block[p] <= '9'; ++p) {
+            unsigned digit = unsigned(block[p] - '0');
+            // 429,496,729 tens and 5 are the most that 32 bits hold.
+            value = value > 429496729u || (value == 429496729u && digit > 5) ? ~0u
+                                                                            : value * 10 + digit;
+        }
         *length = value;
         return 1;
     }

@@ -12,7 +12,7 @@ struct ResponseStart {
     unsigned Body;       // offset of the body: after the header on success,
                          // else the status code, so the whole answer is kept
     int LengthKnown;     // a success whose header announces Content-Length
-    unsigned long long ContentLength;
+    unsigned ContentLength; // 0xFFFFFFFF for that length or any above it
 };
 
 // Reads the first block of an answer, fill bytes: the first word (the

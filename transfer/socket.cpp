@@ -24,13 +24,22 @@ unsigned long ResolveHost(const char *name)
 
 void CloseSocketNow(void)
 {
-    Winsock.CloseSocket(TransferState.Socket);
-    TransferState.SocketOpen = 0;
+    TransferStateRecord *state = CurrentTransfer();
+    Winsock.CloseSocket(state->Socket);
+    state->SocketOpen = 0;
+    // Events of this socket may still wait in the queue, and the next
+    // socket may get the same handle: an old FD_CLOSE would end the next
+    // transfer before its answer arrived.
+    MSG stale;
+    if (state->Window)
+        while (PeekMessageA(&stale, state->Window, SocketEventMessage, SocketEventMessage, PM_REMOVE))
+            ;
 }
 
 // Starts a non-blocking connection whose completion arrives as FD_CONNECT.
 void ConnectSocket(const char *name, unsigned short port)
 {
+    TransferStateRecord *state = CurrentTransfer();
     struct sockaddr_in address;
     ZeroMemory(&address, sizeof address);
     address.sin_addr.s_addr = ResolveHost(name);
@@ -40,7 +49,7 @@ void ConnectSocket(const char *name, unsigned short port)
     }
     // Without a window the events would reach no window procedure, and the
     // transfer would wait for them for ever.
-    if (!TransferState.Window) {
+    if (!state->Window) {
         FailTransfer(TransferSelectFailed);
         return;
     }
@@ -49,9 +58,9 @@ void ConnectSocket(const char *name, unsigned short port)
         FailTransfer(TransferSocketFailed);
         return;
     }
-    TransferState.Socket = s;
-    TransferState.SocketOpen = 1;
-    if (Winsock.AsyncSelect(s, TransferState.Window, SocketEventMessage, SocketEventMask) != 0) {
+    state->Socket = s;
+    state->SocketOpen = 1;
+    if (Winsock.AsyncSelect(s, state->Window, SocketEventMessage, SocketEventMask) != 0) {
         FailTransfer(TransferSelectFailed);
         CloseSocketNow();
         return;
@@ -67,8 +76,9 @@ void ConnectSocket(const char *name, unsigned short port)
 
 void SetPending(const char *data, unsigned length)
 {
-    TransferState.Pending = data;
-    TransferState.PendingLength = length;
+    TransferStateRecord *state = CurrentTransfer();
+    state->Pending = data;
+    state->PendingLength = length;
 }
 
 int Stopped(void)
@@ -80,6 +90,7 @@ int Stopped(void)
 
 int OpenHttpRequest(const char *url, const char *form)
 {
+    TransferStateRecord *state = CurrentTransfer();
     UrlParts parts;
     switch (SplitRequestUrl(url, &parts)) {
     case UrlSchemeRefused:
@@ -101,7 +112,7 @@ int OpenHttpRequest(const char *url, const char *form)
         FailTransfer(TransferInputRefused);
         return 0;
     }
-    TransferState.SocksPending = viaProxy && ProxyConfig.Socks;
+    state->SocksPending = viaProxy && ProxyConfig.Socks;
     SetPending(0, 0);
     if (viaProxy)
         ConnectSocket(ProxyConfig.Host, ProxyConfig.Port);
@@ -111,7 +122,7 @@ int OpenHttpRequest(const char *url, const char *form)
     if (Stopped())
         return 0;
 
-    if (TransferState.SocksPending) {
+    if (state->SocksPending) {
         unsigned long address = ResolveHost(parts.Host);
         if (!address) {
             FailTransfer(TransferUnreachable);
@@ -121,26 +132,26 @@ int OpenHttpRequest(const char *url, const char *form)
         SocksRequest[1] = 1;
         SocksRequest[3] = DefaultHttpPort;
         CopyMemory(SocksRequest + 4, &address, 4);
-        TransferState.Status = TransferWaiting;
+        state->Status = TransferWaiting;
         SetPending(SocksRequest, sizeof SocksRequest);
         SendPending();
         PumpUntilStatus();
         // Whatever the proxy answers is taken as its consent; closing is
         // its refusal.
-        if (TransferState.Status == TransferSocketDone)
+        if (state->Status == TransferSocketDone)
             FailTransfer(TransferUnreachable);
         if (Stopped())
             return 0;
-        TransferState.SocksPending = 0;
+        state->SocksPending = 0;
     }
-    TransferState.Status = TransferWaiting;
+    state->Status = TransferWaiting;
     SetPending(TransferBuffer, length);
     return 1;
 }
 
 void SendPending(void)
 {
-    TransferStateRecord *state = &TransferState;
+    TransferStateRecord *state = CurrentTransfer();
     // A would-block leaves the rest pending for the next FD_WRITE; what was
     // sent is never sent again.
     while (state->PendingLength && state->SocketOpen) {
@@ -157,11 +168,12 @@ void SendPending(void)
 
 void PumpUntilStatus(void)
 {
+    TransferStateRecord *state = CurrentTransfer();
     // The socket's events arrive as messages: wait for the next one rather
     // than spin, but wake now and then for a cancel flag set elsewhere.
-    while (TransferState.Status == TransferWaiting && !TransferCancelled()) {
+    while (state->Status == TransferWaiting && !TransferCancelled()) {
         MSG message;
-        if (PeekMessageA(&message, TransferState.Window, 0, 0, PM_REMOVE)) {
+        if (PeekMessageA(&message, state->Window, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);
             DispatchMessageA(&message);
         } else {
@@ -172,7 +184,7 @@ void PumpUntilStatus(void)
 
 void CloseTransferSocket(void)
 {
-    TransferStateRecord *state = &TransferState;
+    TransferStateRecord *state = CurrentTransfer();
     if (!state->SocketOpen)
         return;
     if (state->Window && Winsock.AsyncSelect(state->Socket, state->Window, 0, 0) != 0)

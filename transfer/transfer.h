@@ -33,8 +33,8 @@ struct TransferStateRecord {
     int Initialised;        // proxy discovery and WSAStartup have succeeded
     // The body's announced length, and what of it has been written.
     int LengthKnown;
-    unsigned long long ContentLength;
-    unsigned long long BodyBytes;
+    unsigned ContentLength; // 0xFFFFFFFF: that many or more
+    unsigned BodyBytes;     // stops at 0xFFFFFFFF
     // What is still to be sent: the request text or the SOCKS request.
     const char *Pending;
     unsigned PendingLength;
@@ -44,6 +44,17 @@ extern TransferStateRecord TransferState;
 extern ProxyConfigRecord ProxyConfig;
 extern char TransferBuffer[TransferBufferSize];
 extern unsigned char ReceiveBuffer[TransferBufferSize];
+
+// TransferState through a register. Code that reaches every field from one
+// base is several bytes shorter per access than code that names each
+// field's absolute address, and needs no relocation for each; the empty
+// asm keeps the compiler from folding the address back in.
+inline TransferStateRecord *CurrentTransfer(void)
+{
+    TransferStateRecord *state = &TransferState;
+    __asm__("" : "+r"(state));
+    return state;
+}
 
 // The cancel flag, as the caller has it now.
 inline int TransferCancelled(void)

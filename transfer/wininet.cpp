@@ -75,15 +75,16 @@ DWORD QueryStatus(HINTERNET request, DWORD *code)
 // reported first.
 void AbandonInternet(void)
 {
-    if (TransferState.Diagnostics && Internet.LastResponseInfo) {
-        ReportText(&TransferState.Report, "WinInetText=", 1);
+    TransferStateRecord *state = CurrentTransfer();
+    if (state->Diagnostics && Internet.LastResponseInfo) {
+        ReportText(&state->Report, "WinInetText=", 1);
         char text[256];
         DWORD error, length = sizeof text;
         if (Internet.LastResponseInfo(&error, text, &length)) {
             text[sizeof text - 1] = 0;
-            ReportText(&TransferState.Report, text, 1);
-            ReportText(&TransferState.Report, "\r\n", 1);
-            ReportNumber(&TransferState.Report, "WinInetError", error, 0, 1);
+            ReportText(&state->Report, text, 1);
+            ReportText(&state->Report, "\r\n", 1);
+            ReportNumber(&state->Report, "WinInetError", error, 0, 1);
         }
     }
     Internet.CloseHandle(InternetRoot);
@@ -95,9 +96,10 @@ void AbandonInternet(void)
 // otherwise run a cut file.
 void ReadBody(HINTERNET request)
 {
+    TransferStateRecord *state = CurrentTransfer();
     DWORD announced, size = sizeof announced;
     int lengthKnown = Internet.QueryInfo(request, QueryContentLength, &announced, &size, 0);
-    unsigned long long received = 0;
+    DWORD received = 0;
     for (;;) {
         DWORD count = 0;
         if (!Internet.ReadFile(request, TransferBuffer, TransferBufferSize, &count)) {
@@ -110,7 +112,7 @@ void ReadBody(HINTERNET request)
         if (!WriteTarget(TransferBuffer, count))
             return;
         received += count;
-        AccountProgress(&TransferState.Account, TransferState.Counter, int(count));
+        AccountProgress(&state->Account, state->Counter, int(count));
         DispatchTransferMessages();
     }
     if (!TransferCancelled() && lengthKnown && received < announced) {
@@ -123,11 +125,12 @@ void ReadBody(HINTERNET request)
 
 int TryInternetTransfer(const char *url)
 {
+    TransferStateRecord *state = CurrentTransfer();
     if (!InternetBound)
         BindInternet();
     if (!InternetRoot) {
-        if (TransferState.Diagnostics)
-            ReportText(&TransferState.Report, "WinInet=Not Found\r\n", 1);
+        if (state->Diagnostics)
+            ReportText(&state->Report, "WinInet=Not Found\r\n", 1);
         return 0;
     }
 
@@ -149,7 +152,7 @@ int TryInternetTransfer(const char *url)
     DWORD code = 0;
     if (request && QueryStatus(request, &code) && code == ProxyAuthenticationRequired) {
         // One chance to give the proxy its credentials, then once more.
-        Internet.ErrorDlg(TransferState.Window, request, 0, ErrorDialogFlags, 0);
+        Internet.ErrorDlg(state->Window, request, 0, ErrorDialogFlags, 0);
         Internet.CloseHandle(request);
         request = OpenUrl(cleanUrl, headers);
         if (request)
