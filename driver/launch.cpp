@@ -27,16 +27,12 @@ void ExpandEnvironment(const char *text, char *out, unsigned capacity)
 // put a file of that name.
 // Without the system directory, "\msiexec.exe" would name a file at the
 // root of the current drive: the run ends instead.
-void SystemInstallerPath(char *out, unsigned capacity)
+void SystemInstallerPath(char *out)
 {
-    char system[MAX_PATH];
-    UINT length = GetSystemDirectoryA(system, sizeof system);
-    if (length == 0 || length >= sizeof system) {
+    if (!SystemFilePath("msiexec.exe", out, 0)) {
         ShowErrorBox(0);
         EndRun(ExitPackageAborted);
     }
-    CopyText(out, capacity, system);
-    AppendText(out, capacity, "\\msiexec.exe");
 }
 
 } // namespace
@@ -84,8 +80,8 @@ unsigned LaunchPackage(void)
     if (!any)
         return ExitNormal;
 
-    char installerProgram[272];
-    SystemInstallerPath(installerProgram, sizeof installerProgram);
+    char installerProgram[MAX_PATH + 16];
+    SystemInstallerPath(installerProgram);
     if (RebootPending && !InstallerSettings.DelayReboot) {
         // The package runs after the restart, from the command registered
         // now: the engine by its quoted full path, and the arguments as

@@ -1,33 +1,19 @@
 #include "runtime/runtime.h"
 #include "common/settings.h"
 #include "common/text.h"
+#include "common/routines.h"
 #include "runtime/rules.h"
 
 namespace {
 
-// Path of name in the system directory (or, with windows, the Windows
-// directory) into out, MAX_PATH bytes. Empty when it does not fit.
-void FolderPath(int windows, const char *name, char *out)
-{
-    UINT length = windows ? GetWindowsDirectoryA(out, MAX_PATH) : GetSystemDirectoryA(out, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        out[0] = 0;
-        return;
-    }
-    if (out[length - 1] != '\\')
-        AppendText(out, MAX_PATH, "\\");
-    if (AppendText(out, MAX_PATH, name) != TextLength(out) || TextLength(out) + 1 >= MAX_PATH)
-        out[0] = 0;
-}
-
 void InstalledVersion(DWORD *ms, DWORD *ls)
 {
     char path[MAX_PATH];
-    FolderPath(0, DotNetMode ? "MSCOREE.DLL" : "MSI.DLL", path);
+    SystemFilePath(DotNetMode ? "MSCOREE.DLL" : "MSI.DLL", path, 0);
     QueryFileVersion(path, ms, ls);
     // .NET 1.0 gives its own version only through its worker process.
     if (DotNetMode && *ms == 0x00010000 && *ls == 0x0E790000) {
-        FolderPath(1, "Microsoft.NET\\Framework\\v1.0.3705\\aspnet_wp.exe", path);
+        SystemFilePath("Microsoft.NET\\Framework\\v1.0.3705\\aspnet_wp.exe", path, 1);
         DWORD workerMS, workerLS;
         if (QueryFileVersion(path, &workerMS, &workerLS) == 0) {
             *ms = workerMS;

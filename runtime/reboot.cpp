@@ -68,17 +68,9 @@ void RemoveResumeValue(void)
 
 DWORD WininitStamp(void)
 {
-    OSVERSIONINFOA version;
-    version.dwOSVersionInfoSize = sizeof version;
-    if (!GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS)
-        return 0;
     char path[MAX_PATH];
-    UINT length = GetSystemDirectoryA(path, MAX_PATH - 16);
-    if (length == 0 || length >= MAX_PATH - 16)
+    if (PlatformNT || !SystemFilePath("WININIT.INI", path, 0))
         return 0;
-    if (path[length - 1] != '\\')
-        path[length++] = '\\';
-    lstrcpyA(path + length, "WININIT.INI");
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, 0);
     if (file == INVALID_HANDLE_VALUE)

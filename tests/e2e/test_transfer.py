@@ -438,7 +438,7 @@ def test_proxy_source_is_reported_and_used(wine, net, registry, source):
     net.origin_b.routes["/diag"] = content(data)
     out = transfer(wine, f"http://{net.origin_b.address}/diag", socket=True, options=["--diagnostics"])
     assert out.status == SOCKET_DONE
-    assert re.fullmatch(re.escape(expected + "WinInet=Not Found\r\n") + r"WinSockError=\d+\r\n",
+    assert re.fullmatch(re.escape(expected + "WinInet=Not Found\r\n") + r"WinSockError=-?\d+\r\n",
                         out.report), out.report
     assert (wine.drive_c / DIAG_FILE).read_bytes() == data
     via(net, net.origin_b.requests, kind)
@@ -478,7 +478,7 @@ def test_not_found_in_diagnostics_mode(wine, net):
     out = transfer(wine, f"http://{net.origin_a.address}/missing", socket=True, options=["--diagnostics"])
     assert out.status == SERVER_REFUSED
     assert re.fullmatch(re.escape(proxy_lines("", "", 80, "CERN") + "WinInet=Not Found\r\n"
-                                  "ServerError=404 Not Found\r\n") + r"WinSockError=\d+\r\n",
+                                  "ServerError=404 Not Found\r\n") + r"WinSockError=-?\d+\r\n",
                         out.report), out.report
 
 
