@@ -96,10 +96,14 @@ def test_working_directory_is_the_programs_folder(wine):
     assert records[0]["cwd"].lower() == wine.win(setup.folder).lower()
 
 
-def test_installer_failure_still_exits_zero(wine):
-    setup, code, records = launch(wine, "fail", "", CmdLine="/qn", env={"KEST_MSIEXEC_EXIT": "1603"})
+@pytest.mark.parametrize("exit_code", [1603, 3010, 1602])
+def test_installer_exit_code_is_passed_on(wine, exit_code):
+    # A deployment tool reads the setup program's code: Windows Installer's
+    # own failure, cancel or restart code must reach it.
+    setup, code, records = launch(wine, f"exit{exit_code}", "", CmdLine="/qn",
+                                  env={"KEST_MSIEXEC_EXIT": str(exit_code)})
     assert len(records) == 1
-    assert code == 0
+    assert code == exit_code
 
 
 def test_planted_msiexec_is_never_started(wine):
