@@ -3,8 +3,8 @@
 
 // What the exit code tells the caller of setup.exe.
 enum ExitCode {
-    ExitNormal = 0,         // a normal end, and the aborts before the package phase
-    ExitPackageAborted = 1, // the package phase failed or the user stopped it
+    ExitNormal = 0,       // nothing was to be installed
+    ExitNotInstalled = 1, // something failed or the user stopped the run
     ExitNoAdministrator = 2, // administrator rights are missing on Windows NT
     // The package waits for a restart that the program has requested:
     // Windows Installer's own code for an installer that started one.

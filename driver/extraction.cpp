@@ -35,7 +35,7 @@ void FailExtraction(HFILE file, const char *path, CopyResult result)
             LoadMessageText(text, SettingSpaceError, IDS_SPACE_ERROR);
         ShowErrorBox(text);
     }
-    EndRun(ExitPackageAborted);
+    EndRun(ExitNotInstalled);
 }
 
 // Creates the output at path, or, when that cannot be written, a new
@@ -53,7 +53,7 @@ HFILE CreateOutput(char *path)
         if (path[0])
             DeleteFileA(path);
         ShowErrorBox(0);
-        EndRun(ExitPackageAborted);
+        EndRun(ExitNotInstalled);
     }
     return file;
 }
@@ -107,7 +107,7 @@ void ExtractPackage(void)
     // write elsewhere than the extraction folder, or open a device.
     if (s.PackageFileName[0] && !IsPlainFileName(s.PackageFileName)) {
         ShowErrorBox(0);
-        EndRun(ExitPackageAborted);
+        EndRun(ExitNotInstalled);
     }
     // The transform goes where a carried package would, never beside an
     // external package, which may be a URL or lie on read-only media.

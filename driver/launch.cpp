@@ -31,7 +31,7 @@ void SystemInstallerPath(char *out)
 {
     if (!SystemFilePath("msiexec.exe", out, 0)) {
         ShowErrorBox(0);
-        EndRun(ExitPackageAborted);
+        EndRun(ExitNotInstalled);
     }
 }
 

@@ -28,7 +28,7 @@ void FetchModulePath(void)
     if (length == 0 || length + 4 >= ModulePathSize) {
         ShowErrorBox("The path of this installation is too long. Move it to a folder with a "
                      "shorter path and start it again.");
-        EndRun(ExitPackageAborted);
+        EndRun(ExitNotInstalled);
     }
 
     length = CopyText(ExeDirectory, ModulePathSize, ModulePath);
@@ -38,12 +38,12 @@ void FetchModulePath(void)
     MakeSettingsPath(SettingsPath, ModulePathSize, ModulePath);
 }
 
-// Shows "Corrupt installation detected." and ends the run with code 0:
-// the payload or the program's own file cannot be trusted.
+// Shows "Corrupt installation detected." and ends the run: the payload or
+// the program's own file cannot be trusted.
 __attribute__((noreturn)) void EndCorrupt(void)
 {
     ShowErrorBox(0);
-    EndRun(ExitNormal);
+    EndRun(ExitNotInstalled);
 }
 
 } // namespace
@@ -88,7 +88,7 @@ extern "C" void __stdcall KestEntry(void)
 
     ApplyDelayRebootRule(&InstallerSettings);
     if (CancelRequested)
-        EndRun(ExitNormal);
+        EndRun(ExitNotInstalled);
 
     if (InstallerSettings.ProductCode[0])
         RemoveResumeValue();

@@ -15,7 +15,7 @@ void CheckPassword(void)
         // Anything but OK, including a dialog that could not be shown at
         // all, ends the run rather than asking again for ever.
         if (AskPassword() != IDOK)
-            EndRun(ExitPackageAborted);
+            EndRun(ExitNotInstalled);
         if (int(TextLength(PasswordBuffer)) != length - 1)
             continue;
         unsigned char *typed = reinterpret_cast<unsigned char *>(PasswordBuffer);

@@ -47,7 +47,7 @@ void RemovePreviousVersion(void)
         char question[1024];
         FormatMessageText(question, sizeof question, format, arguments, 5);
         if (MessageBoxA(0, question, s.ProductName, MB_YESNO | MB_DEFBUTTON2) != IDYES)
-            EndRun(ExitPackageAborted);
+            EndRun(ExitNotInstalled);
         if (configure)
             configure(s.ProductCode, InstallLevelDefault, InstallStateAbsent);
         Sleep(500);

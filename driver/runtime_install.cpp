@@ -39,7 +39,7 @@ __attribute__((noreturn)) void EndRuntime(void)
 {
     if (RuntimeIsTemporary)
         DeleteFileA(RuntimePath);
-    EndRun(ExitPackageAborted);
+    EndRun(ExitNotInstalled);
 }
 
 __attribute__((noreturn)) void FailWithMessage(SettingText which, UINT stringId, const char *detail)
@@ -203,7 +203,7 @@ void DecideRestart(RuntimeResultAction action)
     LoadMessageText(text, SettingReboot, IDS_REBOOT);
     if (AskProduct(text, MB_YESNO) != IDYES) {
         CloseProgressWindow();
-        EndRun(ExitPackageAborted);
+        EndRun(ExitNotInstalled);
     }
     RebootPending = 1;
 }

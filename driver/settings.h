@@ -4,7 +4,7 @@
 #include "common/settings.h"
 
 // Fills InstallerSettings from the settings file at SettingsPath. Ends the
-// run with code 0, silently, when the product code or version is missing.
+// run with code 1, silently, when the product code or version is missing.
 void ReadSettingsFile(void);
 
 // Splits a version text 'a.b.c.d' into (a << 16 | b) and (c << 16 | d).

@@ -83,5 +83,5 @@ void ReadSettingsFile(void)
     s.DelayReboot = (unsigned char)ReadInteger(KeyDelayReboot, 0);
 
     if (!s.ProductCode[0] || !s.ProductVersion[0])
-        EndRun(ExitNormal);
+        EndRun(ExitNotInstalled);
 }

@@ -36,9 +36,9 @@ def test_dialog_shows_product_texts_and_list(wine):
         ("Button", 1, "OK"), ("Button", 2, "Cancel")]
     assert controls[1]["items"] == ["English", "Deutsch", "French"]
     assert controls[1]["selection"] == 0
-    # Cancel ends the run with 0 before any registry or package work.
+    # Cancel ends the run with 1 before any registry or package work.
     wine.ui("click", "Lang Shown 1", "2")
-    assert running.finish(30) == 0
+    assert running.finish(30) == 1
     assert run_key_marked(wine)
     assert wine.records() == []
     wine.reg_delete(RUN_KEY, "KestStubReboot")
@@ -90,7 +90,7 @@ def test_quiet_switch_still_shows_the_dialog(wine):
     running = setup.start("/qn", lang="fr_FR.UTF-8")
     assert wine.ui("wait", "Lang Quiet").returncode == 0
     wine.ui("click", "Lang Quiet", "2")
-    assert running.finish(30) == 0
+    assert running.finish(30) == 1
 
 
 def test_keys_come_from_the_settings_file_of_a_name_without_extension(wine):
@@ -99,8 +99,9 @@ def test_keys_come_from_the_settings_file_of_a_name_without_extension(wine):
     running = setup.start(lang="fr_FR.UTF-8")
     _, controls = parse_dump(wine.ui("dump", "Lang NoExt").stdout)
     assert controls[1]["items"] == ["English", "Deutsch", "Japanese"]
+    # Cancel: nothing is installed, and the exit code says so.
     wine.ui("click", "Lang NoExt", "2")
-    assert running.finish(30) == 0
+    assert running.finish(30) == 1
 
 
 # The chosen index, the font and the prompt, through uitest -------------------------

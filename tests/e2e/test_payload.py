@@ -160,7 +160,7 @@ def expect_corrupt_box(wine, setup):
     box = wine.ui("dump", "Install")
     assert CORRUPT in box.stdout, box.stdout + box.stderr
     wine.ui("click", "Install", "1")
-    assert running.finish(timeout=60) == 0
+    assert running.finish(timeout=60) == 1
 
 
 def test_512_byte_section_runs_in_settings_file_mode(wine, package):
@@ -168,9 +168,10 @@ def test_512_byte_section_runs_in_settings_file_mode(wine, package):
     path = pack(folder, dict(FULL))
     set_kest_raw_size(path, 512)
     wine.reg_set(RUN_KEY, "KestStubReboot", "x")
-    # Without a settings file the run ends silently and keeps the value ...
+    # Without a settings file the run ends silently, as a failure, and
+    # keeps the value ...
     setup = Setup(wine, "settings-mode-exe", stub=path)
-    assert setup.run(timeout=30, record_msiexec=True) == 0
+    assert setup.run(timeout=30, record_msiexec=True) == 1
     assert wine.reg_query(RUN_KEY, "KestStubReboot") == "x"
     # ... and with one, it reads the product from there.
     setup.settings(ProductCode=CODE, ProductVersion="1.0.0")

@@ -20,7 +20,7 @@ def test_missing_product_identity_ends_silently(wine, settings):
     wine.clear_records()
     wine.reg_set(RUN_KEY, "KestStubReboot", "x")
     # A message box would keep the process alive until the time-out.
-    assert setup.run("/qb", timeout=30, record_msiexec=True) == 0
+    assert setup.run("/qb", timeout=30, record_msiexec=True) == 1
     assert wine.records() == []
     assert wine.reg_query(RUN_KEY, "KestStubReboot") == "x"
     wine.reg_delete(RUN_KEY, "KestStubReboot")
