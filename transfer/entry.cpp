@@ -155,7 +155,12 @@ extern "C" int WINAPI t1(const int *cancel, const char *url, const char *target,
 {
     if (!url) {
         CloseInternet();
-        return Winsock.Cleanup && Winsock.Cleanup() == 0 ? 0 : -1;
+        if (!Winsock.Cleanup || Winsock.Cleanup() != 0)
+            return -1;
+        // Sockets have stopped: a later transfer starts them again rather
+        // than fail on every socket call.
+        TransferState.Initialised = 0;
+        return 0;
     }
     if (!Initialise())
         return TransferUnreachable;

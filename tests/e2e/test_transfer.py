@@ -599,6 +599,12 @@ def test_teardown_returns_the_sockets_cleanup_result(wine, net):
     out = transfer(wine, f"http://{net.origin_a.address}/f", socket=True,
                    options=["--target", wine.win(target), "--teardown"])
     assert (out.status, out.teardown) == (SOCKET_DONE, 0)
+    # After a tear-down in the middle, the next transfer starts the sockets
+    # again instead of failing on every socket call.
+    out = transfer(wine, f"http://{net.origin_a.address}/f", "-", f"http://{net.origin_a.address}/f",
+                   socket=True, options=["--target", wine.win(target.parent / "out%d.bin")])
+    assert [int(c["status"]) for c in out.calls if "status" in c] == [SOCKET_DONE, 0, SOCKET_DONE]
+    assert (target.parent / "out2.bin").read_bytes() == b"x"
 
 
 def test_proxy_authentication_asks_once_then_gives_up_to_sockets(wine, net, registry):
