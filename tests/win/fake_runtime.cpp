@@ -1,0 +1,93 @@
+// A stand-in for a runtime installer. Each run appends its path, command
+// line, working directory and temporary folder to the file named by
+// KEST_RUNTIME_RECORD (C:\runtime-record.txt by default), one record per
+// run. KEST_RUNTIME_EXITS is a comma-separated list of exit codes, the
+// first for the first run recorded in that file, the second for the next
+// one, and so on; the last code holds for every later run (0 without a
+// list). Codes may be decimal or 0x hexadecimal. With KEST_RUNTIME_WININIT
+// set, WININIT.INI in the system folder is rewritten and its last-write
+// time moved on, as an installer that schedules a file replacement does.
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static const char *RecordPath(void)
+{
+    const char *path = getenv("KEST_RUNTIME_RECORD");
+    return path && path[0] ? path : "C:\\runtime-record.txt";
+}
+
+// How many runs the record file holds already.
+static int EarlierRuns(void)
+{
+    FILE *f = fopen(RecordPath(), "rb");
+    if (!f)
+        return 0;
+    int runs = 0;
+    char line[2048];
+    while (fgets(line, sizeof line, f))
+        if (strcmp(line, "--\r\n") == 0)
+            ++runs;
+    fclose(f);
+    return runs;
+}
+
+static unsigned ExitCodeOfRun(int run)
+{
+    const char *list = getenv("KEST_RUNTIME_EXITS");
+    if (!list || !list[0])
+        return 0;
+    unsigned code = 0;
+    for (int index = 0;; ++index) {
+        char *end;
+        code = (unsigned)strtoul(list, &end, 0);
+        if (index == run || *end != ',')
+            return code;
+        list = end + 1;
+    }
+}
+
+static void RewriteWininit(void)
+{
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(path, MAX_PATH - 16);
+    strcpy(path + length, "\\WININIT.INI");
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, 0, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    FILETIME written;
+    GetFileTime(file, 0, 0, &written);
+    const char text[] = "[rename]\r\nNUL=C:\\kest-replaced.tmp\r\n";
+    DWORD done;
+    SetFilePointer(file, 0, 0, FILE_END);
+    WriteFile(file, text, sizeof text - 1, &done, 0);
+    // A whole second later than before, whatever the clock's resolution.
+    ULARGE_INTEGER t;
+    t.LowPart = written.dwLowDateTime;
+    t.HighPart = written.dwHighDateTime;
+    t.QuadPart += 10000000;
+    written.dwLowDateTime = t.LowPart;
+    written.dwHighDateTime = t.HighPart;
+    SetFileTime(file, 0, 0, &written);
+    CloseHandle(file);
+}
+
+int main(void)
+{
+    char path[MAX_PATH], cwd[MAX_PATH], temp[MAX_PATH];
+    GetModuleFileNameA(0, path, sizeof path);
+    GetCurrentDirectoryA(sizeof cwd, cwd);
+    GetTempPathA(sizeof temp, temp);
+    int run = EarlierRuns();
+    if (getenv("KEST_RUNTIME_WININIT"))
+        RewriteWininit();
+    FILE *f = fopen(RecordPath(), "ab");
+    if (f) {
+        fprintf(f, "program=%s\r\ncmdline=%s\r\ncwd=%s\r\ntemp=%s\r\n--\r\n", path,
+                GetCommandLineA(), cwd, temp);
+        fclose(f);
+    }
+    return (int)ExitCodeOfRun(run);
+}
