@@ -1,0 +1,529 @@
+"""The runtime phase end to end: whether the installed Windows Installer (or
+.NET runtime) is too old, how the runtime installer is obtained and started,
+what its result means, the restart and its resume command, the repair of
+the machine environment, and where VERSION.DLL comes from.
+
+The runtime installer is fake_runtime.exe, which records how it was
+started and ends with the codes a test gives it. Windows Installer is the
+recording msiexec.exe unless a test installs a real package."""
+import os
+import shutil
+import subprocess
+
+import pytest
+
+from netserve import content, trickle
+from packages import build_msi, guid
+from packer import inspect, make_package, pack
+from runtime_fixtures import (DOWNLOAD_MINIMUM, PACKED_CODE, PRODUCT, PRODUCT_CODE, PRODUCT_NAME,
+                              RESUME_VALUE, RUN, RUN_ONCE, RUN_ONCE_ENTRIES, SYSTEM_MSIEXEC,
+                              FakeRuntime, RuntimeServer, RuntimeSetup, file_version,
+                              padded_fake, temp_folder, temp_runtime_files, version_text,
+                              wait_for_box, wait_for_wineboot)
+from winehost import BASE_OVERRIDES, TESTBIN, WINE, skip_unless, wait_until
+
+INTERNET_TEXT = ("An attempt to install this product from the Internet has failed, possibly due "
+                 "to a missing Internet connection or server error. Please check your Internet "
+                 "connection and contact the vendor of this product for additional information.")
+CRC_TEXT = "Corrupt installation detected, check source media or re-download."
+REBOOT_TEXT = ("This system must reboot before the installation can begin. After the reboot the "
+               "installation will restart automatically. Do you want to reboot this system?")
+SP6_TEXT = ("The Windows Installer 2.0 runtime can only be installed with Windows NT Service "
+            "Pack 6 or higher. Please install Windows NT Service Pack 6 and rerun this "
+            "installation.")
+QUIET = "/q /r:n"
+DELAYED = '/c:"msiinst /delayrebootq"'
+DOTNET_FIRST = '/q:a /c:"Install /q"'
+DOTNET_UPDATE = "/q:a"
+YES, NO = "6", "7"
+ENVIRONMENT = r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
+MACHINE_RUN_ONCE = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce"
+WIZARD = ("Program Files", "Common Files", "Kest Installation Wizard")
+
+
+def installed_msi(wine):
+    return file_version(wine.system32 / "msi.dll")
+
+
+def above_installed(wine):
+    """The next build of the installed MSI.DLL: too old by one build."""
+    ms, ls = installed_msi(wine)
+    return version_text(ms, ((ls >> 16) + 1) << 16)
+
+
+def msiexec_arguments(setup, extra=""):
+    """The whole msiexec command of the launch."""
+    return (f'"{SYSTEM_MSIEXEC}" /qn /I "{setup.wine.win(setup.folder / "sample.msi")}"'
+            f' KEST_SETUP_EXE_PATH="{setup.wine.win(setup.exe)}"{extra}')
+
+
+def msiexec_commands(wine):
+    """Each recorded msiexec command line, the system's msiexec spelt one
+    way: the delayed-restart launch spells it after InstallerLocation."""
+    out = []
+    for record in wine.records():
+        line = record["cmdline"]
+        end = line.index('"', 1)
+        if line[1:end].lower() == SYSTEM_MSIEXEC.lower():
+            line = '"' + SYSTEM_MSIEXEC + line[end:]
+        out.append(line)
+    return out
+
+
+def answer(wine, button, caption=PRODUCT_NAME):
+    """Dumps the open box of that caption, presses button, returns the dump."""
+    box = wine.ui("dump", caption)
+    assert box.returncode == 0, box.stdout + box.stderr
+    wine.ui("click", caption, button)
+    return box.stdout
+
+
+@pytest.fixture
+def restart_values(wine):
+    """The values a restart leaves in the registry, gone before and after."""
+    def clear():
+        wait_for_wineboot(wine)
+        wine.reg_delete(RUN_ONCE, RESUME_VALUE)
+        wine.reg_delete(RUN, RESUME_VALUE)
+        wine.reg_delete(RUN_ONCE_ENTRIES, PACKED_CODE)
+    clear()
+    yield
+    clear()
+
+
+# The installed version against the required one ---------------------------------
+@pytest.mark.parametrize("required, step", [
+    (lambda ms, ls: version_text(ms, ((ls >> 16) + 1) << 16), True),
+    # The revision does not count: a higher one is no newer runtime.
+    (lambda ms, ls: version_text(ms, ls + 1), False),
+    (lambda ms, ls: version_text(ms, ((ls >> 16) - 1) << 16), False),
+    (lambda ms, ls: "", False),
+], ids=["next-build", "higher-revision", "older-build", "no-requirement"])
+def test_required_version_decides_the_runtime_step(wine, required, step):
+    ms, ls = installed_msi(wine)
+    assert ls & 0xFFFF != 0xFFFF and ls >> 16 > 0, version_text(ms, ls)
+    setup = RuntimeSetup(wine, "version", RuntimeVersion=required(ms, ls), RuntimeNT="fake.exe")
+    wine.clear_records()
+    assert setup.run(env=setup.fake.env(0)) == 0
+    assert setup.fake.switches() == ([QUIET] if step else [])
+    # The package follows either way.
+    assert msiexec_commands(wine) == [msiexec_arguments(setup)]
+
+
+def test_runtime_named_by_the_settings_runs_in_the_programs_folder_and_stays(wine):
+    setup = RuntimeSetup(wine, "direct", RuntimeVersion=above_installed(wine), RuntimeNT="fake.exe")
+    elsewhere = wine.scratch("direct-cwd")
+    assert setup.run(cwd=elsewhere, env=setup.fake.env(0)) == 0
+    (run,) = setup.fake.runs()
+    assert run["program"].lower() == wine.win(setup.folder / "fake.exe").lower()
+    assert run["cwd"].lower() == wine.win(setup.folder).lower()
+    assert (setup.folder / "fake.exe").exists()
+
+
+# Switches -------------------------------------------------------------------------
+@pytest.mark.parametrize("settings, switches, question", [
+    ({}, QUIET, True),
+    ({"DelayReboot": "1"}, DELAYED, False),
+    # The author's own command: no result of it leads to a restart.
+    ({"InstMsi_CmdLine": "/quiet"}, "/quiet", False),
+    ({"InstMsi_CmdLine": "/quiet", "DelayReboot": "1"}, "/quiet", False),
+    # The built-in switches in another case are no command of the author's.
+    ({"InstMsi_CmdLine": "/Q /R:N"}, "/Q /R:N", True),
+    ({"InstMsi_CmdLine": "/Q /R:N", "DelayReboot": "1"}, DELAYED, False),
+], ids=["default", "delay-reboot", "custom", "custom-delay-reboot", "capitals",
+        "capitals-delay-reboot"])
+def test_switches_and_whether_a_restart_may_follow(wine, restart_values, settings, switches,
+                                                   question):
+    setup = RuntimeSetup(wine, "switches", RuntimeVersion=above_installed(wine),
+                         RuntimeNT="fake.exe", **settings)
+    wine.clear_records()
+    running = setup.start(env=setup.fake.env(3010))
+    if question:
+        assert wait_for_box(running) == f"{PRODUCT_NAME}: {REBOOT_TEXT}"
+        answer(wine, NO)
+        assert running.finish() == 1
+        assert wine.records() == []
+    else:
+        code = running.finish()
+        delayed = "DelayReboot" in settings and switches == DELAYED
+        assert code == 0
+        assert msiexec_commands(wine) == [
+            msiexec_arguments(setup, " KESTDELAYEDREBOOT=1" if delayed else "")]
+    assert setup.fake.switches() == [switches]
+    assert wine.reg_query(RUN_ONCE, RESUME_VALUE) is None
+
+
+def test_dotnet_runs_runtime_and_update_and_asks_once(wine, restart_values):
+    setup = RuntimeSetup(wine, "dotnet", RuntimeVersion="99.0.0.0", RuntimeDotNet="fake.exe",
+                         RuntimeDotNetUpdate="fake.exe", InstMsi_CmdLine="/ignored")
+    wine.clear_records()
+    running = setup.start(env=setup.fake.env(3010, 3010))
+    assert wait_for_box(running) == f"{PRODUCT_NAME}: {REBOOT_TEXT}"
+    answer(wine, YES)
+    # The update's restart was agreed to already: no second question.
+    assert running.finish() == 1641
+    assert setup.fake.switches() == [DOTNET_FIRST, DOTNET_UPDATE]
+    assert wine.records() == []
+    assert wine.reg_query(RUN_ONCE, RESUME_VALUE) == msiexec_arguments(setup)
+
+
+def test_dotnet_without_update_is_one_pass(wine):
+    setup = RuntimeSetup(wine, "dotnet-one", RuntimeVersion="99.0.0.0", RuntimeDotNet="fake.exe")
+    wine.clear_records()
+    assert setup.run(env=setup.fake.env(0)) == 0
+    assert setup.fake.switches() == [DOTNET_FIRST]
+    assert len(wine.records()) == 1
+
+
+# Results ----------------------------------------------------------------------------
+def test_declined_restart_ends_the_run_without_the_package(wine, restart_values):
+    setup = RuntimeSetup(wine, "declined", RuntimeVersion=above_installed(wine), RuntimeNT="fake.exe")
+    # A value an older resumed run may have left goes at every start.
+    wine.reg_set(RUN, RESUME_VALUE, "left over")
+    wine.clear_records()
+    # Any result but 0 asks, not only the restart codes.
+    running = setup.start(env=setup.fake.env(1))
+    wait_for_box(running)
+    text = answer(wine, NO)
+    assert "id=6" in text and "id=7" in text  # Yes and No
+    assert running.finish() == 1
+    assert wine.records() == []
+    assert wine.reg_query(RUN_ONCE, RESUME_VALUE) is None
+    assert wine.reg_query(RUN, RESUME_VALUE) is None
+
+
+def test_agreed_restart_registers_the_whole_msiexec_command(wine, restart_values):
+    setup = RuntimeSetup(wine, "agreed", RuntimeVersion=above_installed(wine), RuntimeNT="fake.exe")
+    wine.clear_records()
+    running = setup.start(env=setup.fake.env(3010))
+    wait_for_box(running)
+    answer(wine, YES)
+    assert running.finish() == 1641
+    assert wine.records() == []
+    assert wine.reg_query(RUN_ONCE, RESUME_VALUE) == msiexec_arguments(setup)
+
+
+@pytest.mark.parametrize("entry, registered", [("{resume}", False), ("", True)],
+                         ids=["installer-resumes", "empty-entry"])
+def test_installer_resume_entry_replaces_ours(wine, restart_values, entry, registered):
+    wine.reg_set(RUN_ONCE_ENTRIES, PACKED_CODE, entry)
+    setup = RuntimeSetup(wine, "entries", RuntimeVersion=above_installed(wine), RuntimeNT="fake.exe")
+    running = setup.start(env=setup.fake.env(3010))
+    wait_for_box(running)
+    answer(wine, YES)
+    # The restart is requested either way.
+    assert running.finish() == 1641
+    expected = msiexec_arguments(setup) if registered else None
+    assert wine.reg_query(RUN_ONCE, RESUME_VALUE) == expected
+
+
+def test_dotnet_product_version_unsupported_reruns_quietly_and_stops(wine):
+    setup = RuntimeSetup(wine, "dotnet-1633", RuntimeVersion="99.0.0.0", RuntimeDotNet="fake.exe",
+                         RuntimeDotNetUpdate="fake.exe")
+    wine.clear_records()
+    assert setup.run(env=setup.fake.env(1633, 0)) == 1
+    # The same installer again, then nothing: neither the update nor the package.
+    assert setup.fake.switches() == [DOTNET_FIRST, DOTNET_UPDATE]
+    assert len({r["program"] for r in setup.fake.runs()}) == 1
+    assert wine.records() == []
+
+
+def test_missing_service_pack_is_reported(wine):
+    setup = RuntimeSetup(wine, "sp6", RuntimeVersion=above_installed(wine), RuntimeNT="fake.exe")
+    wine.clear_records()
+    running = setup.start(env=setup.fake.env("0x800401FA"))
+    assert wait_for_box(running) == f"{PRODUCT_NAME}: {SP6_TEXT}"
+    wine.ui("click", PRODUCT_NAME, "2")
+    assert running.finish() == 1
+    assert wine.records() == []
+
+
+# The runtime carried in the payload ---------------------------------------------------
+@pytest.fixture
+def packed_runtime(wine):
+    """setup.exe packed with fake_runtime.exe as its NT runtime; the
+    extraction folder is cleaned before and after."""
+    extraction = wine.drive_c.joinpath(*WIZARD)
+    shutil.rmtree(extraction, ignore_errors=True)
+    folder = wine.scratch("packed-runtime")
+    shutil.copy2(make_package(code=PRODUCT_CODE, product=PRODUCT_NAME), folder / "sample.msi")
+    shutil.copy2(TESTBIN / "fake_runtime.exe", folder / "fake.exe")
+    exe = pack(folder, {**PRODUCT, "RuntimeVersion": above_installed(wine), "RuntimeNT": "fake.exe"})
+    yield folder, exe
+    shutil.rmtree(extraction, ignore_errors=True)
+
+
+def test_payload_runtime_runs_from_a_temporary_file_that_is_removed(wine, packed_runtime):
+    folder, exe = packed_runtime
+    fake = FakeRuntime(wine, folder)
+    before = temp_runtime_files(wine)
+    wine.clear_records()
+    assert wine.run(exe, f'"{wine.win(exe)}"', env=fake.env(0)) == 0
+    (run,) = fake.runs()
+    program = wine.unix(run["program"])
+    assert program.parent == temp_folder(wine) and program.name.upper().startswith("KXC")
+    assert program.suffix.lower() == ".exe"
+    assert fake.switches() == [QUIET]
+    assert not program.exists()
+    assert temp_runtime_files(wine) == before
+    assert len(wine.records()) == 1
+
+
+def test_corrupt_payload_runtime_is_reported_and_removed(wine, packed_runtime):
+    folder, exe = packed_runtime
+    stream = next(s for s in inspect(exe)["streams"] if s["name"] == "runtime-nt")
+    data = bytearray(exe.read_bytes())
+    data[stream["offset"] + stream["size"] // 2] ^= 0x40
+    exe.write_bytes(bytes(data))
+    fake = FakeRuntime(wine, folder)
+    before = temp_runtime_files(wine)
+    wine.clear_records()
+    running = wine.start(exe, f'"{wine.win(exe)}"', env=fake.env(0))
+    box = wine.ui("dump", "Install")
+    assert CRC_TEXT in box.stdout, box.stdout + box.stderr
+    wine.ui("click", "Install", "1")
+    assert running.finish() == 1
+    assert fake.runs() == [] and wine.records() == []
+    assert temp_runtime_files(wine) == before
+
+
+# Downloads ----------------------------------------------------------------------------
+@pytest.fixture(scope="module")
+def runtime_server():
+    if os.geteuid() != 0:
+        pytest.skip("the runtime server listens on port 80, which needs root")
+    server = RuntimeServer()
+    yield server
+    server.close()
+
+
+@pytest.fixture
+def server(runtime_server):
+    runtime_server.clear()
+    yield runtime_server
+    runtime_server.clear()
+
+
+def download_setup(wine, url, size, quiet=False):
+    """A setup that downloads its runtime. Without a quiet switch in its
+    CmdLine it shows the progress window, whose events the socket path
+    needs; the quiet one has only WinInet's path."""
+    return RuntimeSetup(wine, "download", RuntimeVersion=above_installed(wine), RuntimeNT=url,
+                        RuntimeSizeNT=str(size), CmdLine="/qn" if quiet else "")
+
+
+@pytest.mark.parametrize("quiet", [False, True], ids=["window", "quiet"])
+def test_downloaded_runtime_runs_and_is_removed(wine, server, quiet):
+    data = padded_fake(DOWNLOAD_MINIMUM + 4096)
+    setup = download_setup(wine, server.serve("/instmsi.exe", content(data)), len(data), quiet)
+    before = temp_runtime_files(wine)
+    wine.clear_records()
+    assert setup.run(env=setup.fake.env(0)) == 0
+    (run,) = setup.fake.runs()
+    program = wine.unix(run["program"])
+    assert program.parent == temp_folder(wine) and program.name.upper().startswith("KXC")
+    assert setup.fake.switches() == [QUIET]
+    assert not program.exists()
+    assert temp_runtime_files(wine) == before
+    assert [r.path for r in server.server.requests] == ["/instmsi.exe"]
+    assert len(wine.records()) == 1
+
+
+@pytest.mark.parametrize("reply, detail", [
+    (content(padded_fake(DOWNLOAD_MINIMUM - 1)), ""),
+    (None, "404 Not Found"),
+], ids=["short", "not-found"])
+def test_failed_download_shows_the_internet_message(wine, server, reply, detail):
+    url = server.serve("/instmsi.exe", reply) if reply else server.url("/missing.exe")
+    setup = download_setup(wine, url, DOWNLOAD_MINIMUM + 4096)
+    before = temp_runtime_files(wine)
+    wine.clear_records()
+    running = setup.start(env=setup.fake.env(0))
+    box = wine.ui("dump", "Install")
+    assert box.returncode == 0, box.stdout + box.stderr
+    wine.ui("click", "Install", "1")
+    assert running.finish() == 1
+    # uidriver's text output doubles line ends: the words and their order count.
+    assert static_text_from(box.stdout, INTERNET_TEXT).split() == \
+        (INTERNET_TEXT + " " + detail).split()
+    assert setup.fake.runs() == [] and wine.records() == []
+    assert temp_runtime_files(wine) == before
+
+
+def test_cancelled_download_ends_the_run_and_removes_the_file(wine, server):
+    total = DOWNLOAD_MINIMUM + 4096
+    # Slow enough that the window is there long before the end.
+    setup = download_setup(wine, server.serve("/slow.exe", trickle(total, 2048, 0.05)), total)
+    before = temp_runtime_files(wine)
+    wine.clear_records()
+    running = setup.start(env=setup.fake.env(0))
+    wait_until(lambda: server.server.requests, 30, "the download to start")
+    wine.ui("click", PRODUCT_NAME, "2")
+    assert running.finish() == 1
+    assert running.message_boxes() == []
+    assert setup.fake.runs() == [] and wine.records() == []
+    assert temp_runtime_files(wine) == before
+    request = server.server.requests[0]
+    assert request.sent is not None and request.sent < total
+
+
+def static_text_from(dump, start):
+    """The whole text of the control whose text begins with start, over
+    as many lines as it takes, from uidriver's dump."""
+    text = dump[dump.index("text=" + start) + 5:]
+    end = text.find("\ncontrol ")
+    return text[:end] if end >= 0 else text
+
+
+# The machine environment ------------------------------------------------------------------
+def value_type(wine, key, name):
+    r = wine.reg("query", key, "/v", name)
+    for line in r.stdout.splitlines():
+        parts = line.split()
+        if parts and parts[0].lower() == name.lower():
+            return parts[1], " ".join(parts[2:])
+    return None
+
+
+def test_empty_expandable_environment_values_become_plain(wine):
+    names = ("KestEmptyOne", "KestEmptyTwo", "KestFull")
+    try:
+        wine.reg_set(ENVIRONMENT, names[0], "", "REG_EXPAND_SZ")
+        wine.reg_set(ENVIRONMENT, names[1], "", "REG_EXPAND_SZ")
+        wine.reg_set(ENVIRONMENT, names[2], r"%SystemRoot%\kest", "REG_EXPAND_SZ")
+        # Made on every run on NT, whether a runtime step follows or not.
+        setup = RuntimeSetup(wine, "environment")
+        assert setup.run() == 0
+        assert value_type(wine, ENVIRONMENT, names[0]) == ("REG_SZ", "")
+        assert value_type(wine, ENVIRONMENT, names[1]) == ("REG_SZ", "")
+        assert value_type(wine, ENVIRONMENT, names[2]) == ("REG_EXPAND_SZ", r"%SystemRoot%\kest")
+    finally:
+        for name in names:
+            wine.reg_delete(ENVIRONMENT, name)
+
+
+# VERSION.DLL --------------------------------------------------------------------------------
+def planted_loads(record, program):
+    if not record.exists():
+        return []
+    lines = record.read_text(errors="replace").splitlines()
+    return [line for line in lines if line.lower().endswith("\\" + program)]
+
+
+def test_version_query_loads_the_system_library_by_full_path(wine):
+    folder = wine.scratch("version-query")
+    shutil.copy2(TESTBIN / "version_query.exe", folder / "version_query.exe")
+    shutil.copy2(TESTBIN / "planted_version.dll", folder / "version.dll")
+    record = folder / "planted.txt"
+    env = wine.environment(env={"WINEDLLOVERRIDES": BASE_OVERRIDES + ";version=n,b",
+                                "KEST_PLANTED_RECORD": wine.win(record)})
+    r = subprocess.run([WINE, str(folder / "version_query.exe")], cwd=folder, env=env,
+                       capture_output=True, text=True, errors="replace", timeout=60)
+    out = dict(line.split("=", 1) for line in r.stdout.splitlines() if "=" in line)
+    ms, ls = installed_msi(wine)
+    expected = f"0 {ms:08x} {ls:08x}"
+    assert out["before"] == "-" and out["query"] == expected, r.stdout + r.stderr
+    # Loaded for the query only.
+    assert out["after"] == "-"
+    # The control: a load by name takes the planted copy...
+    assert out["byname"].lower() == wine.win(folder / "version.dll").lower()
+    assert len(planted_loads(record, "version_query.exe")) == 1
+    # ...while the query still reads the system's, even beside it.
+    assert out["query-beside-planted"] == expected
+    assert out["missing"] == "1 00000000 00000000"
+
+
+def test_stub_loads_no_planted_version_library(wine):
+    """Wine's own USER32 imports VERSION.DLL, so a planted copy loads into
+    any program that imports USER32; the stub must add no load of its own,
+    and its version query must still read the system's MSI.DLL."""
+    ms, ls = installed_msi(wine)
+    # One build older than installed: only a failed query would make it too old.
+    setup = RuntimeSetup(wine, "planted", RuntimeVersion=version_text(ms, ((ls >> 16) - 1) << 16),
+                         RuntimeNT="fake.exe")
+    shutil.copy2(TESTBIN / "planted_version.dll", setup.folder / "version.dll")
+    shutil.copy2(TESTBIN / "five_imports.exe", setup.folder / "five_imports.exe")
+    record = setup.folder / "planted.txt"
+    env = {"WINEDLLOVERRIDES": BASE_OVERRIDES + ";msiexec.exe=n;version=n,b",
+           "KEST_PLANTED_RECORD": wine.win(record), **setup.fake.env(0)}
+    baseline = setup.folder / "five_imports.exe"
+    assert wine.run(baseline, f'"{wine.win(baseline)}"', env=env) == 0
+    wine.clear_records()
+    assert setup.run(env=env) == 0
+    assert setup.fake.runs() == []
+    assert len(wine.records()) == 1
+    expected = len(planted_loads(record, "five_imports.exe"))
+    assert len(planted_loads(record, "setup.exe")) == expected
+
+
+# A real restart under Wine ---------------------------------------------------------------------
+def test_restart_resumes_the_installation_with_msiexec(wine, restart_values):
+    """The whole path as far as Wine goes: ExitWindowsEx(EWX_REBOOT) runs
+    "wineboot --end-session", and wineboot runs the machine's RunOnce
+    entries but never the user's. So the registered command is checked to
+    stay for the next logon, then run by wineboot from the machine's
+    RunOnce key, where it installs the package with the real msiexec."""
+    code = guid("runtime-restart")
+    setup = RuntimeSetup(wine, "restart", ProductCode=code, RuntimeVersion=above_installed(wine),
+                         RuntimeNT="fake.exe")
+    build_msi(setup.folder / "sample.msi", name="Kest Runtime Restart", product_code=code)
+    try:
+        running = setup.start(env=setup.fake.env(3010), record_msiexec=False)
+        wait_for_box(running)
+        answer(wine, YES)
+        assert running.finish() == 1641
+        command = wine.reg_query(RUN_ONCE, RESUME_VALUE)
+        assert command == msiexec_arguments(setup)
+        wait_for_wineboot(wine)
+        r = subprocess_wine(wine, "wineboot", "-r")
+        assert r.returncode == 0, r.stderr
+        # Wine's restart leaves the user's RunOnce entries alone.
+        assert wine.reg_query(RUN_ONCE, RESUME_VALUE) == command
+        assert wine.product_value(code, "DisplayVersion") is None
+        # The same command as a machine RunOnce entry, which wineboot runs.
+        wine.reg_set(MACHINE_RUN_ONCE, RESUME_VALUE, command)
+        r = subprocess_wine(wine, "wineboot", "-r", timeout=300)
+        assert r.returncode == 0, r.stderr
+        assert wine.reg_query(MACHINE_RUN_ONCE, RESUME_VALUE) is None
+        assert wine.product_value(code, "DisplayVersion") == "1.0.0"
+    finally:
+        wine.reg_delete(MACHINE_RUN_ONCE, RESUME_VALUE)
+        wine.msiexec("/x", code, "/qn")
+    assert wine.product_value(code, "DisplayVersion") is None
+
+
+def subprocess_wine(wine, *args, timeout=120):
+    return subprocess.run([WINE, *args], env=wine.env, capture_output=True, text=True,
+                          errors="replace", timeout=timeout)
+
+
+# The 9x family ------------------------------------------------------------------------------------
+@skip_unless("x86", "Wine reports the 9x family (AppDefaults Version=win98) to 32-bit programs "
+                    "only")
+@pytest.mark.parametrize("rewritten", [True, False], ids=["wininit-rewritten", "untouched"])
+def test_wininit_rewritten_by_the_runtime_asks_for_a_restart_on_9x(wine, rewritten):
+    exe_name = "kest98.exe"
+    app_key = r"HKCU\Software\Wine\AppDefaults" + "\\" + exe_name
+    wininit = wine.system32 / "WININIT.INI"
+    saved = wininit.read_bytes() if wininit.exists() else None
+    setup = RuntimeSetup(wine, "ninex", exe_name=exe_name, RuntimeVersion=above_installed(wine),
+                         Runtime9X="fake.exe")
+    wine.reg_set(app_key, "Version", "win98")
+    try:
+        wine.clear_records()
+        running = setup.start(env=setup.fake.env(0, wininit=rewritten))
+        if rewritten:
+            assert wait_for_box(running) == f"{PRODUCT_NAME}: {REBOOT_TEXT}"
+            answer(wine, NO)
+            assert running.finish() == 1
+            assert wine.records() == []
+        else:
+            assert running.finish() == 0
+            assert len(wine.records()) == 1
+        assert setup.fake.switches() == [QUIET]
+    finally:
+        wine.reg("delete", app_key, "/f")
+        if saved is None:
+            wininit.unlink(missing_ok=True)
+        else:
+            wininit.write_bytes(saved)
