@@ -312,13 +312,19 @@ def download_setup(wine, url, size, quiet=False):
                         RuntimeSizeNT=str(size), CmdLine="/qn" if quiet else "")
 
 
-@pytest.mark.parametrize("quiet", [False, True], ids=["window", "quiet"])
-def test_downloaded_runtime_runs_and_is_removed(wine, server, quiet):
+@pytest.mark.parametrize("quiet, sockets", [(False, False), (True, False), (False, True)],
+                         ids=["window", "quiet", "sockets"])
+def test_downloaded_runtime_runs_and_is_removed(wine, server, quiet, sockets):
     data = padded_fake(DOWNLOAD_MINIMUM + 4096)
     setup = download_setup(wine, server.serve("/instmsi.exe", content(data)), len(data), quiet)
     before = temp_runtime_files(wine)
     wine.clear_records()
-    assert setup.run(env=setup.fake.env(0)) == 0
+    env = setup.fake.env(0)
+    if sockets:
+        # Without WinInet the socket client downloads, and the progress
+        # window hands it the socket's events.
+        env["WINEDLLOVERRIDES"] = BASE_OVERRIDES + ";msiexec.exe=n;wininet=d"
+    assert setup.run(env=env) == 0
     (run,) = setup.fake.runs()
     program = wine.unix(run["program"])
     assert program.parent == temp_folder(wine) and program.name.upper().startswith("KXC")
