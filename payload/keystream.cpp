@@ -7,8 +7,6 @@ namespace {
 enum {
     Modulus = 2147483647, // 2^31 - 1
     Multiplier = 48271,
-    Quotient = 44488,     // Modulus / Multiplier
-    Remainder = 3399,     // Modulus % Multiplier
     Seed = 4718062
 };
 
@@ -21,13 +19,16 @@ void KeystreamSeed(void)
 
 int KeystreamNext(void)
 {
-    int hi = KeystreamState / Quotient;
-    int lo = KeystreamState % Quotient;
-    int t = Multiplier * lo - Remainder * hi;
-    if (t < 0)
-        t += Modulus;
-    KeystreamState = t;
-    return t;
+    // 48271 * state mod 2^31 - 1 without a division: as 2^31 is 1 modulo
+    // 2^31 - 1, the product's bits above 31 add to its low 31 bits. The
+    // product stays below 2^47 and the sum below 2^32, so one subtraction
+    // completes the remainder, the same one Schrage's method gives.
+    unsigned long long product = (unsigned long long)unsigned(KeystreamState) * Multiplier;
+    unsigned t = unsigned(product & Modulus) + unsigned(product >> 31);
+    if (t >= unsigned(Modulus))
+        t -= unsigned(Modulus);
+    KeystreamState = int(t);
+    return KeystreamState;
 }
 
 void KeystreamXor(unsigned char *buffer, int count)

@@ -1,7 +1,6 @@
 // The keystream that scrambles the password and the package and transform
 // streams of a protected payload: the minimal standard generator of Park
-// and Miller with multiplier 48271, by Schrage's method so that nothing
-// leaves signed 32-bit range. Pure.
+// and Miller with multiplier 48271. Pure.
 //
 // One sequence runs through a protected installation: seeded for the
 // password, continued by the package stream, and each transform stream

@@ -108,7 +108,6 @@ int OpenHttpRequest(const char *url, const char *form)
     unsigned length = ComposeRequest(&parts, &ProxyConfig, bypassed, form, TransferBuffer,
                                      TransferBufferSize);
     if (!length) {
-        ReportFailure("RequestTooLong", 1);
         FailTransfer(TransferInputRefused);
         return 0;
     }

@@ -12,35 +12,56 @@ HWND ProgressWindow;
 int DownloadProgress;
 int DownloadTotal;
 
+namespace {
+
+// The position last set, plus one, so that zero means none yet.
+unsigned BarPositionSet;
+// When the copy last let the window's messages through.
+DWORD LastPump;
+
+// Messages of the window are let through this often during a copy: often
+// enough to paint it and to see Cancel well within a tenth of a second,
+// rarely enough that the window system costs the copy nothing.
+const DWORD PumpInterval = 30;
+
+void MoveProgressBar(HWND window, unsigned done, int total)
+{
+    // Below 10 bytes the divisor would be 0. The bar keeps its default
+    // range of 0 to 100, and is moved only when its position changes:
+    // each move is a round trip to the window system.
+    if (!window || total < 10)
+        return;
+    unsigned position = ProgressPosition(done, unsigned(total));
+    if (position + 1 == BarPositionSet)
+        return;
+    BarPositionSet = position + 1;
+    SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETPOS, position, 0);
+}
+
+} // namespace
+
 void ShowProgressWindow(void)
 {
     if (QuietMode || ProgressWindow)
         return;
     LoadCommonControls();
     ProgressWindow = CreateDialogParamA(ModuleHandle, MAKEINTRESOURCEA(IDD_PROGRESS), 0, ProgressDlg, 0);
+    BarPositionSet = 0; // a new window's bar stands at its start
     if (ProgressWindow)
         SetWindowTextA(ProgressWindow, InstallerSettings.ProductName);
 }
 
-namespace {
-
-void MoveProgressBar(HWND window, unsigned done, int total)
-{
-    // Below 10 bytes the divisor would be 0. The bar keeps its default
-    // range of 0 to 100.
-    if (window && total >= 10)
-        SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETPOS,
-                            ProgressPosition(done, unsigned(total)), 0);
-}
-
-} // namespace
 
 void ShowCopyProgress(unsigned done, unsigned total)
 {
     // A stream's data size is below 2 GiB: CopyStream takes it as an int.
     MoveProgressBar(ProgressWindow, done, int(total));
     ShowProgressWindow();
-    PumpMessages();
+    DWORD now = GetTickCount();
+    if (now - LastPump >= PumpInterval) {
+        LastPump = now;
+        PumpMessages();
+    }
 }
 
 extern "C" INT_PTR CALLBACK ProgressDlg(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

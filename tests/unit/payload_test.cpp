@@ -45,6 +45,64 @@ TEST(Crc32, KnownAnswersAtOnceAndInPieces)
     EXPECT_EQ(Crc(buffer + 3, 9), 0xCBF43926u);
 }
 
+// The byte-at-a-time CRC the sliced one must equal, bit for bit.
+unsigned ByteCrc(unsigned crc, const unsigned char *data, size_t count)
+{
+    while (count--) {
+        crc ^= *data++;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    return crc;
+}
+
+TEST(Crc32, SlicedEqualsByteByByteAtEveryLengthOffsetAndSplit)
+{
+    unsigned table[CrcTableEntries];
+    FillCrcTable(table);
+    std::vector<unsigned char> data(4099);
+    unsigned x = 12345;
+    for (auto &b : data)
+        b = (unsigned char)((x = x * 1103515245u + 12345u) >> 16);
+    // Every alignment and length around the slice width.
+    for (size_t offset = 0; offset < 9; ++offset)
+        for (size_t length = 0; length <= 67; ++length)
+            ASSERT_EQ(FoldCrc(CrcRegisterReset, table, data.data() + offset, unsigned(length)),
+                      ByteCrc(CrcRegisterReset, data.data() + offset, length))
+                << offset << "+" << length;
+    // Folding in two pieces, split anywhere, equals folding at once.
+    const unsigned whole = ByteCrc(CrcRegisterReset, data.data(), data.size());
+    for (size_t split = 0; split <= data.size(); ++split) {
+        unsigned crc = FoldCrc(CrcRegisterReset, table, data.data(), unsigned(split));
+        crc = FoldCrc(crc, table, data.data() + split, unsigned(data.size() - split));
+        ASSERT_EQ(crc, whole) << split;
+    }
+}
+
+// The keystream as first written, by Schrage's method: the faster
+// generator must give every output the same.
+int SchrageNext(int state)
+{
+    int hi = state / 44488, lo = state % 44488;
+    int t = 48271 * lo - 3399 * hi;
+    return t < 0 ? t + int(Modulus) : t;
+}
+
+TEST(Keystream, EqualsSchragesMethodOverMillionsOfOutputs)
+{
+    KeystreamSeed();
+    int reference = KeystreamState;
+    for (int i = 0; i < 5000000; ++i) {
+        reference = SchrageNext(reference);
+        ASSERT_EQ(KeystreamNext(), reference) << "output " << i;
+    }
+    // And at the edges of the state's range.
+    for (int start : {1, 2, 44487, 44488, 44489, 1073741823, 2147483645, 2147483646}) {
+        KeystreamState = start;
+        ASSERT_EQ(KeystreamNext(), SchrageNext(start)) << start;
+    }
+}
+
 TEST(Keystream, GeneratorFromStateOneAndTheSeed)
 {
     KeystreamState = 1;
@@ -52,8 +110,8 @@ TEST(Keystream, GeneratorFromStateOneAndTheSeed)
     EXPECT_EQ(KeystreamNext(), 182605794);
     EXPECT_EQ(KeystreamNext(), 1291394886);
 
-    // Schrage's method equals the plain 64-bit product, also at the edges
-    // of the state's range.
+    // The generator equals the plain 64-bit product, also at the edges of
+    // the state's range.
     for (int start : {4718062, 1, 2147483646, 44488, 44487, 1073741823}) {
         KeystreamState = start;
         unsigned long long expected = unsigned(start);
