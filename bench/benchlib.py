@@ -36,3 +36,19 @@ def padded_package(path, size):
         while f.tell() < size:
             f.write(block[:size - f.tell()])
     return path
+
+
+def table(rows, size):
+    """rows: [name, median s, min s or None, comparison, moves size bytes];
+    a median of None is a row that was not measured."""
+    width = max(len(r[0]) for r in rows)
+    lines = [f"{'':{width}}  {'median':>8}  {'min':>8}  {'MiB/s':>6}  compared",
+             f"{'':{width}}  {'s':>8}  {'s':>8}"]
+    for name, median, least, comparison, rate in rows:
+        if median is None:
+            lines.append(f"{name:{width}}  {'-':>8}  {'-':>8}  {'-':>6}  {comparison}")
+            continue
+        least = f"{least:8.3f}" if least is not None else f"{'':8}"
+        speed = f"{size / median / 2**20:6.0f}" if rate else f"{'':6}"
+        lines.append(f"{name:{width}}  {median:8.3f}  {least}  {speed}  {comparison}")
+    return "\n".join(lines)
