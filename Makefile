@@ -1,9 +1,10 @@
 # Kest: `make` builds the stub and the packer, `make test` runs every test,
-# `make demo` installs a sample package under Wine, `make bench` measures the
-# payload with a 100 MB package and the transfer client with a 256 MiB
+# `make demo` installs a sample package under Wine, `make bench` measures a
+# 256 MiB package from packing to a whole run under Wine, beside dd, Wine's
+# own start and an NSIS installer, and the transfer client with a 256 MiB
 # download, `make screenshots` pictures the dialogs and
 # the progress window into docs/. `make deps` installs what a fresh Debian 12
-# machine lacks (as root); test and demo run it.
+# machine lacks (as root); test, bench and demo run it.
 BUILD := build
 CROSS := $(BUILD)/cross
 CROSS64 := $(BUILD)/cross64
@@ -61,9 +62,9 @@ test: deps
 	@$(MAKE) --no-print-directory unit
 	@$(MAKE) --no-print-directory e2e
 
-bench: all
-	$(PYTHON) bench/payload_bench.py
-	$(PYTHON) bench/extract_bench.py
+bench: deps
+	@$(MAKE) --no-print-directory all
+	$(PYTHON) bench/speed_bench.py
 	$(PYTHON) bench/transfer_bench.py
 
 demo: deps
