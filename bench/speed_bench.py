@@ -31,9 +31,10 @@ CODE = "{4B657374-4265-6E63-6800-000000000001}"
 PASSWORD = "secret"
 # Where the stub puts the package it extracts.
 WIZARD = ("Program Files", "Common Files", "Kest Installation Wizard")
-# The stub's own sources: a figure belongs to the commit they were built at.
-STUB_SOURCES = ("payload", "driver", "ui", "common", "transfer", "runtime", "cmake",
-                "CMakeLists.txt")
+# The sources of the stub and of kestpack: a figure belongs to the commit
+# they were built at.
+SOURCES = ("payload", "driver", "ui", "common", "transfer", "runtime", "pack", "cmake",
+           "CMakeLists.txt")
 NSIS_STUBS = Path("/usr/share/nsis/Stubs")
 
 
@@ -66,15 +67,19 @@ def crc32_of(path):
 
 
 def stub_revision():
-    """The commit the stub was built at, and whether its sources differ."""
+    """The commit the stub and kestpack were built at: the checkout's, the
+    last one that changed their sources, and whether they differ from it."""
+    def git(*args):
+        return subprocess.run(["git", *args], cwd=ROOT, check=True, capture_output=True,
+                              text=True).stdout.strip()
     try:
-        head = subprocess.run(["git", "rev-parse", "--short", "HEAD"], cwd=ROOT, check=True,
-                              capture_output=True, text=True).stdout.strip()
-        dirty = subprocess.run(["git", "status", "--porcelain", "--", *STUB_SOURCES], cwd=ROOT,
-                               check=True, capture_output=True, text=True).stdout.strip()
+        head = git("rev-parse", "--short", "HEAD")
+        last = git("log", "-1", "--format=%h", "--", *SOURCES)
+        dirty = git("status", "--porcelain", "--", *SOURCES)
     except (OSError, subprocess.CalledProcessError):
         return "no git checkout"
-    return f"commit {head}" + (", with uncommitted changes to its sources" if dirty else "")
+    return (f"checkout at {head}, sources last changed at {last}"
+            + (", with uncommitted changes to them" if dirty else ""))
 
 
 def nsis_installer(folder, package):
