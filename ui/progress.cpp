@@ -54,14 +54,16 @@ void ShowProgressWindow(void)
 
 void ShowCopyProgress(unsigned done, unsigned total)
 {
+    ShowProgressWindow();
+    // The bar and the messages wait for the interval: a copy at the disk's
+    // pace would otherwise move the bar in a hundred round trips.
+    DWORD now = GetTickCount();
+    if (now - LastPump < PumpInterval)
+        return;
+    LastPump = now;
     // A stream's data size is below 2 GiB: CopyStream takes it as an int.
     MoveProgressBar(ProgressWindow, done, int(total));
-    ShowProgressWindow();
-    DWORD now = GetTickCount();
-    if (now - LastPump >= PumpInterval) {
-        LastPump = now;
-        PumpMessages();
-    }
+    PumpMessages();
 }
 
 extern "C" INT_PTR CALLBACK ProgressDlg(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -81,10 +81,9 @@ int AskPassword(void);
 // creation fails, so that a later call tries again.
 void ShowProgressWindow(void);
 
-// A stream copy's progress: moves the bar to done of total once the window
-// is open, opens the window (after the first chunk, so that a short copy
-// shows none), and pumps the messages that keep it painted and let Cancel
-// through.
+// A stream copy's progress: opens the window, and every 30 ms moves the
+// bar to done of total and pumps the messages that keep it painted and
+// let Cancel through.
 void ShowCopyProgress(unsigned done, unsigned total);
 
 // Writes the clip to AnimationFile once, then opens and plays it in the
