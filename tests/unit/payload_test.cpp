@@ -4,6 +4,7 @@
 #include "payload/layout.h"
 #include "payload/keystream.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -100,6 +101,32 @@ TEST(Keystream, EqualsSchragesMethodOverMillionsOfOutputs)
     for (int start : {1, 2, 44487, 44488, 44489, 1073741823, 2147483645, 2147483646}) {
         KeystreamState = start;
         ASSERT_EQ(KeystreamNext(), SchrageNext(start)) << start;
+    }
+}
+
+TEST(Keystream, XorOfEveryLengthEqualsTheGeneratorWordByWord)
+{
+    // Four words a step from the powers of the multiplier: every word, and
+    // the bytes after the last whole one, as the generator gives them.
+    std::vector<unsigned char> zeros(1 << 20);
+    for (int length : {0, 1, 3, 4, 5, 15, 16, 17, 31, 32, 33, 1 << 20}) {
+        std::fill(zeros.begin(), zeros.end(), 0);
+        KeystreamSeed();
+        KeystreamXor(zeros.data(), length);
+        int reference = 4718062;
+        int i = 0;
+        if (length > 3)
+            for (; i + 4 <= length; i += 4) {
+                reference = SchrageNext(reference);
+                unsigned word = zeros[size_t(i)] | zeros[size_t(i) + 1] << 8 |
+                                zeros[size_t(i) + 2] << 16 | unsigned(zeros[size_t(i) + 3]) << 24;
+                ASSERT_EQ(word, unsigned(reference)) << length << " at " << i;
+            }
+        for (; i < length; ++i) {
+            reference = SchrageNext(reference);
+            ASSERT_EQ(zeros[size_t(i)], reference % 255 + 1) << length << " at " << i;
+        }
+        EXPECT_EQ(KeystreamState, reference) << length;
     }
 }
 
