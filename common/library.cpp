@@ -22,6 +22,26 @@ HMODULE LoadSystemLibrary(const char *name)
     return SystemFilePath(name, path, 0) ? LoadLibraryA(path) : 0;
 }
 
+int BindSystemEntries(const char *library, const char *names, void *binding, unsigned size,
+                      unsigned required)
+{
+    HMODULE module = LoadSystemLibrary(library);
+    if (!module)
+        return 0;
+    FARPROC entries[16];
+    unsigned capacity = size / sizeof(FARPROC);
+    unsigned count = 0;
+    for (const char *name = names; *name && count < capacity && count < 16; ++count) {
+        entries[count] = GetProcAddress(module, name);
+        if (!entries[count] && count < required)
+            return 0;
+        while (*name++)
+            ;
+    }
+    CopyMemory(binding, entries, count * sizeof(FARPROC));
+    return 1;
+}
+
 void RestrictLibrarySearch(void)
 {
     // Newer systems can keep the program's folder and the current folder

@@ -29,6 +29,15 @@ int SystemFilePath(const char *name, char *out, int windowsFolder);
 // cannot be loaded.
 HMODULE LoadSystemLibrary(const char *name);
 
+// Loads the system library `library` by full path and looks up the entry
+// points named in names (each NUL-terminated, an empty name ends the list)
+// into binding, a record of size bytes that holds one function pointer per
+// name, in order. Only when the first `required` of them are all found is
+// binding written; the others may be null. Returns 1 then, else 0. Up to
+// 16 names.
+int BindSystemEntries(const char *library, const char *names, void *binding, unsigned size,
+                      unsigned required);
+
 // Keeps the program's folder and the current folder out of later library
 // searches where the system offers that; nothing on older systems.
 void RestrictLibrarySearch(void);

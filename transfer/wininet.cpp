@@ -43,20 +43,9 @@ enum {
 void BindInternet(void)
 {
     InternetBound = 1;
-    HMODULE library = LoadSystemLibrary("WININET.DLL");
-    if (!library)
-        return;
-    FARPROC entries[sizeof(InternetBinding) / sizeof(FARPROC)];
-    unsigned count = 0;
-    for (const char *name = InternetNames; *name; ++count) {
-        entries[count] = GetProcAddress(library, name);
-        if (!entries[count] && count < RequiredInternetEntries)
-            return;
-        while (*name++)
-            ;
-    }
-    CopyMemory(&Internet, entries, sizeof Internet);
-    InternetRoot = Internet.Open("Kest", 0, 0, 0, 0);
+    if (BindSystemEntries("WININET.DLL", InternetNames, &Internet, sizeof Internet,
+                          RequiredInternetEntries))
+        InternetRoot = Internet.Open("Kest", 0, 0, 0, 0);
 }
 
 HINTERNET OpenUrl(const char *url, const char *headers)

@@ -16,21 +16,7 @@ const char WinsockNames[] = "WSAStartup\0WSACleanup\0WSAGetLastError\0socket\0"
 
 int BindWinsock(void)
 {
-    if (Winsock.Startup)
-        return 1;
-    HMODULE library = LoadSystemLibrary("WSOCK32.DLL");
-    if (!library)
-        return 0;
-    // Every field is a function pointer of the same size, in name order.
-    FARPROC entries[sizeof(WinsockBinding) / sizeof(FARPROC)];
-    unsigned count = 0;
-    for (const char *name = WinsockNames; *name; ++count) {
-        entries[count] = GetProcAddress(library, name);
-        if (!entries[count])
-            return 0;
-        while (*name++)
-            ;
-    }
-    CopyMemory(&Winsock, entries, sizeof Winsock);
-    return 1;
+    return Winsock.Startup ||
+           BindSystemEntries("WSOCK32.DLL", WinsockNames, &Winsock, sizeof Winsock,
+                             sizeof Winsock / sizeof(FARPROC));
 }
