@@ -106,7 +106,7 @@ FRAME_MICROSECONDS = 100_000
 BACKGROUND = (236, 236, 236)
 # Dot tones: the head, two fading trail dots, and the resting dots.
 TONES = [(0, 70, 160), (70, 120, 200), (140, 170, 220), (190, 190, 190)]
-COVERAGE_LEVELS = 3
+COVERAGE_LEVELS = 2
 
 
 def clip_palette():
