@@ -1,29 +1,5 @@
 #include "payload/layout.h"
 
-unsigned LoadLe16(const unsigned char *p)
-{
-    return unsigned(p[0]) | unsigned(p[1]) << 8;
-}
-
-unsigned LoadLe32(const unsigned char *p)
-{
-    return unsigned(p[0]) | unsigned(p[1]) << 8 | unsigned(p[2]) << 16 | unsigned(p[3]) << 24;
-}
-
-void StoreLe16(unsigned char *p, unsigned value)
-{
-    p[0] = (unsigned char)value;
-    p[1] = (unsigned char)(value >> 8);
-}
-
-void StoreLe32(unsigned char *p, unsigned value)
-{
-    p[0] = (unsigned char)value;
-    p[1] = (unsigned char)(value >> 8);
-    p[2] = (unsigned char)(value >> 16);
-    p[3] = (unsigned char)(value >> 24);
-}
-
 HeaderLength RuntimeUrlLength(RuntimeEntry entry)
 {
     // The .NET update URL was added after the language items had their

@@ -56,10 +56,31 @@ struct PayloadLayout {
     unsigned FurtherLanguages;       // item 31
 };
 
-unsigned LoadLe16(const unsigned char *p);
-unsigned LoadLe32(const unsigned char *p);
-void StoreLe16(unsigned char *p, unsigned value);
-void StoreLe32(unsigned char *p, unsigned value);
+// Little-endian fields, byte by byte: the same on any byte order and
+// alignment. Inline, so that the stub carries only those it reads.
+inline unsigned LoadLe16(const unsigned char *p)
+{
+    return unsigned(p[0]) | unsigned(p[1]) << 8;
+}
+
+inline unsigned LoadLe32(const unsigned char *p)
+{
+    return unsigned(p[0]) | unsigned(p[1]) << 8 | unsigned(p[2]) << 16 | unsigned(p[3]) << 24;
+}
+
+inline void StoreLe16(unsigned char *p, unsigned value)
+{
+    p[0] = (unsigned char)value;
+    p[1] = (unsigned char)(value >> 8);
+}
+
+inline void StoreLe32(unsigned char *p, unsigned value)
+{
+    p[0] = (unsigned char)value;
+    p[1] = (unsigned char)(value >> 8);
+    p[2] = (unsigned char)(value >> 16);
+    p[3] = (unsigned char)(value >> 24);
+}
 
 // The length-table byte that holds the length of a runtime entry's URL.
 HeaderLength RuntimeUrlLength(RuntimeEntry entry);
