@@ -45,7 +45,11 @@ set(KEST_STUB_SOURCES
 set(KEST_STUB_FLAGS
     -Oz -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -fno-unwind-tables -fno-threadsafe-statics -fno-stack-protector
-    -fno-tree-loop-distribute-patterns -ffunction-sections
+    -fno-tree-loop-distribute-patterns
+    # One code section per source file, not per routine: the assembler pads
+    # every section to four bytes, which costs more than the few routines
+    # that sections of their own would let the linker drop. Routines that
+    # only the packer and the tests call are inline in their headers.
     # Data aligned only as the ABI asks: wider alignment pads the file.
     -malign-data=abi
     -Wall -Wextra -Wno-cast-function-type -Werror=return-type)
@@ -66,8 +70,10 @@ else()
     set(KEST_ARCH x86)
     set(KEST_STUB_NAME kestsetup)
     # Windows keeps the stack 4-byte aligned on x86; keeping it 16-byte
-    # aligned as well only costs code.
-    set(KEST_ARCH_COMPILE_OPTIONS -mpreferred-stack-boundary=2)
+    # aligned as well only costs code. The compiler's default processor is
+    # the Pentium Pro, whose conditional moves a Pentium or a 486 running
+    # Windows 95 or NT 4 does not have.
+    set(KEST_ARCH_COMPILE_OPTIONS -mpreferred-stack-boundary=2 -march=i386)
     set(KEST_STUB_DEF ${CMAKE_SOURCE_DIR}/driver/kestsetup.def)
     set(KEST_ARCH_LINK_OPTIONS
         -Wl,-e,_KestEntry@0 -Wl,--undefined=_KestSectionMarker

@@ -1,7 +1,9 @@
 """The built stubs' PE shape: what other modules and old Windows rely on.
 Both stubs are checked on every host: these checks read files and run
 nothing."""
+import re
 import struct
+import subprocess
 
 import pytest
 
@@ -77,3 +79,15 @@ def test_exports_by_the_names_callers_look_up(image, arch):
         assert {*DIALOGS, "UpdateCRC"} <= names
         for name in names:
             assert "@" not in name and not name.startswith("_"), name
+
+
+def test_x86_code_runs_on_a_386_outside_the_vector_path():
+    """Windows 95 runs on a 386 and NT 4 on a 486: no conditional move, byte
+    swap or newer integer instruction anywhere. The SSE2 and carry-less
+    multiplication routines run only after the processor said it has them."""
+    listing = subprocess.run(["i686-w64-mingw32-objdump", "-d", "--no-show-raw-insn",
+                              str(STUB32)], check=True, capture_output=True, text=True).stdout
+    newer = re.compile(r"\t(cmov\w+|bswap|xadd|cmpxchg\w*|fcomi\w*|fucomi\w*|rdtsc|cpuid)\b")
+    found = [line for line in listing.splitlines() if newer.search(line)]
+    # The one CPUID is the one that asks, after the ID flag said it may.
+    assert [line.split("\t")[-1].strip() for line in found] == ["cpuid"]
