@@ -24,6 +24,11 @@ int KeystreamNext(void);
 // multiple of 4 bytes.
 void KeystreamXor(unsigned char *buffer, int count);
 
+// KeystreamXor, eight words at once on the 128-bit registers: the same
+// bytes and the same state after. Only ever called where
+// VectorPathUsable gave 1.
+void KeystreamXorWide(unsigned char *buffer, int count);
+
 // Seeds the keystream and scrambles a typed password of length bytes, its
 // NUL not included: 'a'-'z' are upper-cased in place first, every other
 // byte stays. The keystream is left where the package stream continues.

@@ -2,6 +2,7 @@
 #include "common/flags.h"
 #include "payload/crc32.h"
 #include "payload/keystream.h"
+#include "payload/vector.h"
 #include "common/state.h"
 
 int CrcFailed;
@@ -14,6 +15,8 @@ namespace {
 // gets its imports resolved everywhere) can still call UpdateCRC.
 unsigned CrcTableStorage[CrcTableEntries];
 unsigned *CrcTable;
+// Set with the table: fold and descramble on the 128-bit registers.
+int VectorPath;
 // The shared register, kept complemented: its reset value 0xFFFFFFFF then
 // needs no initialised data section of its own.
 unsigned CrcRegisterComplement;
@@ -40,6 +43,7 @@ void BuildCrcTable(void)
 {
     FillCrcTable(CrcTableStorage);
     CrcTable = CrcTableStorage;
+    VectorPath = VectorPathUsable();
 }
 
 void FreeCrcTable(void)
@@ -55,7 +59,8 @@ extern "C" DWORD WINAPI UpdateCRC(const BYTE *data, DWORD length)
     }
     if (!CrcTable)
         BuildCrcTable();
-    CrcRegisterComplement = ~FoldCrc(~CrcRegisterComplement, CrcTable, data, length);
+    CrcRegisterComplement =
+        ~(VectorPath ? FoldCrcWide : FoldCrc)(~CrcRegisterComplement, CrcTable, data, length);
     return CrcRegisterComplement;
 }
 
@@ -76,7 +81,7 @@ CopyResult CopyStream(HFILE output, int size, int descramble)
         if (got <= 0)
             break;
         if (descramble)
-            KeystreamXor(IoBuffer, got);
+            (VectorPath ? KeystreamXorWide : KeystreamXor)(IoBuffer, got);
         crc = UpdateCRC(IoBuffer, DWORD(got));
         if (_lwrite(output, reinterpret_cast<LPCCH>(IoBuffer), UINT(got)) != UINT(got))
             return CopyWriteFailed;

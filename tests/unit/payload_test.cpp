@@ -3,6 +3,7 @@
 #include "payload/crc32.h"
 #include "payload/layout.h"
 #include "payload/keystream.h"
+#include "payload/vector.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cstring>
@@ -80,6 +81,39 @@ TEST(Crc32, SlicedEqualsByteByByteAtEveryLengthOffsetAndSplit)
     }
 }
 
+TEST(Crc32, WideFoldEqualsByteByByteAtEveryLengthOffsetAndSplit)
+{
+    if (!VectorPathUsable())
+        GTEST_SKIP() << "this processor has no carry-less multiplication";
+    unsigned table[CrcTableEntries];
+    FillCrcTable(table);
+    std::vector<unsigned char> data(70000);
+    unsigned x = 777;
+    for (auto &b : data)
+        b = (unsigned char)((x = x * 1103515245u + 12345u) >> 16);
+    // Around the 32 bytes the folding starts at and its 16-byte steps, at
+    // every alignment, from the reset register and from any other.
+    for (size_t offset = 0; offset < 17; ++offset)
+        for (size_t length = 0; length <= 200; ++length)
+            for (unsigned start : {unsigned(CrcRegisterReset), 0u, 0x12345678u})
+                ASSERT_EQ(FoldCrcWide(start, table, data.data() + offset, unsigned(length)),
+                          ByteCrc(start, data.data() + offset, length))
+                    << offset << "+" << length;
+    const unsigned whole = ByteCrc(CrcRegisterReset, data.data(), data.size());
+    ASSERT_EQ(FoldCrcWide(CrcRegisterReset, table, data.data(), unsigned(data.size())), whole);
+    for (size_t split = 0; split <= 4099; ++split) {
+        unsigned crc = FoldCrcWide(CrcRegisterReset, table, data.data(), unsigned(split));
+        crc = FoldCrcWide(crc, table, data.data() + split, unsigned(data.size() - split));
+        ASSERT_EQ(crc, whole) << split;
+    }
+    // All ones and all zeros: no carry or lane escapes the fold.
+    for (unsigned char fill : {0x00, 0xFF}) {
+        std::vector<unsigned char> same(1 << 16, fill);
+        ASSERT_EQ(FoldCrcWide(CrcRegisterReset, table, same.data(), unsigned(same.size())),
+                  ByteCrc(CrcRegisterReset, same.data(), same.size()));
+    }
+}
+
 // The keystream as first written, by Schrage's method: the faster
 // generator must give every output the same.
 int SchrageNext(int state)
@@ -127,6 +161,45 @@ TEST(Keystream, XorOfEveryLengthEqualsTheGeneratorWordByWord)
             ASSERT_EQ(zeros[size_t(i)], reference % 255 + 1) << length << " at " << i;
         }
         EXPECT_EQ(KeystreamState, reference) << length;
+    }
+}
+
+TEST(Keystream, WideXorEqualsTheWordByWordOneAtEveryLengthAndSplit)
+{
+    if (!VectorPathUsable())
+        GTEST_SKIP() << "this processor has no 128-bit path";
+    std::vector<unsigned char> data(1 << 20), narrow, wide;
+    unsigned x = 99;
+    for (auto &b : data)
+        b = (unsigned char)((x = x * 1103515245u + 12345u) >> 16);
+    // Every length around the 32-byte step, from the seed and from states
+    // at the edges of the range, where the reduction's last step matters.
+    for (int start : {4718062, 1, 2147483646, 1073741824})
+        for (int length = 0; length <= 300; ++length) {
+            narrow.assign(data.begin(), data.begin() + length);
+            wide = narrow;
+            KeystreamState = start;
+            KeystreamXor(narrow.data(), length);
+            const int after = KeystreamState;
+            KeystreamState = start;
+            KeystreamXorWide(wide.data(), length);
+            ASSERT_EQ(wide, narrow) << start << " " << length;
+            ASSERT_EQ(KeystreamState, after) << start << " " << length;
+        }
+    // A whole stream in chunks of every multiple of 4 up to 260 bytes (the
+    // copy's chunks hold whole words), against one narrow pass: millions of
+    // outputs through the lanes.
+    narrow = data;
+    KeystreamSeed();
+    KeystreamXor(narrow.data(), int(narrow.size()));
+    const int end = KeystreamState;
+    for (size_t chunk = 4; chunk <= 260; chunk += 28) {
+        wide = data;
+        KeystreamSeed();
+        for (size_t at = 0; at < wide.size(); at += chunk)
+            KeystreamXorWide(wide.data() + at, int(std::min(chunk, wide.size() - at)));
+        ASSERT_EQ(wide, narrow) << chunk;
+        ASSERT_EQ(KeystreamState, end) << chunk;
     }
 }
 
