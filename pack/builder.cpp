@@ -4,6 +4,7 @@
 #include "payload/crc32.h"
 #include "payload/keystream.h"
 #include "payload/tail.h"
+#include "payload/vector.h"
 #include <algorithm>
 #include <fstream>
 
@@ -84,9 +85,9 @@ public:
             in.read(reinterpret_cast<char *>(chunk.data()), std::streamsize(n));
             if (size_t(in.gcount()) != n)
                 throw PackError(file.string() + ": the file changed while it was read");
-            crc = FoldCrc(crc, crcTable_, chunk.data(), unsigned(n));
+            crc = fold_(crc, crcTable_, chunk.data(), unsigned(n));
             if (scramble)
-                KeystreamXor(chunk.data(), int(n));
+                xor_(chunk.data(), int(n));
             Emit(chunk.data(), n);
             remaining -= n;
             done_ += n;
@@ -105,6 +106,11 @@ private:
     const ProgressSink &progress_;
     uint64_t total_, done_ = 0;
     unsigned crcTable_[CrcTableEntries];
+    // The 128-bit routines where this processor has them.
+    const bool wide_ = VectorPathUsable();
+    unsigned (*const fold_)(unsigned, const unsigned *, const unsigned char *, unsigned) =
+        wide_ ? FoldCrcWide : FoldCrc;
+    void (*const xor_)(unsigned char *, int) = wide_ ? KeystreamXorWide : KeystreamXor;
     PeChecksum checksum_;
 };
 

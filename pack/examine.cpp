@@ -5,6 +5,7 @@
 #include "payload/crc32.h"
 #include "payload/keystream.h"
 #include "payload/tail.h"
+#include "payload/vector.h"
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -273,8 +274,8 @@ private:
                 break;
             }
             if (descramble)
-                KeystreamXor(chunk.data(), int(n));
-            crc = FoldCrc(crc, crcTable_, chunk.data(), unsigned(n));
+                xor_(chunk.data(), int(n));
+            crc = fold_(crc, crcTable_, chunk.data(), unsigned(n));
             if (out)
                 out->Write(chunk.data(), n);
             remaining -= n;
@@ -333,6 +334,11 @@ private:
     std::optional<std::string> password_;
     const fs::path *extractDir_;
     unsigned crcTable_[CrcTableEntries];
+    // The 128-bit routines where this processor has them.
+    const bool wide_ = VectorPathUsable();
+    unsigned (*const fold_)(unsigned, const unsigned *, const unsigned char *, unsigned) =
+        wide_ ? FoldCrcWide : FoldCrc;
+    void (*const xor_)(unsigned char *, int) = wide_ ? KeystreamXorWide : KeystreamXor;
     PayloadReport report_;
     PayloadTailRecord tail_{};
 };
