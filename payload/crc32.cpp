@@ -40,32 +40,48 @@ unsigned FoldCrc(unsigned crc, const unsigned *table, const unsigned char *data,
 
 #if defined(__i386__) || defined(__x86_64__)
 
-// Folds 16 bytes a step with carry-less multiplication: the 128 bits
-// carried so far, multiplied by x^160 and x^96 modulo the polynomial (the
-// distance of one step, in the reflected bit order), come out congruent
-// to themselves 16 bytes further on, where the next block is added. What
-// is left is a 16-byte message whose CRC from a zero register is that of
-// everything folded, and the tables finish it. Compiled for SSE2 and
-// carry-less multiplication only here, so that nothing else of the
-// program needs them; callers ask VectorPathUsable first.
+namespace {
+
+// One fold: the 128 bits carried, multiplied by the two constants of a
+// distance d (x^(d+32) and x^(d-32) modulo the polynomial, in the
+// reflected bit order), come out congruent to themselves d bits further on.
+__attribute__((target("sse2,pclmul"))) inline __m128i Fold(__m128i carried, __m128i distance)
+{
+    return _mm_xor_si128(_mm_clmulepi64_si128(carried, distance, 0x00),
+                         _mm_clmulepi64_si128(carried, distance, 0x11));
+}
+
+__attribute__((target("sse2"))) inline __m128i Load(const unsigned char *data)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(data));
+}
+
+} // namespace
+
+// Folds with carry-less multiplication, four 16-byte lanes 64 bytes a
+// step, as the multiplications of one lane wait for each other. The lanes
+// then stand for the 64 bytes at that point: their CRC from a zero
+// register, continued over the rest, is that of everything folded, and the
+// tables finish it. Compiled for SSE2 and carry-less multiplication only
+// here, so that nothing else of the program needs them; callers ask
+// VectorPathUsable first.
 __attribute__((target("sse2,pclmul"))) unsigned FoldCrcWide(unsigned crc, const unsigned *table,
                                                            const unsigned char *data,
                                                            unsigned count)
 {
-    if (count >= 32) {
-        const __m128i distance = _mm_set_epi64x(0xCCAA009E, 0x1751997D0);
-        const unsigned char *end = data + (count & ~15u);
-        count &= 15;
-        __m128i carried = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(data)),
-                                        _mm_cvtsi32_si128(int(crc)));
-        while ((data += 16) != end)
-            carried = _mm_xor_si128(
-                _mm_xor_si128(_mm_clmulepi64_si128(carried, distance, 0x00),
-                              _mm_clmulepi64_si128(carried, distance, 0x11)),
-                _mm_loadu_si128(reinterpret_cast<const __m128i *>(data)));
-        unsigned char rest[16];
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(rest), carried);
-        crc = FoldCrc(0, table, rest, 16);
+    if (count >= 128) {
+        // x^544 and x^480 modulo the polynomial, reflected: 512 bits on.
+        const __m128i distance = _mm_set_epi64x(0x1C6E41596, 0x154442BD4);
+        const unsigned char *steps = data + (count & ~63u);
+        count &= 63;
+        __m128i lanes[4];
+        for (int k = 0; k < 4; ++k, data += 16)
+            lanes[k] = Load(data);
+        lanes[0] = _mm_xor_si128(lanes[0], _mm_cvtsi32_si128(int(crc)));
+        while (data != steps)
+            for (int k = 0; k < 4; ++k, data += 16)
+                lanes[k] = _mm_xor_si128(Fold(lanes[k], distance), Load(data));
+        crc = FoldCrc(0, table, reinterpret_cast<const unsigned char *>(lanes), sizeof lanes);
     }
     return FoldCrc(crc, table, data, count);
 }

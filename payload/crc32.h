@@ -19,8 +19,8 @@ void FillCrcTable(unsigned *table);
 // register as folding at once.
 unsigned FoldCrc(unsigned crc, const unsigned *table, const unsigned char *data, unsigned count);
 
-// FoldCrc, 16 bytes a step by carry-less multiplication where
+// FoldCrc, 64 bytes a step by carry-less multiplication where
 // VectorPathUsable says so; the same register for the same bytes. Only
-// ever called where VectorPathUsable gave 1.
+// ever called where VectorPathUsable gave nonzero.
 unsigned FoldCrcWide(unsigned crc, const unsigned *table, const unsigned char *data,
                      unsigned count);

@@ -26,7 +26,7 @@ void KeystreamXor(unsigned char *buffer, int count);
 
 // KeystreamXor, eight words at once on the 128-bit registers: the same
 // bytes and the same state after. Only ever called where
-// VectorPathUsable gave 1.
+// VectorPathUsable gave nonzero.
 void KeystreamXorWide(unsigned char *buffer, int count);
 
 // Seeds the keystream and scrambles a typed password of length bytes, its

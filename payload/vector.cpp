@@ -22,8 +22,9 @@ int VectorPathUsable(void)
     // whether a system saves them, but one that has switched on extended
     // state saving (the OSXSAVE bit) does; older systems take the other
     // path. Every processor with carry-less multiplication has SSE2.
-    const unsigned carryless = 1u << 1, osxsave = 1u << 27;
-    return (c & (carryless | osxsave)) == (carryless | osxsave);
+    // Carry-less multiplication is bit 1 of ECX, OSXSAVE bit 27: bit 1 of
+    // the result holds both.
+    return int(c & c >> 26 & 2);
 }
 
 #else

@@ -3,7 +3,7 @@
 // system but what the processor reports of it.
 #pragma once
 
-// 1 where the processor has SSE2 and carry-less multiplication and the
-// system saves the 128-bit registers across task switches; 0 elsewhere,
-// including every processor that is not x86.
+// Nonzero where the processor has SSE2 and carry-less multiplication and
+// the system saves the 128-bit registers across task switches; 0
+// elsewhere, including every processor that is not x86.
 int VectorPathUsable(void);
