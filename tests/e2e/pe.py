@@ -74,6 +74,18 @@ class PeImage:
         return [self._cstring(struct.unpack_from("<I", self.data, names_off + 4 * i)[0])
                 for i in range(count)]
 
+    def export_addresses(self):
+        """{name: RVA} of every export named."""
+        off = self.offset_of(self.directories[0][0])
+        count, functions, names, ordinals = struct.unpack_from("<4I", self.data, off + 24)
+        functions, names, ordinals = (self.offset_of(r) for r in (functions, names, ordinals))
+        out = {}
+        for i in range(count):
+            name = self._cstring(struct.unpack_from("<I", self.data, names + 4 * i)[0])
+            ordinal = struct.unpack_from("<H", self.data, ordinals + 2 * i)[0]
+            out[name] = struct.unpack_from("<I", self.data, functions + 4 * ordinal)[0]
+        return out
+
     def resources(self):
         """Every resource as {(type, name, language): bytes}; type and name
         are numbers or upper-case strings, as the resource directory has them."""

@@ -79,6 +79,11 @@ def test_exports_by_the_names_callers_look_up(image, arch):
         assert {*DIALOGS, "UpdateCRC"} <= names
         for name in names:
             assert "@" not in name and not name.startswith("_"), name
+    # Each points into the code: a link that loses the routine behind an
+    # export leaves a name with no code.
+    text = image.section(".text")
+    for name, rva in image.export_addresses().items():
+        assert text.virtual_address <= rva < text.virtual_address + text.virtual_size, name
 
 
 def test_x86_code_runs_on_a_386_outside_the_vector_path():
