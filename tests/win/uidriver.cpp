@@ -14,6 +14,10 @@
 //   uidriver close CAPTION [MS]            post WM_CLOSE to the window
 //   uidriver rect CAPTION ID [MS]          screen rectangle of control ID, or of
 //                                          the window for ID 0: "L T R B"
+//   uidriver answer CAPTION ID TEXT BUTTON [MS]  set control ID's text and press
+//                                          BUTTON, printing "seen" when the window
+//                                          shows and "click" before the press, for
+//                                          a benchmark to time what the dialog took
 // Every command that needs the window waits for it first (default 10 s).
 // Texts are printed in UTF-8, whatever the code page of the prefix.
 #include <windows.h>
@@ -22,7 +26,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-static HWND WaitWindow(const char *caption, DWORD ms)
+static HWND WaitWindow(const char *caption, DWORD ms, DWORD interval = 50)
 {
     // Lets a test start what it watches only once the watching has begun.
     fprintf(stderr, "watching\n");
@@ -34,7 +38,7 @@ static HWND WaitWindow(const char *caption, DWORD ms)
             return w;
         if (GetTickCount() - start > ms)
             return 0;
-        Sleep(50);
+        Sleep(interval);
     }
 }
 
@@ -120,7 +124,25 @@ int main(int argc, char **argv)
     else if (!strcmp(cmd, "settext") || !strcmp(cmd, "select") || !strcmp(cmd, "dblclick") ||
              !strcmp(cmd, "key"))
         need = 5;
+    else if (!strcmp(cmd, "answer"))
+        need = 6;
     DWORD ms = argc > need ? (DWORD)atoi(argv[need]) : 10000;
+
+    if (!strcmp(cmd, "answer")) {
+        if (argc < need)
+            return 2;
+        HWND w = WaitWindow(caption, ms, 2);
+        if (!w)
+            return 1;
+        printf("seen\n");
+        fflush(stdout);
+        SendMessageA(Control(w, atoi(argv[3])), WM_SETTEXT, 0, (LPARAM)argv[4]);
+        int button = atoi(argv[5]);
+        printf("click\n");
+        fflush(stdout);
+        PostMessageA(w, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(w, button));
+        return 0;
+    }
 
     if (!strcmp(cmd, "gone")) {
         DWORD start = GetTickCount();
