@@ -1,7 +1,6 @@
 #include "common/routines.h"
 #include "common/flags.h"
 #include <shellapi.h>
-#include "common/text.h"
 #include "common/state.h"
 
 void PumpMessages(void)
@@ -15,26 +14,14 @@ void PumpMessages(void)
 
 DWORD RunAndWait(const char *program, const char *parameters, int inProgramFolder)
 {
-    char directory[256];
-    if (inProgramFolder) {
-        CopyText(directory, sizeof directory, ModulePath);
-        char *cut = directory;
-        for (char *p = directory; *p; ++p)
-            if (*p == '\\')
-                cut = p;
-        // "C:" alone would name the drive's current folder, not its root.
-        if (cut == directory + 2 && directory[1] == ':')
-            ++cut;
-        *cut = 0;
-    }
-
     SHELLEXECUTEINFOA info;
     ZeroMemory(&info, sizeof info);
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
     info.lpFile = program;
     info.lpParameters = parameters;
-    info.lpDirectory = inProgramFolder ? directory : 0;
+    // With its last backslash: it names a root as well as any other folder.
+    info.lpDirectory = inProgramFolder ? ExeDirectory : 0;
     info.nShow = SW_SHOWNORMAL;
     if (!ShellExecuteExA(&info))
         return 0;

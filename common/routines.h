@@ -63,5 +63,5 @@ void PumpMessages(void);
 // Starts program with parameters and waits for it, pumping messages every
 // 500 ms. Returns its exit code, or 0 when it could not be started. With
 // inProgramFolder the child starts in the folder of this program's own file
-// (ModulePath); otherwise in the current folder.
+// (ExeDirectory); otherwise in the current folder.
 DWORD RunAndWait(const char *program, const char *parameters, int inProgramFolder);

@@ -71,6 +71,21 @@ void ReadRuntimeSource(RuntimeEntry entry, char *out, unsigned capacity)
                                  SettingsPath);
 }
 
+// The program named by the settings file. A relative name means a file
+// beside this program and is made a full path here: started by name, a
+// missing file would be looked for in the current folder and along the
+// path, where anybody may have put a program of that name.
+void ReadSettingsRuntime(RuntimeEntry entry)
+{
+    // Room for both: ExeDirectory and the value hold 256 bytes each.
+    char *name = RuntimePath + CopyText(RuntimePath, sizeof RuntimePath, ExeDirectory);
+    ReadRuntimeSource(entry, name, SettingsTextSize);
+    // CopyText copies forward, so moving a full path down over the
+    // folder is sound.
+    if (!name[0] || name[0] == '\\' || name[1] == ':')
+        CopyText(RuntimePath, sizeof RuntimePath, name);
+}
+
 // A new, empty temporary file whose name ends in ".exe", so that Windows
 // runs it as a program. Ends the run when it cannot be opened.
 HFILE CreateRuntimeFile(void)
@@ -219,7 +234,7 @@ void InstallRuntime(void)
         else if (EmbeddedMode)
             ExtractRuntime(CreateRuntimeFile(), entry);
         else
-            ReadRuntimeSource(entry, RuntimePath, sizeof RuntimePath);
+            ReadSettingsRuntime(entry);
 
         char switches[RuntimeSwitchesSize];
         int custom = RuntimeSwitches(pass, switches);

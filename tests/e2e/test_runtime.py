@@ -419,7 +419,7 @@ def planted_loads(record, program):
 def test_version_query_loads_the_system_library_by_full_path(wine):
     folder = wine.scratch("version-query")
     shutil.copy2(TESTBIN / "version_query.exe", folder / "version_query.exe")
-    shutil.copy2(TESTBIN / "planted_version.dll", folder / "version.dll")
+    shutil.copy2(TESTBIN / "planted_library.dll", folder / "version.dll")
     record = folder / "planted.txt"
     env = wine.environment(env={"WINEDLLOVERRIDES": BASE_OVERRIDES + ";version=n,b",
                                 "KEST_PLANTED_RECORD": wine.win(record)})
@@ -447,7 +447,7 @@ def test_stub_loads_no_planted_version_library(wine):
     # One build older than installed: only a failed query would make it too old.
     setup = RuntimeSetup(wine, "planted", RuntimeVersion=version_text(ms, ((ls >> 16) - 1) << 16),
                          RuntimeNT="fake.exe")
-    shutil.copy2(TESTBIN / "planted_version.dll", setup.folder / "version.dll")
+    shutil.copy2(TESTBIN / "planted_library.dll", setup.folder / "version.dll")
     shutil.copy2(TESTBIN / "five_imports.exe", setup.folder / "five_imports.exe")
     record = setup.folder / "planted.txt"
     env = {"WINEDLLOVERRIDES": BASE_OVERRIDES + ";msiexec.exe=n;version=n,b",

@@ -353,6 +353,12 @@ class Running:
                 elif line.startswith("closed="):
                     self._boxes.pop(line[7:].strip(), None)
 
+    def stderr(self):
+        """What the program and its children wrote to stderr so far, Wine's
+        own trace lines included."""
+        with self._lock:
+            return "".join(self._err)
+
     def message_boxes(self):
         """The texts of the program's message boxes that are open now."""
         with self._lock:

@@ -101,7 +101,7 @@ static void TestRunAndWait(const char *base)
 
     // Settings-file mode: a relative program name starts in the folder of
     // the program's own file.
-    snprintf(ModulePath, sizeof ModulePath, "%s\\setup.exe", base);
+    snprintf(ExeDirectory, sizeof ExeDirectory, "%s\\", base);
     snprintf(cwdFile, sizeof cwdFile, "%s\\cwd.txt", base);
     snprintf(parameters, sizeof parameters, "7 \"%s\"", cwdFile);
     SetCurrentDirectoryA("C:\\");
