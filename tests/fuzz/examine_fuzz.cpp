@@ -78,11 +78,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::ofstream f(file, std::ios::binary | std::ios::trunc);
         f.write(reinterpret_cast<const char *>(data), std::streamsize(size));
     }
-    bool readable = false;
+    bool readable = false, protectedPayload = false;
     try {
         PayloadReport r = InspectInstaller(file, std::nullopt, nullptr);
         CheckReport(r, size);
         CheckPrinted(r);
+        protectedPayload = r.Settings.PasswordLength > 1;
         for (const StreamReport &s : r.Streams) {
             FUZZ_CHECK(s.State != StreamReport::Ok || !s.Scrambled);
             readable |= s.State == StreamReport::Ok || s.State == StreamReport::Corrupt ||
@@ -99,6 +100,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         CheckReport(r, size);
         CheckExtracted(r, out);
     } catch (const PackError &) {
+        // What inspect read, extract writes out; only a password that does
+        // not match stops it.
+        FUZZ_CHECK(protectedPayload);
     }
     std::error_code ec;
     fs::remove_all(out, ec);
