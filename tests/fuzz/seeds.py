@@ -202,11 +202,21 @@ def generate(build):
     paths = [b"C:\\Program Files\\Kest\\setup.exe", b"C:\\a.b\\setup", b"setup.exe",
              b"\\\\server\\share\\x.y.z"]
     write(corpus, "settings_fuzz",
-          [fields(v, v, paths[i % len(paths)], bytes([8 if i % 3 else 0x88, 255]))
+          [fields(v, v, paths[i % len(paths)], bytes([8 if i % 3 else 0x88, 255]),
+                  b"%s %s is there; install %s %s? Remove %s? 100%% %d %")
            for i, v in enumerate(settings + values)])
 
     write(corpus, "cmdline_fuzz", literals("cmdline_test.cpp") +
           [b'"C:\\Kest\\setup.exe" /qn TRANSFORMS="a /q b.mst"', b"setup.exe /*/qb!-"])
+
+    compose = literals("compose_test.cpp")
+    write(corpus, "compose_fuzz",
+          [fields(b"setup.exe " + c if c.startswith((b"/", b"%")) else c, c,
+                  b"C:\\Program Files\\Common Files", b"Demo.msi", b"lang1.mst",
+                  b"Product.msi" if i % 4 == 0 else b"", b"C:\\Kest\\setup.exe", bytes([i & 3]))
+           for i, c in enumerate(compose)] +
+          [fields(b'setup.exe /* /i "%A%.msi" /qn', b"/qb REBOOT=R", b"C:\\", b"x.mst", b"de.MST",
+                  b"", b"C:\\setup.exe", b"\x02")])
 
     transfer = literals("transfer_test.cpp")
     urls = [t for t in transfer if t.lower().startswith((b"http://", b"ftp://"))]

@@ -2,14 +2,17 @@
 // decimal numbers (sizes, CharSize's kin), the required version 'a.b.c.d',
 // the CmdLine setting's quiet switch, the language entries of the dialog
 // and the settings file's path beside the program. The profile functions
-// themselves are Windows' own. Input: value NUL language-entry NUL
-// module-path NUL options (charSize, capacity).
+// themselves are Windows' own; and the message texts' "%s" filling, with
+// the package's own ExistError text as the format. Input: value NUL
+// language-entry NUL module-path NUL options (charSize, capacity) NUL
+// message text.
 #include "fuzz.h"
 #include "common/decimal.h"
 #include "common/flags.h"
 #include "driver/cmdline.h"
 #include "driver/settings.h"
 #include "ui/language_list.h"
+#include "ui/message_format.h"
 
 namespace {
 
@@ -17,6 +20,9 @@ namespace {
 // gives values of up to 255 characters.
 const size_t EntrySize = 520;
 const size_t ModulePathSize = 256;
+// A message text as read, and the question it makes.
+const size_t MessageTextSize = 256;
+const size_t QuestionSize = 1024;
 
 bool IsSeparator(char c)
 {
@@ -89,6 +95,24 @@ void CheckSettingsPath(const std::string &text, unsigned capacity)
     }
 }
 
+void CheckMessage(const std::string &formatText, const std::string &argumentText,
+                  unsigned capacity)
+{
+    fuzz::Buffer format(formatText, MessageTextSize);
+    fuzz::Buffer argument(argumentText, SettingsTextSize);
+    const char *arguments[5] = {argument.get(), "2.0", argument.get(), "3.0", argument.get()};
+    for (unsigned size : {unsigned(QuestionSize), capacity}) {
+        fuzz::Buffer out(size);
+        FormatMessageText(out.get(), size, format.get(), arguments, 5);
+        FUZZ_CHECK(out.Terminated());
+        // Each "%s" brings at most one argument; nothing else grows.
+        FUZZ_CHECK(std::strlen(out.get()) <=
+                   std::strlen(format.get()) + 5 * std::strlen(argument.get()));
+        if (!std::strchr(format.get(), '%') && std::strlen(format.get()) < size)
+            FUZZ_CHECK(std::strcmp(out.get(), format.get()) == 0);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -100,5 +124,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     CheckValue(fields[0]);
     CheckLanguageEntry(fields[1], charSize);
     CheckSettingsPath(fields[2], capacity);
+    CheckMessage(fields[4], fields[0], capacity);
     return 0;
 }
