@@ -62,7 +62,7 @@ fuzz: deps
 	$(PYTHON) tests/fuzz/run.py $(FUZZ) $(FUZZ_SECONDS)
 
 fuzz-short: native fuzzers
-	$(PYTHON) tests/fuzz/run.py $(FUZZ) $(FUZZ_SHORT_SECONDS)
+	$(PYTHON) tests/fuzz/run.py --short $(FUZZ) $(FUZZ_SHORT_SECONDS)
 
 deps:
 	@sh scripts/deps.sh

@@ -4,8 +4,12 @@ Prints the executions of each and ends with status 1 on any crash, leak,
 timeout or broken check; the input that caused it is saved under
 build/fuzz/artifacts/<fuzzer>/ and named in the output.
 
-usage: run.py BUILD_DIR SECONDS [FUZZER...]
-FUZZ_JOBS (default 2) fuzzers run side by side."""
+usage: run.py [--short] BUILD_DIR SECONDS [FUZZER...]
+FUZZ_JOBS (default 2) fuzzers run side by side. A long run keeps what each
+fuzzer finds in build/fuzz/corpus/ for the next; a --short one starts from
+the seeds and kept inputs alone, so that its time does not grow with that
+corpus."""
+import shutil
 import concurrent.futures
 import os
 import re
@@ -30,8 +34,12 @@ def tail(text, lines=40):
 
 
 def main():
-    build, seconds = Path(sys.argv[1]).resolve(), int(sys.argv[2])
-    wanted = set(sys.argv[3:])
+    args = sys.argv[1:]
+    short = args[:1] == ["--short"]
+    if short:
+        args = args[1:]
+    build, seconds = Path(args[0]).resolve(), int(args[1])
+    wanted = set(args[2:])
     fuzzers = sorted(p for p in (build / "bin").glob("*_fuzz") if not wanted or p.name in wanted)
     if not fuzzers:
         raise SystemExit(f"fuzz: no fuzzers under {build / 'bin'}")
@@ -54,7 +62,9 @@ def main():
             if r.returncode != 0:
                 return ((name, 0, 0, 0, len(kept), "FAILED"),
                         f"{name}: a regression input fails again\n{tail(r.stderr)}")
-        corpus = build / "corpus" / name
+        corpus = build / ("short-corpus" if short else "corpus") / name
+        if short:
+            shutil.rmtree(corpus, ignore_errors=True)
         corpus.mkdir(parents=True, exist_ok=True)
         artifacts = build / "artifacts" / name
         artifacts.mkdir(parents=True, exist_ok=True)
