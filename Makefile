@@ -14,7 +14,7 @@ NATIVE := $(BUILD)/native
 FUZZ := $(BUILD)/fuzz
 FUZZ_SECONDS ?= 60
 # make test's pass: the fuzzers, two at a time, stay within 30 s together.
-FUZZ_SHORT_SECONDS ?= 2
+FUZZ_SHORT_SECONDS ?= 1
 PYTHON := /usr/bin/python3
 PYTEST := $(PYTHON) -m pytest
 JOBS := $(shell nproc 2>/dev/null || echo 2)
