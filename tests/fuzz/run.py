@@ -45,9 +45,10 @@ def main():
         raise SystemExit(f"fuzz: no fuzzers under {build / 'bin'}")
     corpus_root = seeds.generate(build)
     # Files that a fuzzer leaves behind when it ends abruptly stay in the
-    # build tree.
+    # build tree, until the next run.
     scratch = build / "tmp"
-    scratch.mkdir(exist_ok=True)
+    shutil.rmtree(scratch, ignore_errors=True)
+    scratch.mkdir()
     env = dict(os.environ, TMPDIR=str(scratch),
                ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:allocator_may_return_null=1",
                UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1")
