@@ -20,10 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size > (1u << 20))
         return 0;
     std::string text(reinterpret_cast<const char *>(data), size);
-    std::vector<std::string> names;
     try {
         IniFile ini("fuzz.ini", text);
-        // Gather the sections by looking up every bracketed name again.
+        // Every bracketed name is looked up again, with its entries.
         int lines = 1;
         for (char c : text)
             lines += c == '\n';
