@@ -3,17 +3,24 @@
 # 256 MiB package from packing to a whole run under Wine, beside dd, Wine's
 # own start and an NSIS installer, and the transfer client with a 256 MiB
 # download, `make screenshots` pictures the dialogs and
-# the progress window into docs/. `make deps` installs what a fresh Debian 12
-# machine lacks (as root); test, bench and demo run it.
+# the progress window into docs/, `make fuzz` runs every fuzzer for
+# FUZZ_SECONDS (60) each on seeds that kestpack packs. `make deps` installs
+# what a fresh Debian 12 machine lacks (as root); test, bench, demo and fuzz
+# run it.
 BUILD := build
 CROSS := $(BUILD)/cross
 CROSS64 := $(BUILD)/cross64
 NATIVE := $(BUILD)/native
+FUZZ := $(BUILD)/fuzz
+FUZZ_SECONDS ?= 60
+# make test's pass: the fuzzers, two at a time, stay within 30 s together.
+FUZZ_SHORT_SECONDS ?= 1
 PYTHON := /usr/bin/python3
 PYTEST := $(PYTHON) -m pytest
 JOBS := $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all stub stub32 stub64 native deps test layers unit e2e bench demo screenshots clean
+.PHONY: all stub stub32 stub64 native fuzzers fuzz fuzz-short deps test layers unit e2e bench demo \
+	screenshots clean
 
 all: stub native
 
@@ -23,6 +30,11 @@ $(CROSS)/Makefile: CMakeLists.txt cmake/stub.cmake cmake/mingw-i686.cmake tests/
 
 $(NATIVE)/Makefile: CMakeLists.txt cmake/native.cmake
 	cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Debug >/dev/null
+
+# The fuzzers need clang's libFuzzer; their tree is apart from the native one.
+$(FUZZ)/Makefile: CMakeLists.txt cmake/fuzz.cmake
+	@command -v clang++ >/dev/null || { echo "kest: no clang++ for the fuzzers; run 'make deps' as root" >&2; exit 1; }
+	cmake -S . -B $(FUZZ) -DKEST_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 
 $(CROSS64)/Makefile: CMakeLists.txt cmake/stub.cmake cmake/mingw-x86_64.cmake tests/win/CMakeLists.txt
 	@command -v x86_64-w64-mingw32-g++ >/dev/null || { echo "kest: no 64-bit MinGW-w64 cross compiler; run 'make deps' as root" >&2; exit 1; }
@@ -39,6 +51,18 @@ stub64: $(CROSS64)/Makefile
 
 native: $(NATIVE)/Makefile
 	@$(MAKE) --no-print-directory -j$(JOBS) -C $(NATIVE)
+
+fuzzers: $(FUZZ)/Makefile
+	@$(MAKE) --no-print-directory -j$(JOBS) -C $(FUZZ)
+
+# The kept crash inputs of each fuzzer run first, then the fuzzer itself;
+# the seeds come from kestpack, hence native.
+fuzz: deps
+	@$(MAKE) --no-print-directory native fuzzers
+	$(PYTHON) tests/fuzz/run.py $(FUZZ) $(FUZZ_SECONDS)
+
+fuzz-short: native fuzzers
+	$(PYTHON) tests/fuzz/run.py --short $(FUZZ) $(FUZZ_SHORT_SECONDS)
 
 deps:
 	@sh scripts/deps.sh
@@ -60,6 +84,7 @@ test: deps
 	@$(MAKE) --no-print-directory layers
 	@$(MAKE) --no-print-directory all
 	@$(MAKE) --no-print-directory unit
+	@$(MAKE) --no-print-directory fuzz-short
 	@$(MAKE) --no-print-directory e2e
 
 bench: deps

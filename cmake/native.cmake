@@ -27,17 +27,7 @@ target_link_libraries(kest_unit PRIVATE kestpure_checked GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(kest_unit)
 
-# kestpack: plain C++17 with the standard library, on the pure payload code.
-set(KEST_PACK_SOURCES
-    pack/builder.cpp
-    pack/compound.cpp
-    pack/config.cpp
-    pack/files.cpp
-    pack/ini.cpp
-    pack/password.cpp
-    pack/examine.cpp
-    pack/pe.cpp
-)
+# kestpack: on the pure payload code.
 add_library(kestpack_core STATIC ${KEST_PACK_SOURCES})
 target_link_libraries(kestpack_core PUBLIC kestpure)
 target_compile_options(kestpack_core PRIVATE -Wall -Wextra ${KEST_RELEASE})

@@ -28,11 +28,17 @@ std::string Stored(const unsigned char *p, unsigned length)
     return std::string(reinterpret_cast<const char *>(p), n);
 }
 
+// Stored names run up to 254 bytes, but the temporary beside each output
+// adds 22 and a distinct name "~N" a few more: past this length a file
+// system that holds 255 bytes a name could not take the output.
+const size_t FileNameLimit = 200;
+
 // A name from the payload, used as a file name only when it is a plain one,
-// by the stub's own rule ("." names the folder on Linux as well).
+// by the stub's own rule ("." names the folder on Linux as well), and one
+// that the file system can hold.
 bool IsPlainName(const std::string &name)
 {
-    return name != "." && IsPlainFileName(name.c_str());
+    return name != "." && name.size() <= FileNameLimit && IsPlainFileName(name.c_str());
 }
 
 std::string Lowered(std::string text)
@@ -311,7 +317,8 @@ private:
         if (!IsPlainName(name)) {
             name = fallback;
             report_.Notes.push_back(stream + ": the stored name '" + wanted +
-                                    "' is no plain file name; saved as " + name);
+                                    "' is no plain file name or too long; saved as " +
+                                    name);
         }
         if (taken_.insert(Lowered(name)).second)
             return name;

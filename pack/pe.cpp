@@ -20,7 +20,7 @@ StubImage ReadStubImage(const std::vector<unsigned char> &image, const std::stri
         LoadLe32(image.data() + nt) != 0x00004550)
         fail("not a PE image");
     unsigned magic = LoadLe16(image.data() + optional);
-    unsigned countOffset;
+    unsigned countOffset = 0;
     if (magic == Pe32Magic) {
         stub.Architecture = StubImage::X86;
         countOffset = Pe32DirectoryCount;

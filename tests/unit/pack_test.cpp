@@ -391,6 +391,26 @@ TEST_F(Pack, ExtractGivesEveryStreamADistinctName)
     }
 }
 
+TEST_F(Pack, ExtractSavesANameTooLongForTheFileSystemUnderItsFallback)
+{
+    // kestpack stores names of up to 254 bytes; with the temporary's suffix
+    // such a name outgrows the 255 bytes a Linux file name holds, so that
+    // extract refused an installer that build had made.
+    Inputs();
+    for (size_t length : {200u, 250u}) {
+        std::vector<std::string> ini = FullIni();
+        std::string name = std::string(length - 4, 'p') + ".msi";
+        ini.back() = "PackageFileName=" + name;
+        std::string to = "out" + std::to_string(length);
+        PayloadReport r = Extract(Build(ini), std::string("Se\xe4" "cret"), to);
+        ASSERT_TRUE(r.Problems.empty());
+        std::string saved = length == 200 ? name : "package.msi";
+        EXPECT_EQ(r.Streams[2].FileName, saved);
+        EXPECT_EQ(ReadBytes(dir / to / saved), package);
+        EXPECT_EQ(r.Notes.size(), length == 200 ? 0u : 1u);
+    }
+}
+
 TEST_F(Pack, SmallPayloadFillsAtLeast1024Bytes)
 {
     Put("product.msi", MakeCompound(0x84, 0, 1));
