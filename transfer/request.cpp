@@ -68,6 +68,9 @@ UrlSplit SplitRequestUrl(const char *url, UrlParts *parts)
     for (const char *p = url + schemeLength; *p;) {
         if (length + 1 >= UrlTokenSize)
             return UrlPartTooLong;
+        // A CR or LF would let the URL add lines of its own to the request.
+        if ((unsigned char)*p < ' ' || *p == 0x7F)
+            return UrlControlRefused;
         token[length++] = *p++;
         if (*p == ':' && !colonTaken) {
             if (!TakeToken(parts->UserName, token, length))

@@ -22,7 +22,8 @@ struct UrlParts {
 enum UrlSplit {
     UrlSplitDone,
     UrlSchemeRefused, // neither "http://" (any case) nor "ftp://" (lower-case f)
-    UrlPartTooLong    // a part does not fit: a cut part would name another resource
+    UrlPartTooLong,   // a part does not fit: a cut part would name another resource
+    UrlControlRefused // a control character, which would end the request's line early
 };
 
 // Splits url into its parts as the socket client reads it: "user:password@"

@@ -96,6 +96,7 @@ int OpenHttpRequest(const char *url, const char *form)
     case UrlSchemeRefused:
         return 0;
     case UrlPartTooLong:
+    case UrlControlRefused:
         FailTransfer(TransferInputRefused);
         return 0;
     case UrlSplitDone:

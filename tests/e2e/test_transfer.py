@@ -339,6 +339,10 @@ def test_inputs_too_long_are_refused_before_any_connection(wine, net):
     out = transfer(wine, f"http://{host}/form", options=["--post", "a=" + "!" * 11000])
     assert out.status == TOO_LONG
     assert net.origin_a.requests == []
+    # A URL that would end the request line and add a header of its own.
+    out = transfer(wine, f"http://{host}/x\r\nX-Injected: 1", socket=True)
+    assert out.status == TOO_LONG
+    assert net.origin_a.requests == []
 
 
 # Proxies -----------------------------------------------------------------------

@@ -99,6 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                             : std::string()) +
                        "/" + parts.Path + " HTTP/1.0\r\n";
     FUZZ_CHECK(request.compare(0, line.size(), line) == 0);
+    // The URL cannot end the request line early: its first line break is
+    // the one after "HTTP/1.0".
+    FUZZ_CHECK(request.find_first_of("\r\n") == line.size() - 2);
     size_t end = request.find("\r\n\r\n", line.size() - 2);
     FUZZ_CHECK(end != std::string::npos);
     std::string body = request.substr(end + 4);
@@ -106,8 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(body.empty());
         return 0;
     }
-    // The announced length is that of the body that follows. (The URL is
-    // the caller's and goes into the request line as it is, CR LF and all.)
+    // The announced length is that of the body that follows.
     size_t field = request.find("Content-Length:", line.size());
     FUZZ_CHECK(field != std::string::npos && field < end);
     FUZZ_CHECK(std::strtoul(request.c_str() + field + 15, nullptr, 10) == body.size());

@@ -114,6 +114,12 @@ TEST(SplitRequestUrl, PartsAsTheClientReadsThem)
     EXPECT_EQ(SplitRequestUrl(longPath.c_str(), &u), UrlPartTooLong);
     std::string longHost = "http://" + std::string(600, 'h') + "/x";
     EXPECT_EQ(SplitRequestUrl(longHost.c_str(), &u), UrlPartTooLong);
+    // No line of the request can be ended, or a header added, from the URL:
+    // anywhere in the user name, password, host or path.
+    for (const char *injected : {"http://h/x\r\nHost: evil", "http://h/x\nX: 1", "http://u\r:p@h/x",
+                                 "http://u:p\n@h/x", "http://h\r/x", "http://h/\x01", "http://h/\x7f"})
+        EXPECT_EQ(SplitRequestUrl(injected, &u), UrlControlRefused) << injected;
+    ASSERT_EQ(SplitRequestUrl("http://h/a%0D%0Ab~\x80", &u), UrlSplitDone);
 }
 
 TEST(EncodeBasicCredentials, Base64OfUserColonPassword)
