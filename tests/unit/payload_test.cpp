@@ -58,14 +58,20 @@ unsigned ByteCrc(unsigned crc, const unsigned char *data, size_t count)
     return crc;
 }
 
+// size bytes of a fixed noise.
+std::vector<unsigned char> NoisyBytes(size_t size, unsigned seed)
+{
+    std::vector<unsigned char> data(size);
+    for (auto &b : data)
+        b = (unsigned char)((seed = seed * 1103515245u + 12345u) >> 16);
+    return data;
+}
+
 TEST(Crc32, SlicedEqualsByteByByteAtEveryLengthOffsetAndSplit)
 {
     unsigned table[CrcTableEntries];
     FillCrcTable(table);
-    std::vector<unsigned char> data(4099);
-    unsigned x = 12345;
-    for (auto &b : data)
-        b = (unsigned char)((x = x * 1103515245u + 12345u) >> 16);
+    const std::vector<unsigned char> data = NoisyBytes(4099, 12345);
     // Every alignment and length around the slice width.
     for (size_t offset = 0; offset < 9; ++offset)
         for (size_t length = 0; length <= 67; ++length)
@@ -87,14 +93,11 @@ TEST(Crc32, WideFoldEqualsByteByByteAtEveryLengthOffsetAndSplit)
         GTEST_SKIP() << "this processor has no carry-less multiplication";
     unsigned table[CrcTableEntries];
     FillCrcTable(table);
-    std::vector<unsigned char> data(70000);
-    unsigned x = 777;
-    for (auto &b : data)
-        b = (unsigned char)((x = x * 1103515245u + 12345u) >> 16);
-    // Around the 32 bytes the folding starts at and its 16-byte steps, at
+    const std::vector<unsigned char> data = NoisyBytes(70000, 777);
+    // Around the 128 bytes the folding starts at and its 64-byte steps, at
     // every alignment, from the reset register and from any other.
     for (size_t offset = 0; offset < 17; ++offset)
-        for (size_t length = 0; length <= 200; ++length)
+        for (size_t length = 0; length <= 330; ++length)
             for (unsigned start : {unsigned(CrcRegisterReset), 0u, 0x12345678u})
                 ASSERT_EQ(FoldCrcWide(start, table, data.data() + offset, unsigned(length)),
                           ByteCrc(start, data.data() + offset, length))
@@ -168,10 +171,8 @@ TEST(Keystream, WideXorEqualsTheWordByWordOneAtEveryLengthAndSplit)
 {
     if (!VectorPathUsable())
         GTEST_SKIP() << "this processor has no 128-bit path";
-    std::vector<unsigned char> data(1 << 20), narrow, wide;
-    unsigned x = 99;
-    for (auto &b : data)
-        b = (unsigned char)((x = x * 1103515245u + 12345u) >> 16);
+    const std::vector<unsigned char> data = NoisyBytes(1 << 20, 99);
+    std::vector<unsigned char> narrow, wide;
     // Every length around the 32-byte step, from the seed and from states
     // at the edges of the range, where the reduction's last step matters.
     for (int start : {4718062, 1, 2147483646, 1073741824})
