@@ -1,3 +1,4 @@
+import os
 import sys
 from pathlib import Path
 
@@ -20,3 +21,14 @@ def wine():
     yield host
     host.close()
     display.close()
+
+
+@pytest.fixture(scope="module")
+def runtime_server():
+    """A loopback server for runtime installers, on port 80 of its own address."""
+    if os.geteuid() != 0:
+        pytest.skip("the runtime server listens on port 80, which needs root")
+    from runtime_fixtures import RuntimeServer
+    server = RuntimeServer()
+    yield server
+    server.close()

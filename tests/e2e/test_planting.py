@@ -22,7 +22,6 @@ WSOCK32 and WS2_32 beneath it), the .NET runtime's animation (MSVFW32),
 the removal check of another installed version (MSI) and the launch of
 Windows Installer (msiexec.exe), in settings-file mode and from the
 payload."""
-import os
 import re
 import shutil
 from collections import Counter
@@ -32,7 +31,7 @@ import pytest
 from netserve import content
 from packer import make_package, pack
 from runtime_fixtures import (DOWNLOAD_MINIMUM, PRODUCT, PRODUCT_CODE, PRODUCT_NAME, SYSTEM_MSIEXEC,
-                              FakeRuntime, RuntimeServer, RuntimeSetup, file_version, padded_fake,
+                              FakeRuntime, RuntimeSetup, file_version, padded_fake,
                               temp_folder, version_text)
 from winehost import BASE_OVERRIDES, TESTBIN, UnexpectedMessageBox, wait_until
 
@@ -138,13 +137,9 @@ class Planting:
         return code, {path[len(system):] for path in loaded if path.startswith(system)}
 
 
-@pytest.fixture(scope="module")
-def server():
-    if os.geteuid() != 0:
-        pytest.skip("the runtime server listens on port 80, which needs root")
-    server = RuntimeServer()
-    yield server
-    server.close()
+@pytest.fixture
+def server(runtime_server):
+    return runtime_server
 
 
 def downloaded_runtime(server):

@@ -6,7 +6,6 @@ the machine environment, and where VERSION.DLL comes from.
 The runtime installer is fake_runtime.exe, which records how it was
 started and ends with the codes a test gives it. Windows Installer is the
 recording msiexec.exe unless a test installs a real package."""
-import os
 import shutil
 import subprocess
 
@@ -17,7 +16,7 @@ from packages import build_msi, guid
 from packer import inspect, make_package, pack
 from runtime_fixtures import (DOWNLOAD_MINIMUM, PACKED_CODE, PRODUCT, PRODUCT_CODE, PRODUCT_NAME,
                               RESUME_VALUE, RUN, RUN_ONCE, RUN_ONCE_ENTRIES, SYSTEM_MSIEXEC,
-                              FakeRuntime, RuntimeServer, RuntimeSetup, file_version,
+                              FakeRuntime, RuntimeSetup, file_version,
                               padded_fake, temp_folder, temp_runtime_files, version_text,
                               wait_for_box, wait_for_wineboot)
 from winehost import BASE_OVERRIDES, TESTBIN, WINE, skip_unless, wait_until
@@ -288,15 +287,6 @@ def test_corrupt_payload_runtime_is_reported_and_removed(wine, packed_runtime):
 
 
 # Downloads ----------------------------------------------------------------------------
-@pytest.fixture(scope="module")
-def runtime_server():
-    if os.geteuid() != 0:
-        pytest.skip("the runtime server listens on port 80, which needs root")
-    server = RuntimeServer()
-    yield server
-    server.close()
-
-
 @pytest.fixture
 def server(runtime_server):
     runtime_server.clear()
