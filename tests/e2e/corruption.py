@@ -8,7 +8,8 @@ Each run ends in one class:
   b  it installed correctly: msiexec received the package byte for byte,
      and every file left in the extraction folder is an intact stream;
   h  msiexec ran with a path that a damaged header names instead of the
-     extracted package (a changed TransformMSI or external package path):
+     extracted package (a changed TransformMSI or external package path,
+     taken for the base package of a carried transform):
      the header carries no check of its own, and no stream byte is
      involved, since every extracted file is still intact;
   x  a field that only the system loader reads (the entry point, the image
@@ -29,14 +30,13 @@ folder is one per machine.
 """
 import getpass
 import os
-import random
 import re
 import shutil
 import struct
 import subprocess
 import threading
 import time
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from pathlib import Path
 
 from pe import PeImage
@@ -57,6 +57,11 @@ CLEAN_EXITS = {0, 1, 2, 1641}
 # opposed to code that ran and faulted.
 LOADER_REFUSALS = {0xC000007B, 0xC0000135, 0xC0000139, 0xC0000142, 0xC0000018, 0xC0000017,
                    0xC000012F, 0xC0000130, 0xC0000131}
+
+
+# CreateProcess's errors for a file that is no valid program: bad format,
+# bad executable format, invalid image hash/type.
+IMAGE_REFUSALS = {"11", "193", "216", "1392", "577", "14001"}
 
 
 # Regions ----------------------------------------------------------------------------
@@ -199,13 +204,18 @@ class Mutation:
     op: str
     value: int = 0
     width: int = 1
+    before: "Mutation" = None  # applied first, for a mutation made of two
 
     @property
     def label(self):
-        return (f"{self.base}:{self.field.region}/{self.field.name}@0x{self.offset:X} "
-                f"{self.op}{'' if self.op in ('+1', '-1') else f' {self.value:#x}'}")
+        value = "" if self.op in ("+1", "-1", "truncate") else f" {self.value:#x}"
+        first = self.before.label.split(":", 1)[1] + " and " if self.before else ""
+        return f"{self.base}:{first}{self.field.region}/{self.field.name}@0x{self.offset:X} " \
+               f"{self.op}{value}"
 
     def apply(self, data):
+        if self.before:
+            data = self.before.apply(data)
         out = bytearray(data)
         if self.op == "truncate":
             return bytes(out[:self.offset])
@@ -251,9 +261,11 @@ def sample(rng, base, data, fields, count, weight=lambda f: 1):
     return out
 
 
-def truncations(base, data, image, payload, inside=50):
+def truncations(base, data, image, payload, total_at, inside=50):
     """The file cut at every section boundary, and at `inside` points in
-    the payload: its item boundaries, then evenly spread."""
+    the payload: its item boundaries, then evenly spread. Every other cut
+    inside the payload also clears TotalFileSize (at total_at), so that
+    the readers meet the cut rather than the length check."""
     region = Field("truncation", "section boundary", 0, 0)
     points = {0x40, image.nt + 24}
     for s in image.sections:
@@ -262,13 +274,16 @@ def truncations(base, data, image, payload, inside=50):
     points = sorted(p for p in points if 0 < p < len(data))
     cuts = [Mutation(base, region, p, "truncate") for p in points]
     inner = Field("truncation", "inside the payload", 0, 0)
+    total = Field("header", "TotalFileSize", total_at, 4, "size")
     marks = set(payload)
     step = (len(data) - payload[0]) / (inside - len(marks) + 1)
     k = 1
     while len(marks) < inside:
         marks.add(payload[0] + int(step * k))
         k += 1
-    cuts += [Mutation(base, inner, p, "truncate") for p in sorted(marks) if p < len(data)]
+    for i, p in enumerate(sorted(marks)):
+        clear = Mutation(base, total, total_at, "set", 0, 4) if i % 2 else None
+        cuts.append(Mutation(base, inner, p, "truncate", before=clear))
     return cuts
 
 
@@ -346,7 +361,14 @@ class Series:
 
     def run(self, base, mutation, limit=RUN_LIMIT_MS):
         """Runs the mutant (the base itself for None) and judges the run."""
-        outcome = self.judge(base, mutation, self.start(base, mutation, limit))
+        report = self.start(base, mutation, limit)
+        if report.get("error", "").startswith("CreateProcess") and \
+                report["error"].split()[-1] not in IMAGE_REFUSALS:
+            # Not a verdict on the image: Wine now and then fails to start
+            # a file just written under the name of the one before.
+            time.sleep(0.5)
+            report = self.start(base, mutation, limit)
+        outcome = self.judge(base, mutation, report)
         self.clean()
         return outcome
 
@@ -395,7 +417,10 @@ class Series:
                 problems.append("no package")
             for winpath in paths:
                 path = self.unix(winpath)
-                inside = path is not None and self.extraction in path.parents
+                # The stub writes into the extraction folder, or into a
+                # temporary file when it cannot create a file there.
+                inside = path is not None and (self.extraction in path.parents or (
+                    path.parent == self.temp and path.name.upper().startswith("KXC")))
                 if not inside:
                     elsewhere.append(winpath)
                 elif not path.is_file() or path.read_bytes() not in originals:
@@ -471,14 +496,16 @@ class Series:
 
 
 def copy_prefix(index):
-    """A hard-linked copy of the session's prefix; the registry files, which
-    the copy's own server rewrites, are real copies."""
+    """A hard-linked copy of the session's prefix; the registry files and
+    the system's INI files, which Wine may rewrite, are real copies. The
+    series only ever adds files to the copy, or unlinks them."""
     target = BUILD / f"{PREFIX.name}-series{index}"
     remove_prefix(target)
     subprocess.run(["cp", "-al", str(PREFIX), str(target)], check=True)
-    for reg in target.glob("*.reg"):
-        reg.unlink()
-        shutil.copy2(PREFIX / reg.name, reg)
+    rewritten = list(target.glob("*.reg")) + list((target / "drive_c" / "windows").glob("*.ini"))
+    for path in rewritten:
+        path.unlink()
+        shutil.copy2(PREFIX / path.relative_to(target), path)
     return target
 
 
