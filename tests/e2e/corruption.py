@@ -532,7 +532,7 @@ def prepare_prefix(env):
 
 def unprepare_prefix(wine):
     """Takes the series' settings out of the session's prefix again."""
-    wine.reg_delete(UNMANAGED_KEY)
+    wine.reg_delete(UNMANAGED_KEY.rsplit("\\", 1)[0])
     wine.reg_delete(CRASH_DIALOG_KEY, "ShowCrashDialog")
 
 
