@@ -24,7 +24,7 @@ int KeystreamNext(void);
 // multiple of 4 bytes.
 void KeystreamXor(unsigned char *buffer, int count);
 
-// KeystreamXor, eight words at once on the 128-bit registers: the same
+// KeystreamXor, sixteen words at once on the 128-bit registers: the same
 // bytes and the same state after. Only ever called where
 // VectorPathUsable gave nonzero.
 void KeystreamXorWide(unsigned char *buffer, int count);
