@@ -22,7 +22,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from benchlib import padded_package, table, timed  # noqa: E402
-from packer import KESTPACK, inspect, pack  # noqa: E402
+from packer import KESTPACK, inspect, make_package, pack  # noqa: E402
 from stub import Setup  # noqa: E402
 from winehost import ARCH, ARCH_LINE, ROOT, STUB, WINE, X64, Display, Wine  # noqa: E402
 
@@ -150,6 +150,11 @@ def main():
         installer = {"ProductCode": CODE, "ProductVersion": "1.0", "ProductFile": "big.msi",
                      "CmdLine": "/qn"}
         plain = pack(folder, installer, out="plain.exe")
+        # The same installer around the bare package: what the window and
+        # the extraction cost before the bytes.
+        small_folder = wine.scratch("speed-tiny")
+        shutil.copy2(make_package(), small_folder / "big.msi")
+        tiny = pack(small_folder, installer, out="tiny.exe")
         scrambled = pack(folder, installer, {"Password": PASSWORD}, out="scrambled.exe")
         nsis, nsis_note = nsis_installer(folder, package)
         warm(package, plain, scrambled, *([nsis] if nsis else []))
@@ -222,6 +227,8 @@ def main():
         whole_runs("Kest /qn, settings file, nothing extracted (fixed cost)", small.exe, "/qn",
                    rate=False)
         quiet = whole_runs("Kest /qn, plain", plain, "/qn")
+        whole_runs("Kest with the progress window, package of a few KiB (fixed cost)", tiny,
+                   rate=False)
         window = whole_runs("Kest with the progress window, plain", plain)
         secret = whole_runs("Kest with the progress window, scrambled (Password)",
                             scrambled, password=PASSWORD)
