@@ -14,6 +14,10 @@
 //   uidriver close CAPTION [MS]            post WM_CLOSE to the window
 //   uidriver rect CAPTION ID [MS]          screen rectangle of control ID, or of
 //                                          the window for ID 0: "L T R B"
+//   uidriver catch CAPTION ID [MS]         press button ID the moment the window
+//                                          shows, its thread held while the press
+//                                          is posted, so that a quick program
+//                                          cannot end its work first
 //   uidriver answer CAPTION ID TEXT BUTTON [MS]  set control ID's text and press
 //                                          BUTTON, printing "seen" when the window
 //                                          shows and "click" before the press, for
@@ -119,7 +123,8 @@ int main(int argc, char **argv)
         return 2;
     const char *caption = argv[2];
     int need = 3; // arguments before the optional time-out
-    if (!strcmp(cmd, "click") || !strcmp(cmd, "submit") || !strcmp(cmd, "rect"))
+    if (!strcmp(cmd, "click") || !strcmp(cmd, "submit") || !strcmp(cmd, "rect") ||
+        !strcmp(cmd, "catch"))
         need = 4;
     else if (!strcmp(cmd, "settext") || !strcmp(cmd, "select") || !strcmp(cmd, "dblclick") ||
              !strcmp(cmd, "key"))
@@ -128,6 +133,24 @@ int main(int argc, char **argv)
         need = 6;
     DWORD ms = argc > need ? (DWORD)atoi(argv[need]) : 10000;
 
+    if (!strcmp(cmd, "catch")) {
+        HWND w = WaitWindow(caption, ms, 1);
+        if (!w)
+            return 1;
+        // The window's thread is held while the press is posted: it sees
+        // the press at its next look at its messages, however little work
+        // it has left.
+        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(w, 0));
+        if (thread)
+            SuspendThread(thread);
+        int id = atoi(argv[3]);
+        PostMessageA(w, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(w, id));
+        if (thread) {
+            ResumeThread(thread);
+            CloseHandle(thread);
+        }
+        return thread ? 0 : 3;
+    }
     if (!strcmp(cmd, "answer")) {
         if (argc < need)
             return 2;
