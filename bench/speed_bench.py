@@ -37,7 +37,6 @@ WIZARD = ("Program Files", "Common Files", "Kest Installation Wizard")
 SOURCES = ("payload", "driver", "ui", "common", "transfer", "runtime", "pack", "cmake",
            "CMakeLists.txt")
 NSIS_STUBS = Path("/usr/share/nsis/Stubs")
-X11 = r"HKCU\Software\Wine\X11 Driver"
 
 
 def samples(function):
@@ -126,7 +125,6 @@ def main():
     display = Display()
     wine = Wine(display)
     desktop = None
-    managed = wine.reg_query(X11, "Managed")
     rows = []
 
     def row(name, values, rate=True):
@@ -140,10 +138,6 @@ def main():
         rows[-1][3] = text
 
     try:
-        # Xvfb has no window manager: Wine would wait 2 s for one to
-        # withdraw every window that a program hides, the progress window
-        # and the password dialog included. Unmanaged, they go at once.
-        wine.reg_set(X11, "Managed", "N")
         desktop = keep_desktop(wine)
         folder = wine.scratch("speed-bench")
         package = padded_package(folder / "big.msi", SIZE)
@@ -296,10 +290,6 @@ def main():
         if desktop:
             desktop.kill()
             desktop.wait()
-        if managed is None:
-            wine.reg_delete(X11, "Managed")
-        else:
-            wine.reg_set(X11, "Managed", managed)
         wine.close()
         display.close()
 
