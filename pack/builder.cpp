@@ -4,7 +4,6 @@
 #include "payload/crc32.h"
 #include "payload/keystream.h"
 #include "payload/tail.h"
-#include "payload/vector.h"
 #include <algorithm>
 #include <fstream>
 
@@ -107,10 +106,8 @@ private:
     uint64_t total_, done_ = 0;
     unsigned crcTable_[CrcTableEntries];
     // The 128-bit routines where this processor has them.
-    const bool wide_ = VectorPathUsable();
-    unsigned (*const fold_)(unsigned, const unsigned *, const unsigned char *, unsigned) =
-        wide_ ? FoldCrcWide : FoldCrc;
-    void (*const xor_)(unsigned char *, int) = wide_ ? KeystreamXorWide : KeystreamXor;
+    const CrcFoldFn fold_ = FastestCrcFold();
+    const KeystreamXorFn xor_ = FastestKeystreamXor();
     PeChecksum checksum_;
 };
 

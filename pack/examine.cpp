@@ -5,7 +5,6 @@
 #include "payload/crc32.h"
 #include "payload/keystream.h"
 #include "payload/tail.h"
-#include "payload/vector.h"
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -342,10 +341,8 @@ private:
     const fs::path *extractDir_;
     unsigned crcTable_[CrcTableEntries];
     // The 128-bit routines where this processor has them.
-    const bool wide_ = VectorPathUsable();
-    unsigned (*const fold_)(unsigned, const unsigned *, const unsigned char *, unsigned) =
-        wide_ ? FoldCrcWide : FoldCrc;
-    void (*const xor_)(unsigned char *, int) = wide_ ? KeystreamXorWide : KeystreamXor;
+    const CrcFoldFn fold_ = FastestCrcFold();
+    const KeystreamXorFn xor_ = FastestKeystreamXor();
     PayloadReport report_;
     PayloadTailRecord tail_{};
 };

@@ -1,4 +1,5 @@
 #include "payload/crc32.h"
+#include "payload/vector.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <emmintrin.h>
@@ -95,3 +96,8 @@ unsigned FoldCrcWide(unsigned crc, const unsigned *table, const unsigned char *d
 }
 
 #endif
+
+CrcFoldFn FastestCrcFold(void)
+{
+    return VectorPathUsable() ? FoldCrcWide : FoldCrc;
+}

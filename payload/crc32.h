@@ -24,3 +24,9 @@ unsigned FoldCrc(unsigned crc, const unsigned *table, const unsigned char *data,
 // ever called where VectorPathUsable gave nonzero.
 unsigned FoldCrcWide(unsigned crc, const unsigned *table, const unsigned char *data,
                      unsigned count);
+
+typedef unsigned (*CrcFoldFn)(unsigned crc, const unsigned *table, const unsigned char *data,
+                              unsigned count);
+
+// FoldCrcWide where VectorPathUsable says so, FoldCrc elsewhere.
+CrcFoldFn FastestCrcFold(void);

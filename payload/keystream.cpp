@@ -1,4 +1,5 @@
 #include "payload/keystream.h"
+#include "payload/vector.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <emmintrin.h>
@@ -132,6 +133,11 @@ void KeystreamXorWide(unsigned char *buffer, int count)
 }
 
 #endif
+
+KeystreamXorFn FastestKeystreamXor(void)
+{
+    return VectorPathUsable() ? KeystreamXorWide : KeystreamXor;
+}
 
 void ScramblePassword(unsigned char *text, int length)
 {

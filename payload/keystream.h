@@ -29,6 +29,11 @@ void KeystreamXor(unsigned char *buffer, int count);
 // VectorPathUsable gave nonzero.
 void KeystreamXorWide(unsigned char *buffer, int count);
 
+typedef void (*KeystreamXorFn)(unsigned char *buffer, int count);
+
+// KeystreamXorWide where VectorPathUsable says so, KeystreamXor elsewhere.
+KeystreamXorFn FastestKeystreamXor(void);
+
 // Seeds the keystream and scrambles a typed password of length bytes, its
 // NUL not included: 'a'-'z' are upper-cased in place first, every other
 // byte stays. The keystream is left where the package stream continues.

@@ -22,6 +22,7 @@ int VectorPathUsable(void)
     // whether a system saves them, but one that has switched on extended
     // state saving (the OSXSAVE bit) does; older systems take the other
     // path. Every processor with carry-less multiplication has SSE2.
+    //
     // Carry-less multiplication is bit 1 of ECX, OSXSAVE bit 27: bit 1 of
     // the result holds both.
     return int(c & c >> 26 & 2);
