@@ -301,6 +301,11 @@ def test_other_module_calls_the_exported_crc(wine):
     stub = copy(STUB, folder / "setup.exe")
     r = wine.tool("crc_client.exe", wine.win(stub))
     assert r.returncode == 0, r.stdout + r.stderr
+    # It landed away from its preferred base, as on Windows with ASLR, and
+    # every absolute address it holds was moved with it.
+    loaded = dict(kv.split("=") for kv in r.stdout.splitlines()[0].split())
+    assert loaded["loaded"] != loaded["preferred"], r.stdout
+    assert int(loaded["sites"]) > 0 and loaded["outside"] == "0", r.stdout
     assert "crc=CBF43926" in r.stdout
 
 

@@ -1,7 +1,7 @@
-// Another module of an installation: loads the stub as a library and calls
-// its exported CRC. Usage: crc_client PATH-TO-STUB. Prints "crc=XXXXXXXX".
-#include <windows.h>
-#include <stdio.h>
+// Another module of an installation: loads the stub as a library, away
+// from its preferred base, and calls its exported CRC.
+// Usage: crc_client PATH-TO-STUB. Prints "crc=XXXXXXXX".
+#include "stub_library.h"
 
 typedef DWORD(WINAPI *UpdateCrcFn)(const BYTE *, DWORD);
 
@@ -13,11 +13,9 @@ int main(int argc, char **argv)
 {
     if (argc != 2)
         return 2;
-    HMODULE stub = LoadLibraryA(argv[1]);
-    if (!stub) {
-        printf("LoadLibrary failed: %lu\n", GetLastError());
+    HMODULE stub = LoadStubLibrary(argv[1]);
+    if (!stub)
         return 3;
-    }
     UpdateCrcFn update = (UpdateCrcFn)(void *)GetProcAddress(stub, UpdateCrcName);
     if (!update) {
         printf("no %s\n", UpdateCrcName);

@@ -25,8 +25,7 @@
 // report=, report_length=, canary=, microseconds= (the call's own time);
 // a tear-down prints teardown=; the end
 // prints dialogs=. URL "-" stands for a null URL.
-#include <windows.h>
-#include <stdio.h>
+#include "stub_library.h"
 #include <stdlib.h>
 #include <string.h>
 
@@ -53,56 +52,6 @@ static int Forwarded;
 static int DialogsDismissed;
 static bool DismissDialogs;
 static bool Trace;
-
-// Wine maps an executable loaded with LoadLibrary but, unlike Windows,
-// leaves its import table unresolved, so the first API call an export makes
-// jumps through a null slot. Doing the loader's work here makes the stub
-// callable the way Windows would have it: each slot is looked up again from
-// the import name table. On Windows the slots already hold these very
-// addresses, so filling them again changes nothing.
-static bool ResolveImports(HMODULE module)
-{
-    BYTE *base = (BYTE *)module;
-    IMAGE_DOS_HEADER *dos = (IMAGE_DOS_HEADER *)base;
-    IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(base + dos->e_lfanew);
-    IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (!dir.VirtualAddress)
-        return true;
-    for (IMAGE_IMPORT_DESCRIPTOR *d = (IMAGE_IMPORT_DESCRIPTOR *)(base + dir.VirtualAddress);
-         d->Name; ++d) {
-        const char *dllName = (const char *)(base + d->Name);
-        // Without a name table the slots are the only record of the names;
-        // a loader has then already overwritten them with addresses.
-        if (!d->OriginalFirstThunk)
-            continue;
-        HMODULE dll = LoadLibraryA(dllName);
-        if (!dll) {
-            printf("import library missing: %s\n", dllName);
-            return false;
-        }
-        IMAGE_THUNK_DATA *names = (IMAGE_THUNK_DATA *)(base + d->OriginalFirstThunk);
-        IMAGE_THUNK_DATA *slots = (IMAGE_THUNK_DATA *)(base + d->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++slots) {
-            FARPROC proc;
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                proc = GetProcAddress(dll, (LPCSTR)(ULONG_PTR)IMAGE_ORDINAL(names->u1.Ordinal));
-            else
-                proc = GetProcAddress(
-                    dll, (const char *)((IMAGE_IMPORT_BY_NAME *)(base + names->u1.AddressOfData))->Name);
-            if (!proc) {
-                printf("import missing: %s\n", dllName);
-                return false;
-            }
-            // The table may lie in a read-only section.
-            DWORD old;
-            if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old))
-                return false;
-            slots->u1.Function = (ULONG_PTR)proc;
-            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
-        }
-    }
-    return true;
-}
 
 // A dialog answered once may still stand at the next tick; it counts once.
 static HWND Dismissed[16];
@@ -282,19 +231,15 @@ int main(int argc, char **argv)
         reportSize = diagnostics ? 1913 : 251;
 
     SetUnhandledExceptionFilter(ReportCrash);
-    HMODULE stub = LoadLibraryA(argv[1]);
-    if (!stub) {
-        printf("LoadLibrary failed: %lu\n", GetLastError());
+    HMODULE stub = LoadStubLibrary(argv[1]);
+    if (!stub)
         return 3;
-    }
     TransferFn transfer = (TransferFn)(void *)GetProcAddress(stub, TransferName);
     Event = (EventFn)(void *)GetProcAddress(stub, EventName);
     if (!transfer || !Event) {
         printf("no %s or %s\n", TransferName, EventName);
         return 4;
     }
-    if (!ResolveImports(stub))
-        return 5;
 
     WNDCLASSA wc = {};
     wc.lpfnWndProc = WindowProc;
