@@ -4,7 +4,8 @@ verdict on each run.
 
 Each run ends in one class:
   a  the stub ended cleanly: its message and/or one of its own exit codes,
-     or the system refused to start the damaged image at all;
+     or the system refused to start the damaged image at all, and the
+     stub's entry routine was never reached;
   b  it installed correctly: msiexec received the package byte for byte,
      and every file left in the extraction folder is an intact stream;
   h  msiexec ran with a path that a damaged header names instead of the
@@ -12,14 +13,21 @@ Each run ends in one class:
      taken for the base package of a carried transform):
      the header carries no check of its own, and no stream byte is
      involved, since every extracted file is still intact;
-  x  a field that only the system loader reads (the entry point, the image
-     base, the section layout, the stack size) made the loader map and
-     start a broken image, which faulted or stalled before or beside the
-     stub's own code: nothing in the stub can answer for that;
+  x  a field that only the system loader reads (the entry point, the
+     section layout, the stack size, a data directory) made the loader map
+     and start a broken image, which faulted or stalled before the stub's
+     entry routine was ever reached: nothing in the stub can answer for
+     that;
   c  a fault of the stub: a crash (an exception code), a hang, a window
      other than a message box in a quiet run, a file left in the
      extraction or temporary folder, msiexec handed bytes that are not an
      intact stream, or an exit code the stub has no business returning.
+
+Whether the stub's own code started is not guessed from the field or the
+exit code: stub_series.exe runs each mutant as its debugger, with a
+breakpoint on the stub's entry routine where the intact file has it. A run
+that reached it and then faulted is the stub's fault (c), whichever field
+was damaged; a or x need the proof that it was never reached.
 
 The runs go through stub_series.exe, which starts the mutant once per
 request and answers its dialogs (the password, the language, message
@@ -53,12 +61,6 @@ CRASH_DIALOG_KEY = r"HKCU\Software\Wine\WineDbg"
 QUIET_AUDIO = ";winealsa.drv,winepulse.drv,wineoss.drv="
 RUN_LIMIT_MS = 8000
 CLEAN_EXITS = {0, 1, 2, 1641}
-# Codes of a system that refuses to load or start a damaged image, as
-# opposed to code that ran and faulted.
-LOADER_REFUSALS = {0xC000007B, 0xC0000135, 0xC0000139, 0xC0000142, 0xC0000018, 0xC0000017,
-                   0xC000012F, 0xC0000130, 0xC0000131}
-
-
 # CreateProcess's errors for a file that is no valid program: bad format,
 # bad executable format, invalid image hash/type.
 IMAGE_REFUSALS = {"11", "193", "216", "1392", "577", "14001"}
@@ -261,6 +263,18 @@ def sample(rng, base, data, fields, count, weight=lambda f: 1):
     return out
 
 
+def fixed_cases(base, data):
+    """Damage that once ended in ways the classes did not know, kept in
+    every matrix: under 32-bit Wine a broken e_lfanew or PE signature
+    starts the file as a DOS program, and an entry point one byte early
+    returns at once. (The cut at 0x40 is among the truncations.)"""
+    fields = {f.name: f for f in pe_fields(data)}
+    entry = fields["AddressOfEntryPoint"]
+    return [Mutation(base, fields["DOS e_lfanew"], 0x3F, "flip", 0x4),
+            Mutation(base, fields["PE signature"], PeImage(data).nt + 3, "flip", 0x4),
+            Mutation(base, entry, entry.offset, "-1", 0, 4)]
+
+
 def truncations(base, data, image, payload, total_at, inside=50):
     """The file cut at every section boundary, and at `inside` points in
     the payload: its item boundaries, then evenly spread. Every other cut
@@ -299,7 +313,8 @@ class Outcome:
 
 
 class Base:
-    """A packed file and the originals it carries."""
+    """A packed file and the originals it carries; entry is where its entry
+    routine lies and how it begins, for stub_series.exe's probe."""
 
     def __init__(self, name, exe, package, transforms, password):
         self.name = name
@@ -307,6 +322,10 @@ class Base:
         self.package = Path(package).read_bytes()
         self.transforms = [Path(t).read_bytes() for t in transforms]
         self.password = password
+        image = PeImage(self.data)
+        rva = struct.unpack_from("<I", self.data, image.nt + 24 + 16)[0]
+        at = image.offset_of(rva)
+        self.entry = f"{rva:X}:{self.data[at:at + 16].hex()}"
 
 
 class Series:
@@ -376,7 +395,8 @@ class Series:
         """Runs the mutant; returns stub_series.exe's report as a dict."""
         self.exe.unlink(missing_ok=True)
         self.exe.write_bytes(mutation.apply(base.data) if mutation else base.data)
-        self.process.stdin.write(f"{self.win(self.exe)}\t/qn\t{base.password}\t{limit}\n")
+        self.process.stdin.write(
+            f"{self.win(self.exe)}\t/qn\t{base.password}\t{limit}\t{base.entry}\n")
         self.process.stdin.flush()
         # What the programs of the run write to the console shares the pipe.
         stray = []
@@ -460,25 +480,31 @@ class Series:
         code = int(r["exit"])
         boxes = [b for b in r.get("boxes", "").split("|") if b]
         detail = "; ".join(boxes)
-        crash = [line.strip() for line in self.stray if "exception" in line.lower()]
+        crash = r.get("crash", "")
+        # What a program of the run that is not under the probe (msiexec,
+        # a runtime installer) reports of its own faults.
+        stray = [line.strip() for line in self.stray if "exception" in line.lower()]
         self.stray = []
-        faulted = crash or r["hang"] == "1" or (code >= 0xC0000000 and code not in LOADER_REFUSALS)
-        if faulted and mutation is not None and mutation.field.loader:
-            # The system loader mapped and started what the damaged header
-            # told it to (another entry point, image base, section layout,
-            # stack size): the stub's own code cannot answer for that.
-            return outcome("x", "the damaged image faulted or stalled in the loader's hands",
-                           (f"{code:#x} " if code >= 0xC0000000 else "hang ")
-                           + " ".join(crash)[:200])
+        faulted = crash or r["hang"] == "1" or code not in CLEAN_EXITS
+        if faulted and r.get("started") == "0":
+            # The stub's entry routine was never reached: the system
+            # refused the image, or its loader started it elsewhere or
+            # failed in its own hands.
+            what = (f"{code:#x}" if code >= 0xC0000000 else "hang" if r["hang"] == "1"
+                    else f"exit {code}") + (f" crash {crash}" if crash else "")
+            if mutation is not None and mutation.field.loader:
+                return outcome("x", "the damaged image faulted or stalled in the loader's hands",
+                               what)
+            return outcome("a", "not started: the system refused the image", what)
         if crash:
-            return outcome("c", "a program of the run faulted", " ".join(crash)[:300])
+            return outcome("c", f"crash {crash}", detail)
+        if stray:
+            return outcome("c", "a program of the run faulted", " ".join(stray)[:300])
         if r["hang"] == "1":
             return outcome("c", "hang", detail + " " + " ".join(self.leftovers()))
         if any(b.startswith("window ") for b in boxes):
             return outcome("c", "a window other than a message box in a quiet run", detail)
         if code >= 0xC0000000:
-            if code in LOADER_REFUSALS:
-                return outcome("a", "not started: the system refused the image", hex(code))
             return outcome("c", f"crash {code:#x}", detail)
         records = self.records()
         if records:

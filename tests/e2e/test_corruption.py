@@ -15,8 +15,9 @@ import time
 
 import pytest
 
-from corruption import (Base, Series, payload_fields, pe_fields, prepare_prefix, run_all, sample,
-                        series_environment, summary, truncations, unprepare_prefix)
+from corruption import (Base, Series, fixed_cases, payload_fields, pe_fields, prepare_prefix,
+                        run_all, sample, series_environment, summary, truncations,
+                        unprepare_prefix)
 from packages import guid
 from packer import inspect, make_package, pack, with_storage_class
 from pe import PeImage
@@ -101,6 +102,7 @@ def plan(bases):
     for base, fields, count in groups:
         assert fields, (base.name, count)
         jobs += [(base, m) for m in sample(rng, base.name, base.data, fields, count, weighted)]
+    jobs += [(lean, m) for m in fixed_cases("lean", lean.data)]
     image = PeImage(lean.data)
     marks = [lean_info["payloadOffset"], lean_info["textRegionOffset"],
              lean_info["streamsOffset"]] + [s["offset"] for s in lean_info["streams"]] + \

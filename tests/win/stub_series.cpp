@@ -2,7 +2,8 @@
 // would, so that a long series of runs (the corruption matrix) costs one
 // Wine start instead of several per run.
 //
-// Each line on stdin is a request: PROGRAM<TAB>ARGUMENTS<TAB>PASSWORD<TAB>MS.
+// Each line on stdin is a request:
+//   PROGRAM<TAB>ARGUMENTS<TAB>PASSWORD<TAB>MS<TAB>ENTRY
 // The program starts with the command line "PROGRAM" ARGUMENTS in the
 // current folder. While it runs, every dialog of its own process is
 // answered: the password dialog gets PASSWORD and OK the first time and
@@ -11,9 +12,18 @@
 // "Cancel"). Any other window is reported ("window CAPTION: TEXT") and left
 // alone. A run that lasts MS milliseconds is ended.
 //
+// The program runs under this one as its debugger, which tells whether the
+// program's own code ever started. ENTRY is RVA:HEX, where the intact
+// program's entry routine lies and its first bytes: when the mapped image
+// holds those bytes there, a breakpoint on them says whether the routine
+// was reached (started=1) or never was (started=0). Elsewhere the routine
+// is not where the image would begin it (started=0). "-" sets no probe
+// (started=-1). An exception that nothing handled is reported as
+// crash=CODE@ADDRESS.
+//
 // Each run is reported on stdout as one line:
 //   exit=CODE<TAB>hang=0|1<TAB>password=N<TAB>language=N<TAB>ms=MS<TAB>dialog=MS<TAB>
-//   boxes=CAPTION: TEXT|...
+//   started=1|0|-1<TAB>crash=...<TAB>boxes=CAPTION: TEXT|...
 // where ms is the run's length and dialog when its first dialog came (0: none).
 // An empty line ends the series.
 #include <windows.h>
@@ -124,15 +134,162 @@ void AnswerDialog(HWND window)
     return;
 }
 
+// The breakpoint on the program's entry routine, and what became of it.
+struct EntryProbe {
+    ULONG_PTR rva;
+    BYTE code[16];
+    int length;       // 0: no probe asked for
+    BYTE *base;       // where the program's image was mapped
+    bool armed;
+    bool attached;    // the system's breakpoint for a new debugger has come
+    int started;      // 1 reached, 0 never, -1 no probe
+};
+
+int HexValue(char c)
+{
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                          : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
+void ParseProbe(const char *text, EntryProbe *probe)
+{
+    memset(probe, 0, sizeof *probe);
+    probe->started = -1;
+    char *rest;
+    probe->rva = strtoul(text, &rest, 16);
+    if (*rest++ != ':')
+        return;
+    while (probe->length < (int)sizeof probe->code && HexValue(rest[0]) >= 0 &&
+           HexValue(rest[1]) >= 0) {
+        probe->code[probe->length++] = (BYTE)(HexValue(rest[0]) * 16 + HexValue(rest[1]));
+        rest += 2;
+    }
+}
+
+// Writes into the program's code. Wine's WriteProcessMemory, like its
+// VirtualProtectEx, first asks the program itself about the page, and a
+// program that never finished starting (a stack it could not reserve)
+// never answers; ntdll's own write goes through the server alone, and
+// writes code pages as they are.
+bool WriteCode(HANDLE process, BYTE *at, const BYTE *bytes, SIZE_T count)
+{
+    typedef LONG(NTAPI * WriteFn)(HANDLE, void *, const void *, SIZE_T, SIZE_T *);
+    static WriteFn write =
+        (WriteFn)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtWriteVirtualMemory");
+    SIZE_T put = 0;
+    if (write)
+        return write(process, at, bytes, count, &put) == 0 && put == count;
+    return WriteProcessMemory(process, at, bytes, count, &put) && put == count;
+}
+
+// The image is mapped: the breakpoint goes on the entry routine if the
+// routine lies where the intact program has it.
+void ArmProbe(HANDLE process, BYTE *base, EntryProbe *probe)
+{
+    probe->base = base;
+    if (!probe->length)
+        return;
+    probe->started = 0;
+    BYTE found[sizeof probe->code];
+    SIZE_T got = 0;
+    BYTE *entry = base + probe->rva;
+    static const BYTE breakpoint = 0xCC;
+    probe->armed = ReadProcessMemory(process, entry, found, probe->length, &got) &&
+                   got == (SIZE_T)probe->length && !memcmp(found, probe->code, probe->length) &&
+                   WriteCode(process, entry, &breakpoint, 1);
+}
+
+// The entry routine was reached: its first byte goes back, and the thread
+// resumes on it.
+void Disarm(HANDLE process, DWORD threadId, EntryProbe *probe)
+{
+    BYTE *entry = probe->base + probe->rva;
+    WriteCode(process, entry, probe->code, 1);
+    HANDLE thread = OpenThread(THREAD_GET_CONTEXT | THREAD_SET_CONTEXT, FALSE, threadId);
+    CONTEXT context;
+    memset(&context, 0, sizeof context);
+    context.ContextFlags = CONTEXT_CONTROL;
+    if (thread && GetThreadContext(thread, &context)) {
+#ifdef _WIN64
+        context.Rip = (DWORD64)entry;
+#else
+        context.Eip = (DWORD)(ULONG_PTR)entry;
+#endif
+        SetThreadContext(thread, &context);
+    }
+    if (thread)
+        CloseHandle(thread);
+    probe->armed = false;
+    probe->started = 1;
+}
+
+// Hands one debug event on; false once the program has ended.
+bool HandleDebugEvent(const DEBUG_EVENT &event, HANDLE process, EntryProbe *probe, char *crash,
+                      size_t crashSize, DWORD *exitCode)
+{
+    DWORD reply = DBG_CONTINUE;
+    // An image that CreateProcess refused may still leave its process's
+    // exit behind, to come at the start of the next run.
+    if (event.dwProcessId != ChildId) {
+        if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT && event.u.CreateProcessInfo.hFile)
+            CloseHandle(event.u.CreateProcessInfo.hFile);
+        if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT && event.u.LoadDll.hFile)
+            CloseHandle(event.u.LoadDll.hFile);
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId,
+                           event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT ? DBG_EXCEPTION_NOT_HANDLED
+                                                                          : DBG_CONTINUE);
+        return true;
+    }
+    switch (event.dwDebugEventCode) {
+    case CREATE_PROCESS_DEBUG_EVENT:
+        if (event.u.CreateProcessInfo.hFile)
+            CloseHandle(event.u.CreateProcessInfo.hFile);
+        ArmProbe(process, (BYTE *)event.u.CreateProcessInfo.lpBaseOfImage, probe);
+        break;
+    case LOAD_DLL_DEBUG_EVENT:
+        if (event.u.LoadDll.hFile)
+            CloseHandle(event.u.LoadDll.hFile);
+        break;
+    case EXCEPTION_DEBUG_EVENT: {
+        const EXCEPTION_RECORD &record = event.u.Exception.ExceptionRecord;
+        BYTE *at = (BYTE *)record.ExceptionAddress;
+        if (record.ExceptionCode == EXCEPTION_BREAKPOINT && probe->armed &&
+            at == probe->base + probe->rva) {
+            Disarm(process, event.dwThreadId, probe);
+        } else if (record.ExceptionCode == EXCEPTION_BREAKPOINT && !probe->attached) {
+            // The system's own breakpoint for a debugger that has just come;
+            // any later one is the program's.
+            probe->attached = true;
+        } else if (event.u.Exception.dwFirstChance) {
+            reply = DBG_EXCEPTION_NOT_HANDLED;
+        } else {
+            // Nothing in the program handled it: the program ends with it.
+            if (!crash[0])
+                snprintf(crash, crashSize, "%08lX@%p", record.ExceptionCode, (void *)at);
+            reply = DBG_EXCEPTION_NOT_HANDLED;
+        }
+        break;
+    }
+    case EXIT_PROCESS_DEBUG_EVENT:
+        *exitCode = event.u.ExitProcess.dwExitCode;
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
+        return false;
+    default:
+        break;
+    }
+    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, reply);
+    return true;
+}
+
 void RunOnce(char *request)
 {
-    char *fields[4] = {request, 0, 0, 0};
-    for (int i = 1; i < 4; ++i) {
+    char *fields[5] = {request, 0, 0, 0, 0};
+    for (int i = 1; i < 5; ++i) {
         fields[i] = fields[i - 1] ? strchr(fields[i - 1], '\t') : 0;
         if (fields[i])
             *fields[i]++ = 0;
     }
-    if (!fields[3]) {
+    if (!fields[4]) {
         printf("error=bad request\n");
         return;
     }
@@ -141,6 +298,8 @@ void RunOnce(char *request)
              fields[1]);
     Password = fields[2];
     DWORD limit = strtoul(fields[3], 0, 10);
+    EntryProbe probe;
+    ParseProbe(fields[4], &probe);
     PasswordPrompts = LanguagePrompts = AnsweredCount = 0;
     Boxes[0] = 0;
     FirstDialog = 0;
@@ -150,31 +309,49 @@ void RunOnce(char *request)
     PROCESS_INFORMATION pi;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
-    if (!CreateProcessA(fields[0], commandLine, 0, 0, FALSE, 0, 0, 0, &si, &pi)) {
+    if (!CreateProcessA(fields[0], commandLine, 0, 0, FALSE, DEBUG_ONLY_THIS_PROCESS, 0, 0, &si,
+                        &pi)) {
         printf("error=CreateProcess %lu\n", GetLastError());
         return;
     }
     CloseHandle(pi.hThread);
     ChildId = pi.dwProcessId;
     int hang = 0;
+    char crash[64] = "";
+    DWORD code = 0;
     // Only the dialog windows are looked at, found by the server itself:
     // a walk over every window of the session, 50 times a second, would
     // keep the server busy for nothing.
-    while (WaitForSingleObject(pi.hProcess, 20) == WAIT_TIMEOUT) {
-        for (HWND w = 0; (w = FindWindowExA(0, w, "#32770", 0)) != 0;)
-            AnswerDialog(w);
-        if (GetTickCount() - Start > limit) {
+    // A program that raises one exception after another keeps the events
+    // coming; the time limit is checked after each of them as well.
+    for (;;) {
+        DEBUG_EVENT event;
+        if (WaitForDebugEvent(&event, 20)) {
+            if (!HandleDebugEvent(event, pi.hProcess, &probe, crash, sizeof crash, &code))
+                break;
+        } else {
+            for (HWND w = 0; (w = FindWindowExA(0, w, "#32770", 0)) != 0;)
+                AnswerDialog(w);
+        }
+        if (!hang && GetTickCount() - Start > limit) {
             hang = 1;
             TerminateProcess(pi.hProcess, 259);
-            WaitForSingleObject(pi.hProcess, 10000);
+        } else if (hang && GetTickCount() - Start > limit + 5000) {
+            // A process that never finished starting (a stack it could not
+            // reserve, say) may not end while it waits on its debugger.
+            DebugActiveProcessStop(pi.dwProcessId);
+            TerminateProcess(pi.hProcess, 259);
+            code = 259;
             break;
         }
     }
-    DWORD code = 0;
+    WaitForSingleObject(pi.hProcess, 10000);
     GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hProcess);
-    printf("exit=%lu\thang=%d\tpassword=%d\tlanguage=%d\tms=%lu\tdialog=%lu\tboxes=%s\n", code,
-           hang, PasswordPrompts, LanguagePrompts, GetTickCount() - Start, FirstDialog, Boxes);
+    printf("exit=%lu\thang=%d\tpassword=%d\tlanguage=%d\tms=%lu\tdialog=%lu\tstarted=%d\tcrash=%s\t"
+           "boxes=%s\n",
+           code, hang, PasswordPrompts, LanguagePrompts, GetTickCount() - Start, FirstDialog,
+           probe.started, crash, Boxes);
 }
 
 } // namespace
