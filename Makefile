@@ -74,13 +74,20 @@ layers:
 unit: native
 	cd $(NATIVE) && ctest --output-on-failure
 
-# The scenarios run the 32-bit stub where the host runs 32-bit programs and
-# the 64-bit stub under wine64 elsewhere; KEST_TEST_ARCH=x86|x64 forces one.
+# The scenarios run on the 32-bit stub and then on the 64-bit one where the
+# host runs 32-bit programs and has 32-bit Wine, and on the 64-bit stub
+# under wine64 alone elsewhere; KEST_TEST_ARCH=x86|x64 forces one. The
+# first line says which run, and why the other does not.
+PLAN = cd tests/e2e && $(PYTHON) -c 'import winehost; print($(1))'
 e2e: stub
-	@cd tests/e2e && $(PYTHON) -c 'import winehost; print(winehost.ARCH_LINE)'
-	$(PYTEST) -q -rs tests/e2e
+	@$(call PLAN,winehost.PLAN_LINE)
+	@status=0; for arch in $$($(call PLAN,*winehost.ARCHES)); do \
+	    echo "KEST_TEST_ARCH=$$arch $(PYTEST) -q -rs tests/e2e"; \
+	    KEST_TEST_ARCH=$$arch $(PYTEST) -q -rs tests/e2e || status=1; \
+	done; exit $$status
 
 test: deps
+	@$(call PLAN,winehost.PLAN_LINE)
 	@$(MAKE) --no-print-directory layers
 	@$(MAKE) --no-print-directory all
 	@$(MAKE) --no-print-directory unit

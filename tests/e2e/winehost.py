@@ -6,15 +6,18 @@ session. Programs start through launch.exe, so that the stub's
 GetCommandLineA is exactly the text a test gives, in the working directory
 it names.
 
-The 32-bit stub runs in a 32-bit prefix where the host executes i386
-programs; elsewhere (kernels built without 32-bit support) the 64-bit stub
-and test programs run in a 64-bit prefix under wine64. KEST_TEST_ARCH=x86
-or x64 forces the choice.
+A session runs one stub: the 32-bit one in a 32-bit prefix, or the 64-bit
+one and its test programs in a 64-bit prefix under wine64. make e2e runs
+a session for each architecture that plan() names: both where the host
+executes i386 programs and 32-bit Wine is installed, the 64-bit one alone
+elsewhere (kernels built without 32-bit support). KEST_TEST_ARCH=x86 or
+x64 forces one.
 """
 import os
 import re
 import shutil
 import signal
+import struct
 import subprocess
 import tempfile
 import threading
@@ -27,9 +30,36 @@ WINE32_LOADER = "/usr/lib/wine/wine"
 WINE64_LOADER = "/usr/lib/wine/wine64"
 
 
+# The smallest i386 program: a static ELF whose code is exit(0) by int 0x80.
+_EXIT_CODE = bytes.fromhex("b801000000" "31db" "cd80")
+
+
+def _i386_exit_program():
+    base, header, entry_size = 0x08048000, 52, 32
+    size = header + entry_size + len(_EXIT_CODE)
+    elf = struct.pack("<4sBBBBB7sHHIIIIIHHHHHH", b"\x7fELF", 1, 1, 1, 0, 0, bytes(7), 2, 3, 1,
+                      base + header + entry_size, header, 0, 0, header, entry_size, 1, 0, 0, 0)
+    segment = struct.pack("<8I", 1, 0, base, base, size, size, 5, 0x1000)
+    return elf + segment + _EXIT_CODE
+
+
 def host_runs_i386():
     """Whether this kernel executes 32-bit x86 programs: some are built
-    without that support and answer "Exec format error"."""
+    without that support and answer "Exec format error". A program of a
+    few bytes that only exits tells, whatever is installed."""
+    fd, path = tempfile.mkstemp(prefix="kest-i386-")
+    try:
+        with os.fdopen(fd, "wb") as f:
+            f.write(_i386_exit_program())
+        os.chmod(path, 0o700)
+        return subprocess.run([path], timeout=20).returncode == 0
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+    finally:
+        os.unlink(path)
+
+
+def wine32_installed():
     try:
         r = subprocess.run([WINE32_LOADER, "--version"], stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=20)
@@ -38,18 +68,30 @@ def host_runs_i386():
     return r.returncode == 0
 
 
-def choose_arch():
+def describe(arch):
+    return "64-bit stub under wine64" if arch == "x64" else "32-bit stub under wine"
+
+
+def plan():
+    """The architectures make e2e runs, in order, and the line that says
+    which and why the other does not: the 32-bit stub first wherever the
+    host can run it, then the 64-bit one; KEST_TEST_ARCH=x86 or x64
+    forces one."""
     forced = os.environ.get("KEST_TEST_ARCH", "")
     if forced:
         if forced not in ("x86", "x64"):
             raise SystemExit(f"KEST_TEST_ARCH={forced}: give x86 or x64")
-        return forced, "forced by KEST_TEST_ARCH"
-    if host_runs_i386():
-        return "x86", "this host runs 32-bit programs"
-    return "x64", "this host runs no 32-bit programs"
+        return [forced], f"e2e: {describe(forced)} only; forced by KEST_TEST_ARCH"
+    if not host_runs_i386():
+        return ["x64"], "e2e: 64-bit stub under wine64 only; this host runs no 32-bit programs"
+    if not wine32_installed():
+        return ["x64"], "e2e: 64-bit stub under wine64 only; 32-bit Wine is not installed"
+    return ["x86", "x64"], ("e2e: 32-bit stub under wine, then 64-bit stub under wine64; "
+                            "this host runs 32-bit programs")
 
 
-ARCH, ARCH_REASON = choose_arch()
+ARCHES, PLAN_LINE = plan()
+ARCH = ARCHES[0]
 X64 = ARCH == "x64"
 STUB32 = BUILD / "bin" / "kestsetup.exe"
 STUB64 = BUILD / "bin" / "kestsetup64.exe"
@@ -59,8 +101,7 @@ PREFIX = BUILD / ("wineprefix64" if X64 else "wineprefix")
 # Debian's wine wrapper picks the 32-bit loader whenever it is installed,
 # so the 64-bit prefix is run by the 64-bit loader itself.
 WINE = WINE64_LOADER if X64 else "wine"
-ARCH_LINE = (f"e2e: 64-bit stub under wine64; {ARCH_REASON}" if X64
-             else f"e2e: 32-bit stub under wine; {ARCH_REASON}")
+ARCH_LINE = f"e2e: {describe(ARCH)}"
 UNINSTALL_NATIVE = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 UNINSTALL_32BIT_VIEW = r"HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall"
 
