@@ -21,8 +21,11 @@ python3-pytest osslsigncode openssl tinyproxy dante-server curl nsis clang libcl
 # loopback ports of their own; the system services these packages bring
 # must stay off.
 PROXY_SERVICES="tinyproxy danted"
-# The tests point this elsewhere, with apt-get and dpkg stood in for.
-POLICY=${KEST_POLICY_RC_D:-/usr/sbin/policy-rc.d}
+# The system's files that the script reads or writes lie under ROOT; its
+# tests point it at a folder of their own, with apt-get, dpkg and the
+# service tools stood in for on PATH.
+ROOT=${KEST_DEPS_ROOT:-}
+POLICY=$ROOT/usr/sbin/policy-rc.d
 
 # Never leaves a proxy service running or enabled at boot: a running one
 # would hold the packages' default ports and serve whoever asks.
@@ -32,8 +35,8 @@ quiet_services() {
         if command -v systemctl >/dev/null 2>&1; then
             systemctl disable --now "$s" >/dev/null 2>&1 || true
         fi
-        if [ -x "/etc/init.d/$s" ]; then
-            "/etc/init.d/$s" stop >/dev/null 2>&1 || true
+        if [ -x "$ROOT/etc/init.d/$s" ]; then
+            "$ROOT/etc/init.d/$s" stop >/dev/null 2>&1 || true
             update-rc.d "$s" disable >/dev/null 2>&1 || true
         fi
     done
@@ -42,7 +45,7 @@ quiet_services() {
 services_enabled() {
     for s in $PROXY_SERVICES; do
         command -v systemctl >/dev/null 2>&1 && systemctl is-enabled "$s" >/dev/null 2>&1 && return 0
-        ls /etc/rc[2-5].d/S*"$s" >/dev/null 2>&1 && return 0
+        ls "$ROOT"/etc/rc[2-5].d/S*"$s" >/dev/null 2>&1 && return 0
     done
     return 1
 }
@@ -64,7 +67,7 @@ if [ -z "$missing$optional" ]; then
     exit 0
 fi
 
-if [ ! -r /etc/debian_version ] || ! command -v apt-get >/dev/null 2>&1; then
+if [ ! -r "$ROOT/etc/debian_version" ] || ! command -v apt-get >/dev/null 2>&1; then
     echo "kest: missing packages:$missing$optional" >&2
     echo "kest: automatic installation needs Debian 12 (apt-get); install them by hand." >&2
     exit 1
