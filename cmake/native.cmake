@@ -35,7 +35,9 @@ target_compile_options(kestpack_core PRIVATE -Wall -Wextra ${KEST_RELEASE})
 add_executable(kestpack pack/main.cpp)
 target_link_libraries(kestpack PRIVATE kestpack_core)
 target_compile_options(kestpack PRIVATE -Wall -Wextra ${KEST_RELEASE})
-target_link_options(kestpack PRIVATE -s)
+# Linked statically, so that the released program runs on other
+# distributions than the one it was built on.
+target_link_options(kestpack PRIVATE -s -static)
 set_target_properties(kestpack PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${KEST_BIN})
 
 # The same sources under the sanitizers for the unit tests.

@@ -1,6 +1,7 @@
 #include "pack/config.h"
 #include "pack/compound.h"
 #include "pack/error.h"
+#include "pack/files.h"
 #include "pack/ini.h"
 #include "common/decimal.h"
 #include "common/text.h"
@@ -90,9 +91,7 @@ public:
     // settings-file mode, where Windows takes '\\' as the separator.
     fs::path File(const char *section, const std::string &key, const std::string &value) const
     {
-        std::string portable = value;
-        std::replace(portable.begin(), portable.end(), '\\', '/');
-        fs::path path = folder_ / fs::path(portable);
+        fs::path path = folder_ / PathFromAnsi(value);
         std::error_code ec;
         if (!fs::is_regular_file(path, ec))
             Fail(section, key, "file not found: " + path.string());

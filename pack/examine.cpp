@@ -267,7 +267,7 @@ private:
         }
         std::unique_ptr<AtomicOutput> out;
         if (extractDir_)
-            out = std::make_unique<AtomicOutput>(*extractDir_ / r.FileName);
+            out = std::make_unique<AtomicOutput>(*extractDir_ / PathFromAnsi(r.FileName));
         std::vector<unsigned char> chunk(ChunkSize);
         uint64_t remaining = size - StreamTrailerSize, offset = r.Offset;
         unsigned crc = CrcRegisterReset;

@@ -4,17 +4,10 @@
 #include "pack/config.h"
 #include "pack/error.h"
 #include "pack/examine.h"
+#include "pack/files.h"
 #include "pack/password.h"
-#include <cstdlib>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
-#ifdef _WIN32
-#include <io.h>
-#define isatty _isatty
-#else
-#include <unistd.h>
-#endif
 
 namespace fs = std::filesystem;
 
@@ -47,28 +40,19 @@ const char Usage[] =
 // Only big inputs are worth a progress line, and only on a terminal.
 const uint64_t ProgressThreshold = 16u << 20;
 
-fs::path OwnFolder(const char *argv0)
-{
-    std::error_code ec;
-    fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (ec || self.empty())
-        self = fs::absolute(argv0, ec);
-    return self.parent_path();
-}
-
 struct Arguments {
     std::vector<std::string> Positional;
     std::optional<std::string> Output, Stub, Password, PasswordFile, Directory, Arch;
     bool Json = false;
 };
 
-Arguments Parse(int argc, char **argv)
+Arguments Parse(const std::vector<std::string> &argv)
 {
     Arguments a;
-    for (int i = 2; i < argc; ++i) {
+    for (size_t i = 1; i < argv.size(); ++i) {
         std::string arg = argv[i];
         auto value = [&](std::optional<std::string> &slot) {
-            if (i + 1 >= argc)
+            if (i + 1 >= argv.size())
                 throw PackError(arg + ": needs a value");
             slot = argv[++i];
         };
@@ -104,29 +88,31 @@ int Build(const Arguments &a, const char *argv0)
 {
     if (a.Password || a.PasswordFile)
         throw PackError("build takes the password from [KestPack] Password in the INI");
-    fs::path ini = fs::absolute(a.Positional[0]);
+    fs::path ini = fs::absolute(PathFromArgument(a.Positional[0]));
     std::vector<std::string> warnings;
     PackPlan plan = ReadPackPlan(ini, &warnings);
     for (const std::string &w : warnings)
         std::cerr << "kestpack: warning: " << w << "\n";
     const char *bundled = a.Arch && *a.Arch == "x64" ? "kestsetup64.exe" : "kestsetup.exe";
-    fs::path stub = a.Stub ? fs::path(*a.Stub) : OwnFolder(argv0) / bundled;
-    fs::path output = a.Output ? fs::path(*a.Output) : ini.parent_path() / "setup.exe";
+    fs::path stub = a.Stub ? PathFromArgument(*a.Stub) : ProgramFolder(argv0) / bundled;
+    fs::path output = a.Output ? PathFromArgument(*a.Output) : ini.parent_path() / "setup.exe";
 
-    bool terminal = isatty(2);
+    bool terminal = ErrorIsTerminal();
     int shown = -1;
     ProgressSink progress = [&](uint64_t done, uint64_t total) {
         if (!terminal || total < ProgressThreshold)
             return;
         int percent = int(done * 100 / total);
         if (percent != shown) {
-            std::fprintf(stderr, "\rkestpack: packing %3d%%", percent);
+            char line[40];
+            std::snprintf(line, sizeof line, "\rkestpack: packing %3d%%", percent);
+            std::cerr << line << std::flush;
             shown = percent;
         }
     };
     BuildSummary summary = BuildInstaller(plan, stub, output, progress);
     if (shown >= 0)
-        std::fprintf(stderr, "\n");
+        std::cerr << "\n";
     std::cout << output.string() << ": " << summary.Length << " bytes, " << summary.Architecture
               << " stub, payload of "
               << summary.PayloadSize << " bytes at offset " << summary.PayloadOffset << "\n";
@@ -139,12 +125,16 @@ int Inspect(const Arguments &a, bool extract)
     if (extract) {
         if (!a.Directory)
             throw PackError("extract needs -d DIR");
-        directory = *a.Directory;
+        directory = PathFromArgument(*a.Directory);
     }
+    std::optional<std::string> typed;
+    if (a.Password)
+        typed = AnsiFromArgument(*a.Password, "--password");
+    std::optional<std::string> environment = EnvironmentText(PasswordVariable);
     std::optional<std::string> password =
-        ChoosePassword(a.Password, a.PasswordFile, std::getenv(PasswordVariable));
-    PayloadReport report =
-        InspectInstaller(a.Positional[0], password, extract ? &directory : nullptr);
+        ChoosePassword(typed, a.PasswordFile, environment ? environment->c_str() : nullptr);
+    PayloadReport report = InspectInstaller(PathFromArgument(a.Positional[0]), password,
+                                            extract ? &directory : nullptr);
     if (extract)
         for (const std::string &n : report.Notes)
             std::cerr << "kestpack: " << report.File << ": " << n << "\n";
@@ -160,7 +150,7 @@ int Inspect(const Arguments &a, bool extract)
     }
     if (extract) {
         for (const StreamReport &s : report.Streams)
-            std::cout << (directory / s.FileName).string() << ": " << s.Name << ", "
+            std::cout << (directory / PathFromAnsi(s.FileName)).string() << ": " << s.Name << ", "
                       << s.Size - 4 << " bytes\n";
         return ExitOk;
     }
@@ -174,13 +164,17 @@ int Inspect(const Arguments &a, bool extract)
 
 int main(int argc, char **argv)
 {
-    if (argc < 2 || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")) {
-        std::fputs(Usage, argc < 2 ? stderr : stdout);
-        return argc < 2 ? ExitRefused : ExitOk;
+    PrepareConsole();
+    std::vector<std::string> args = ProgramArguments(argc, argv);
+    if (args.empty() || args[0] == "-h" || args[0] == "--help") {
+        (args.empty() ? std::cerr : std::cout) << Usage;
+        return args.empty() ? ExitRefused : ExitOk;
     }
-    std::string command = argv[1];
+    const std::string &command = args[0];
+    const bool known =
+        command == "build" || command == "inspect" || command == "extract";
     try {
-        Arguments a = Parse(argc, argv);
+        Arguments a = Parse(args);
         if (command == "build")
             return Build(a, argv[0]);
         if (command == "inspect")
@@ -190,7 +184,7 @@ int main(int argc, char **argv)
         throw PackError(command + ": unknown command");
     } catch (const PackError &e) {
         std::cerr << "kestpack: " << e.what() << "\n";
-        if (command != "build" && command != "inspect" && command != "extract")
+        if (!known)
             std::cerr << Usage;
         return ExitRefused;
     } catch (const std::exception &e) {
