@@ -6,7 +6,7 @@ set(KEST_PACK_WINDOWS_SOURCES ${KEST_PURE_SOURCES} ${KEST_PACK_SOURCES} pack/mai
 list(TRANSFORM KEST_PACK_WINDOWS_SOURCES REPLACE "files_posix" "files_windows")
 
 add_executable(kestpack_windows ${KEST_PACK_WINDOWS_SOURCES})
-target_include_directories(kestpack_windows PRIVATE ${CMAKE_SOURCE_DIR})
+target_include_directories(kestpack_windows PRIVATE ${CMAKE_SOURCE_DIR} ${KEST_GENERATED})
 target_compile_definitions(kestpack_windows PRIVATE
     WINVER=0x0601 _WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN UNICODE _UNICODE)
 target_compile_options(kestpack_windows PRIVATE -O2 -g0 -DNDEBUG -Wall -Wextra)

@@ -33,6 +33,7 @@ target_link_libraries(kestpack_core PUBLIC kestpure)
 target_compile_options(kestpack_core PRIVATE -Wall -Wextra ${KEST_RELEASE})
 
 add_executable(kestpack pack/main.cpp)
+target_include_directories(kestpack PRIVATE ${KEST_GENERATED})
 target_link_libraries(kestpack PRIVATE kestpack_core)
 target_compile_options(kestpack PRIVATE -Wall -Wextra ${KEST_RELEASE})
 # Linked statically, so that the released program runs on other

@@ -6,6 +6,7 @@
 #include "pack/examine.h"
 #include "pack/files.h"
 #include "pack/password.h"
+#include "kest_version.h"
 #include <cstdio>
 #include <iostream>
 
@@ -20,6 +21,7 @@ const char Usage[] =
     "  kestpack build CONFIG.ini [-o OUT.exe] [--arch x86|x64 | --stub STUB.exe]\n"
     "  kestpack inspect FILE.exe [--password P | --password-file F] [--json]\n"
     "  kestpack extract FILE.exe -d DIR [--password P | --password-file F]\n"
+    "  kestpack --version\n"
     "exit codes: 0 done, 1 corrupt installer, 2 refused (bad input or usage),\n"
     "            3 inspect could not check scrambled streams without --password\n"
     "CONFIG.ini: [KestInstaller] holds the settings-file keys; ProductFile is carried,\n"
@@ -171,6 +173,10 @@ int main(int argc, char **argv)
         return args.empty() ? ExitRefused : ExitOk;
     }
     const std::string &command = args[0];
+    if (command == "--version") {
+        std::cout << "kestpack " KEST_VERSION_TEXT "\n";
+        return ExitOk;
+    }
     const bool known =
         command == "build" || command == "inspect" || command == "extract";
     try {
