@@ -24,6 +24,8 @@ add_executable(kest_unit ${KEST_UNIT_SOURCES})
 target_compile_options(kest_unit PRIVATE -g ${KEST_SANITIZE})
 target_link_options(kest_unit PRIVATE ${KEST_SANITIZE})
 target_link_libraries(kest_unit PRIVATE kestpure_checked GTest::gtest_main)
+# Where the tests find the sample product's source, and keep what they make.
+target_compile_definitions(kest_unit PRIVATE KEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 include(GoogleTest)
 gtest_discover_tests(kest_unit)
 

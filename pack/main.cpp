@@ -19,6 +19,7 @@ enum ExitCode { ExitOk = 0, ExitCorrupt = 1, ExitRefused = 2, ExitNotVerified = 
 const char Usage[] =
     "usage:\n"
     "  kestpack build CONFIG.ini [-o OUT.exe] [--arch x86|x64 | --stub STUB.exe]\n"
+    "                [--keep-ini-identity]\n"
     "  kestpack inspect FILE.exe [--password P | --password-file F] [--json]\n"
     "  kestpack extract FILE.exe -d DIR [--password P | --password-file F]\n"
     "  kestpack --version\n"
@@ -30,6 +31,9 @@ const char Usage[] =
     "  RuntimeSize...; paths are relative to the INI's folder.\n"
     "  [KestPack] Password, PackageFileName (default: ProductFile's name),\n"
     "  ExternalPackagePath (package not carried), SizeCheck (1; 0 to sign later).\n"
+    "  A carried package's ProductCode, ProductVersion, ProductName, UpgradeCode and\n"
+    "  ProductLanguage fill the keys the INI leaves out; a key that differs from the\n"
+    "  package is refused unless --keep-ini-identity.\n"
     "  The Password keeps honest users out and hides nothing from a determined one:\n"
     "  the scrambling depends only on its length, so the package can be recovered\n"
     "  without it.\n"
@@ -45,10 +49,10 @@ const uint64_t ProgressThreshold = 16u << 20;
 struct Arguments {
     std::vector<std::string> Positional;
     std::optional<std::string> Output, Stub, Password, PasswordFile, Directory, Arch;
-    bool Json = false;
+    bool Json = false, KeepIniIdentity = false;
 };
 
-Arguments Parse(const std::vector<std::string> &argv)
+Arguments Parse(const std::string &command, const std::vector<std::string> &argv)
 {
     Arguments a;
     for (size_t i = 1; i < argv.size(); ++i) {
@@ -72,6 +76,10 @@ Arguments Parse(const std::vector<std::string> &argv)
             value(a.Directory);
         else if (arg == "--json")
             a.Json = true;
+        else if (arg == "--keep-ini-identity" && command == "build")
+            a.KeepIniIdentity = true;
+        else if (arg == "--keep-ini-identity")
+            throw PackError(arg + ": only build takes it");
         else if (arg.size() > 1 && arg[0] == '-')
             throw PackError(arg + ": unknown option");
         else
@@ -92,7 +100,7 @@ int Build(const Arguments &a, const char *argv0)
         throw PackError("build takes the password from [KestPack] Password in the INI");
     fs::path ini = fs::absolute(PathFromArgument(a.Positional[0]));
     std::vector<std::string> warnings;
-    PackPlan plan = ReadPackPlan(ini, &warnings);
+    PackPlan plan = ReadPackPlan(ini, &warnings, a.KeepIniIdentity);
     for (const std::string &w : warnings)
         std::cerr << "kestpack: warning: " << w << "\n";
     const char *bundled = a.Arch && *a.Arch == "x64" ? "kestsetup64.exe" : "kestsetup.exe";
@@ -180,7 +188,7 @@ int main(int argc, char **argv)
     const bool known =
         command == "build" || command == "inspect" || command == "extract";
     try {
-        Arguments a = Parse(args);
+        Arguments a = Parse(command, args);
         if (command == "build")
             return Build(a, argv[0]);
         if (command == "inspect")
