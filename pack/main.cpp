@@ -5,6 +5,7 @@
 #include "pack/error.h"
 #include "pack/examine.h"
 #include "pack/files.h"
+#include "pack/init.h"
 #include "pack/password.h"
 #include "kest_version.h"
 #include <cstdio>
@@ -22,6 +23,7 @@ const char Usage[] =
     "                [--keep-ini-identity]\n"
     "  kestpack inspect FILE.exe [--password P | --password-file F] [--json]\n"
     "  kestpack extract FILE.exe -d DIR [--password P | --password-file F]\n"
+    "  kestpack init PACKAGE.msi [-o CONFIG.ini]\n"
     "  kestpack --version\n"
     "exit codes: 0 done, 1 corrupt installer, 2 refused (bad input or usage),\n"
     "            3 inspect could not check scrambled streams without --password\n"
@@ -40,8 +42,11 @@ const char Usage[] =
     "inspect and extract take the password from --password, --password-file (its\n"
     "  first line) or else the environment variable KESTPACK_PASSWORD, which keep it\n"
     "  out of the process list.\n"
+    "init writes a starting INI for the package: its identity, CmdLine, and examples\n"
+    "  of the language, password and runtime keys.\n"
     "Defaults: the stub beside kestpack, kestsetup.exe for --arch x86 (the default)\n"
-    "or kestsetup64.exe for --arch x64; the output setup.exe beside the INI.\n";
+    "or kestsetup64.exe for --arch x64; the output setup.exe beside the INI; init's\n"
+    "pack.ini beside the package.\n";
 
 // Only big inputs are worth a progress line, and only on a terminal.
 const uint64_t ProgressThreshold = 16u << 20;
@@ -170,6 +175,15 @@ int Inspect(const Arguments &a, bool extract)
     return ExitOk;
 }
 
+int Init(const Arguments &a)
+{
+    fs::path package = fs::absolute(PathFromArgument(a.Positional[0]));
+    fs::path ini = a.Output ? PathFromArgument(*a.Output) : package.parent_path() / "pack.ini";
+    WriteStartingIni(package, ini);
+    std::cout << ini.string() << ": written for " << package.string() << "\n";
+    return ExitOk;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -186,7 +200,7 @@ int main(int argc, char **argv)
         return ExitOk;
     }
     const bool known =
-        command == "build" || command == "inspect" || command == "extract";
+        command == "build" || command == "inspect" || command == "extract" || command == "init";
     try {
         Arguments a = Parse(command, args);
         if (command == "build")
@@ -195,6 +209,8 @@ int main(int argc, char **argv)
             return Inspect(a, false);
         if (command == "extract")
             return Inspect(a, true);
+        if (command == "init")
+            return Init(a);
         throw PackError(command + ": unknown command");
     } catch (const PackError &e) {
         std::cerr << "kestpack: " << e.what() << "\n";

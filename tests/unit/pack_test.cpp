@@ -5,6 +5,7 @@
 #include "pack/database.h"
 #include "pack/error.h"
 #include "pack/examine.h"
+#include "pack/init.h"
 #include "pack/password.h"
 #include "pack_fixture.h"
 #include "payload/crc32.h"
@@ -947,6 +948,41 @@ TEST_F(Pack, TransformOfAnotherProductIsRefused)
     EXPECT_NO_THROW(Build({"[KestInstaller]", "ProductCode=" + Code, "ProductVersion=1",
                            "Language1=Deutsch,1031", "LanguageFile1=lang1.mst", "[KestPack]",
                            "ExternalPackagePath=\\\\server\\share\\demo.msi"}));
+}
+
+TEST_F(Pack, InitWritesAnIniThatPacksAsItStands)
+{
+    fs::create_directories(dir / "sub");
+    std::vector<std::pair<std::string, std::string>> identity = Identity;
+    identity[3].second = " Kest Demo "; // blanks that only quotes keep
+    Put("sub/product.msi", MakePackage(identity, 1252));
+    WriteStartingIni(dir / "sub" / "product.msi", dir / "pack.ini");
+    Bytes written = ReadBytes(dir / "pack.ini");
+    std::string text(written.begin(), written.end());
+    for (const std::string &line : std::vector<std::string>{
+             "\r\n[KestInstaller]\r\n", "\r\nProductCode=" + Code + "\r\n",
+             "\r\nProductName=\" Kest Demo \"\r\n",
+             "\r\nProductFile=sub\\product.msi\r\n", "\r\nCmdLine=\r\n", "code page 1252",
+             "\r\n;Password=", "\r\n;LanguageFile1=", "\r\n;RuntimeNT="})
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    std::vector<std::string> warnings;
+    PackPlan plan = ReadPackPlan(dir / "pack.ini", &warnings);
+    EXPECT_TRUE(warnings.empty()) << warnings.front();
+    for (IdentityOrigin origin : plan.Origins)
+        EXPECT_EQ(origin, IdentityOrigin::Ini);
+    EXPECT_EQ(plan.ProductName, " Kest Demo ");
+    BuildInstaller(plan, dir / "kestsetup.exe", dir / "setup.exe", nullptr);
+    EXPECT_TRUE(InspectInstaller(dir / "setup.exe", std::nullopt, nullptr).Problems.empty());
+
+    // Never over a file, and never from what is not a package.
+    EXPECT_THROW(WriteStartingIni(dir / "sub" / "product.msi", dir / "pack.ini"), PackError);
+    EXPECT_EQ(ReadBytes(dir / "pack.ini"), written);
+    Put("plain.msi", Noise(3000, 4));
+    Put("de.mst", MakeTransform(Code));
+    for (const char *input : {"plain.msi", "de.mst"})
+        EXPECT_THROW(WriteStartingIni(dir / input, dir / "other.ini"), PackError) << input;
+    EXPECT_FALSE(fs::exists(dir / "other.ini"));
+    EXPECT_TRUE(Temporaries(dir).empty());
 }
 
 // The reader of the database ------------------------------------------------
