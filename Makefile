@@ -4,9 +4,10 @@
 # own start and an NSIS installer, and the transfer client with a 256 MiB
 # download, `make screenshots` pictures the dialogs and
 # the progress window into docs/, `make fuzz` runs every fuzzer for
-# FUZZ_SECONDS (60) each on seeds that kestpack packs. `make deps` installs
-# what a fresh Debian 12 machine lacks (as root); test, bench, demo and fuzz
-# run it.
+# FUZZ_SECONDS (60) each on seeds that kestpack packs, `make dist` writes the
+# release archive dist/kest-<version>.zip and prints its SHA-256. `make deps`
+# installs what a fresh Debian 12 machine lacks (as root); test, bench, demo
+# and fuzz run it.
 BUILD := build
 CROSS := $(BUILD)/cross
 CROSS64 := $(BUILD)/cross64
@@ -20,7 +21,7 @@ PYTEST := $(PYTHON) -m pytest
 JOBS := $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all stub stub32 stub64 native fuzzers fuzz fuzz-short deps test layers unit e2e bench demo \
-	screenshots clean
+	screenshots dist clean
 
 all: stub native
 
@@ -40,7 +41,8 @@ $(CROSS64)/Makefile: CMakeLists.txt cmake/stub.cmake cmake/mingw-x86_64.cmake te
 	@command -v x86_64-w64-mingw32-g++ >/dev/null || { echo "kest: no 64-bit MinGW-w64 cross compiler; run 'make deps' as root" >&2; exit 1; }
 	cmake -S . -B $(CROSS64) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
 
-# Both stubs, each with the Windows test programs of its architecture.
+# Both stubs, each with the Windows test programs of its architecture; the
+# 64-bit tree also builds kestpack.exe.
 stub: stub32 stub64
 
 stub32: $(CROSS)/Makefile
@@ -102,6 +104,10 @@ bench: deps
 demo: deps
 	@$(MAKE) --no-print-directory all
 	@sh scripts/demo.sh
+
+# Both stubs, kestpack for Linux and Windows, the README and the licence.
+dist: all
+	@$(PYTHON) scripts/dist.py dist
 
 screenshots: stub
 	$(PYTHON) scripts/screenshots.py docs

@@ -24,6 +24,8 @@ add_executable(kest_unit ${KEST_UNIT_SOURCES})
 target_compile_options(kest_unit PRIVATE -g ${KEST_SANITIZE})
 target_link_options(kest_unit PRIVATE ${KEST_SANITIZE})
 target_link_libraries(kest_unit PRIVATE kestpure_checked GTest::gtest_main)
+# Where the tests find the sample product's source, and keep what they make.
+target_compile_definitions(kest_unit PRIVATE KEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 include(GoogleTest)
 gtest_discover_tests(kest_unit)
 
@@ -33,9 +35,12 @@ target_link_libraries(kestpack_core PUBLIC kestpure)
 target_compile_options(kestpack_core PRIVATE -Wall -Wextra ${KEST_RELEASE})
 
 add_executable(kestpack pack/main.cpp)
+target_include_directories(kestpack PRIVATE ${KEST_GENERATED})
 target_link_libraries(kestpack PRIVATE kestpack_core)
 target_compile_options(kestpack PRIVATE -Wall -Wextra ${KEST_RELEASE})
-target_link_options(kestpack PRIVATE -s)
+# Linked statically, so that the released program runs on other
+# distributions than the one it was built on.
+target_link_options(kestpack PRIVATE -s -static)
 set_target_properties(kestpack PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${KEST_BIN})
 
 # The same sources under the sanitizers for the unit tests.

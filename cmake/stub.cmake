@@ -118,9 +118,11 @@ add_custom_command(OUTPUT ${KEST_MEDIA}
     DEPENDS ${CMAKE_SOURCE_DIR}/ui/media.py
     COMMENT "Drawing the icon and the animation clip")
 add_custom_target(kest_media DEPENDS ${KEST_MEDIA})
-set_source_files_properties(ui/kest.rc PROPERTIES OBJECT_DEPENDS "${KEST_MEDIA}")
+# The resource script also takes the version from the generated header.
+set(KEST_RC_DEPENDS ${KEST_MEDIA} ${KEST_GENERATED}/kest_version.h)
+set_source_files_properties(ui/kest.rc PROPERTIES OBJECT_DEPENDS "${KEST_RC_DEPENDS}")
 add_dependencies(kestsetup kest_media)
-set(CMAKE_RC_FLAGS "-I${CMAKE_SOURCE_DIR} -I${KEST_MEDIA_DIR} -l 0x409")
+set(CMAKE_RC_FLAGS "-I${CMAKE_SOURCE_DIR} -I${KEST_MEDIA_DIR} -I${KEST_GENERATED} -l 0x409")
 # CMake hands the MinGW linker its default C++ runtime and startup files.
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
 set(CMAKE_CXX_IMPLICIT_LINK_LIBRARIES "")

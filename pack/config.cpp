@@ -1,12 +1,14 @@
 #include "pack/config.h"
 #include "pack/compound.h"
 #include "pack/error.h"
+#include "pack/files.h"
 #include "pack/ini.h"
 #include "common/decimal.h"
 #include "common/text.h"
 #include "driver/settings.h"
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -90,9 +92,7 @@ public:
     // settings-file mode, where Windows takes '\\' as the separator.
     fs::path File(const char *section, const std::string &key, const std::string &value) const
     {
-        std::string portable = value;
-        std::replace(portable.begin(), portable.end(), '\\', '/');
-        fs::path path = folder_ / fs::path(portable);
+        fs::path path = folder_ / PathFromAnsi(value);
         std::error_code ec;
         if (!fs::is_regular_file(path, ec))
             Fail(section, key, "file not found: " + path.string());
@@ -162,6 +162,7 @@ std::set<std::string> KnownInstallerKeys()
         keys.insert(RuntimeKeys[i]);
         keys.insert(RuntimeSizeKeys[i]);
     }
+    keys.insert(IdentityKeys, IdentityKeys + IdentityFieldCount);
     return keys;
 }
 
@@ -250,6 +251,87 @@ void ReadRuntimes(const Reader &r, PackPlan &plan)
         r.Fail(Installer, KeyRuntimeDotNetUpdate, "needs RuntimeDotNet");
 }
 
+PackageIdentity ReadIdentity(const Reader &r, const fs::path &package)
+{
+    try {
+        FileSource source(package);
+        return ReadPackageIdentity(source);
+    } catch (const CompoundError &e) {
+        r.Fail(Installer, KeyProductFile,
+               package.string() + ": cannot read the product's identity: " + e.what());
+    }
+}
+
+// Fills what the INI leaves out of the identity from the package, and
+// refuses what differs from it: a ProductCode or ProductVersion left stale
+// after the package was rebuilt would have the stub offer to remove the
+// wrong version, or compare against the wrong one.
+void ResolveIdentity(const Reader &r, PackPlan &plan, const PackageIdentity *package, bool keep,
+                     std::vector<std::string> *warnings)
+{
+    std::string *values[IdentityFieldCount] = {&plan.ProductCode, &plan.ProductVersion,
+                                               &plan.ProductName, &plan.UpgradeCode,
+                                               &plan.ProductLanguage};
+    const std::string file = r.Ini().Path().string();
+    for (int f = 0; f < IdentityFieldCount; ++f) {
+        const char *key = IdentityKeys[f];
+        std::string &value = *values[f];
+        const std::string theirs = package ? package->Values[f] : "";
+        IdentityOrigin &origin = plan.Origins[f];
+        if (value.empty()) {
+            value = theirs;
+            origin = theirs.empty() ? IdentityOrigin::Absent : IdentityOrigin::Package;
+        } else if (theirs.empty() || SameIdentityValue(IdentityField(f), value, theirs)) {
+            origin = IdentityOrigin::Ini;
+        } else if (!keep) {
+            r.Fail(Installer, key, "'" + value + "' differs from '" + theirs +
+                                       "' in the Property table of " + plan.ProductFile.string() +
+                                       "; correct the key, leave it out to take the package's "
+                                       "value, or give --keep-ini-identity to keep it");
+        } else {
+            origin = IdentityOrigin::IniKept;
+            warnings->push_back(file + ": [KestInstaller] " + key + ": '" + value +
+                                "' kept (--keep-ini-identity); the package says '" + theirs + "'");
+        }
+        if (f <= IdentityProductName && value.size() > ByteLengthText)
+            r.Fail(Installer, key, "the package's value of " + std::to_string(value.size()) +
+                                       " bytes is too long: at most " +
+                                       std::to_string(ByteLengthText) + " fit");
+    }
+    // Font, product name and an empty third caption, each with its NUL.
+    if (plan.CharFont.size() + plan.ProductName.size() + 3 > 255)
+        r.Fail(Installer, KeyProductName,
+               "together with CharFont too long: the two texts may hold 252 bytes in all");
+    for (IdentityField f : {IdentityProductCode, IdentityProductVersion})
+        if (plan.Origins[f] == IdentityOrigin::Absent)
+            warnings->push_back(file + ": [KestInstaller] " + IdentityKeys[f] +
+                                ": empty; the same settings file would not start an "
+                                "installation beside the stub");
+}
+
+// A language transform made for another product would be applied to this
+// one by Windows Installer all the same, or refused at the user's machine.
+void CheckTransformProduct(const Reader &r, const std::string &key, const fs::path &transform,
+                           const PackageIdentity &package, std::vector<std::string> *warnings)
+{
+    std::string code;
+    try {
+        FileSource source(transform);
+        code = ReadTransformProductCode(source);
+    } catch (const CompoundError &e) {
+        r.Fail(Installer, key, transform.string() + ": " + e.what());
+    }
+    const std::string &ours = package.Values[IdentityProductCode];
+    if (code.empty())
+        warnings->push_back(r.Ini().Path().string() + ": [KestInstaller] " + key + ": " +
+                            transform.string() + " names no product code in its summary "
+                            "information; kestpack cannot check that it was made for this "
+                            "package");
+    else if (!ours.empty() && !SameIdentityValue(IdentityProductCode, code, ours))
+        r.Fail(Installer, key, transform.string() + " is a transform of product " + code +
+                                   ", not of the package's " + ours);
+}
+
 } // namespace
 
 bool PackPlan::DotNet() const
@@ -278,7 +360,8 @@ bool ExistErrorFormatIsSafe(const std::string &text)
     return strings == 5;
 }
 
-PackPlan ReadPackPlan(const fs::path &ini, std::vector<std::string> *warnings)
+PackPlan ReadPackPlan(const fs::path &ini, std::vector<std::string> *warnings,
+                      bool keepIniIdentity)
 {
     Reader r(ini);
     PackPlan plan;
@@ -298,19 +381,12 @@ PackPlan ReadPackPlan(const fs::path &ini, std::vector<std::string> *warnings)
     if (r.Integer(Installer, KeyKestInitLangAlwaysPrompt, 0))
         plan.CharSize |= 0x80;
     plan.ProductName = r.ShortText(Installer, KeyProductName);
-    // Font, product name and an empty third caption, each with its NUL.
-    if (plan.CharFont.size() + plan.ProductName.size() + 3 > 255)
-        r.Fail(Installer, KeyProductName,
-               "together with CharFont too long: the two texts may hold 252 bytes in all");
     plan.ProductCode = r.ShortText(Installer, KeyProductCode);
     plan.ProductVersion = r.ShortText(Installer, KeyProductVersion);
+    plan.UpgradeCode = r.Text(Installer, IdentityKeys[IdentityUpgradeCode]);
+    plan.ProductLanguage = r.Text(Installer, IdentityKeys[IdentityProductLanguage]);
     plan.TransformMSI = r.ShortText(Installer, KeyTransformMSI);
     plan.DelayReboot = (unsigned char)r.Integer(Installer, KeyDelayReboot, 0);
-    for (const char *key : {KeyProductCode, KeyProductVersion})
-        if (r.Text(Installer, key).empty())
-            warnings->push_back(ini.string() + ": [KestInstaller] " + key +
-                                ": empty; the same settings file would not start an "
-                                "installation beside the stub");
 
     for (int k = 0; k < TextRegionCount; ++k)
         plan.Texts[k] = r.ShortText(Installer, TextKeys[k]);
@@ -339,6 +415,7 @@ PackPlan ReadPackPlan(const fs::path &ini, std::vector<std::string> *warnings)
     plan.SizeCheck = sizeCheck == 1;
 
     std::string product = r.Text(Installer, KeyProductFile);
+    std::optional<PackageIdentity> identity; // of a carried package
     if (!plan.ExternalPackagePath.empty()) {
         if (!product.empty())
             r.Fail(Installer, KeyProductFile, "cannot be given together with [KestPack] "
@@ -364,10 +441,13 @@ PackPlan ReadPackPlan(const fs::path &ini, std::vector<std::string> *warnings)
         if (plan.TransformMSI.empty() && kind == CompoundKind::NotCompound)
             r.Fail(Installer, KeyProductFile,
                    plan.ProductFile.string() + " is " + CompoundKindName(kind));
+        if (plan.TransformMSI.empty())
+            identity = ReadIdentity(r, plan.ProductFile);
         plan.PackageFileName =
             r.ShortText(Pack, "PackageFileName", plan.ProductFile.filename().string());
         CheckPackageFileName(r, plan.PackageFileName);
     }
+    ResolveIdentity(r, plan, identity ? &*identity : nullptr, keepIniIdentity, warnings);
 
     plan.LanguagePrompt = r.ShortText(Installer, SettingTextKey[SettingLanguagePrompt]);
     plan.FirstLanguage = r.ShortText(Installer, SettingTextKey[SettingFirstLanguage]);
@@ -394,6 +474,8 @@ PackPlan ReadPackPlan(const fs::path &ini, std::vector<std::string> *warnings)
         if (kind != CompoundKind::Transform)
             r.Fail(Installer, key, file.string() + " is " + CompoundKindName(kind) +
                                        ", not a transform");
+        if (identity)
+            CheckTransformProduct(r, key, file, *identity, warnings);
         plan.LanguageFiles.push_back(file);
     }
     return plan;

@@ -3,6 +3,7 @@
 // payload. Everything that can be refused is refused here, before anything
 // is written.
 #pragma once
+#include "pack/identity.h"
 #include "payload/layout.h"
 #include <filesystem>
 #include <string>
@@ -12,6 +13,14 @@ struct RuntimeSource {
     std::string Url;             // an "http://" address, or empty
     unsigned DownloadSize = 0;   // the download's expected size, with a URL
     std::filesystem::path File;  // an installer carried as a stream, or empty
+};
+
+// Where a value of the product's identity came from.
+enum class IdentityOrigin {
+    Absent,  // neither the INI nor the package gives it
+    Ini,     // the INI, where the package says the same or is not read
+    Package, // the package: the INI leaves the key out
+    IniKept  // the INI, which differs from the package (--keep-ini-identity)
 };
 
 // Text k of the header's text region is Texts[k - LengthCmdLine].
@@ -32,6 +41,9 @@ struct PackPlan {
     std::filesystem::path ProductFile;         // empty when the package is external
     std::vector<std::filesystem::path> LanguageFiles; // one transform per further entry
     bool SizeCheck = true;
+    // Checked against the package like the other identity keys, never stored.
+    std::string UpgradeCode, ProductLanguage;
+    IdentityOrigin Origins[IdentityFieldCount] = {};
 
     // The required runtime is .NET: a .NET entry is given.
     bool DotNet() const;
@@ -41,7 +53,14 @@ struct PackPlan {
 // folder. Throws PackError naming the file, section and key of the first
 // problem. Keys that have no effect in a packed installer are reported in
 // warnings.
-PackPlan ReadPackPlan(const std::filesystem::path &ini, std::vector<std::string> *warnings);
+//
+// A carried package (not a TransformMSI) states its identity in its
+// Property table: a key that the INI leaves out is filled from there, and
+// one that differs is refused, naming both values, unless keepIniIdentity
+// (then warned about). A language transform made for another product than
+// that package is refused.
+PackPlan ReadPackPlan(const std::filesystem::path &ini, std::vector<std::string> *warnings,
+                      bool keepIniIdentity = false);
 
 // The typical checks of a stored text, shared with the inspector: 1 when an
 // "ExistError" text holds exactly five "%s" and no other conversion.

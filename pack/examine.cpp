@@ -1,4 +1,5 @@
 #include "pack/examine.h"
+#include "pack/compound.h"
 #include "pack/error.h"
 #include "pack/files.h"
 #include "common/text.h"
@@ -77,6 +78,57 @@ private:
     uint64_t length_ = 0;
 };
 
+const char *StatusName(StreamReport::Status s);
+
+// A carried stream as the package it holds, descrambled where the payload
+// is protected: the keystream's state at any word is found by jumping
+// ahead from the stream's start, so that the compound-file reader may
+// read anywhere in it.
+class CarriedStream : public ByteSource {
+public:
+    CarriedStream(PayloadFile &file, uint64_t offset, uint64_t length, bool scrambled, int seed)
+        : file_(file), offset_(offset), length_(length), scrambled_(scrambled), seed_(seed)
+    {
+    }
+
+    uint64_t Length() const override { return length_; }
+
+    bool ReadAt(uint64_t offset, unsigned char *out, size_t count) override
+    {
+        if (offset > length_ || count > length_ - offset)
+            return false;
+        if (!scrambled_)
+            return file_.ReadAt(offset_ + offset, out, count) == count;
+        // Whole words, as the keystream scrambled them: one value a word,
+        // then the last length % 4 bytes one value each.
+        const uint64_t words = length_ / 4 * 4;
+        uint64_t first = offset & ~uint64_t(3);
+        uint64_t end = offset + count <= words ? (offset + count + 3) & ~uint64_t(3) : length_;
+        std::vector<unsigned char> raw(size_t(end - first));
+        if (file_.ReadAt(offset_ + first, raw.data(), raw.size()) != raw.size())
+            return false;
+        const int saved = KeystreamState;
+        size_t inWords = first < words ? size_t(std::min<uint64_t>(raw.size(), words - first)) : 0;
+        if (inWords) {
+            KeystreamState = KeystreamJump(seed_, first / 4);
+            KeystreamXor(raw.data(), int(inWords));
+        }
+        if (inWords < raw.size()) {
+            KeystreamState = KeystreamJump(seed_, length_ / 4 + (first + inWords - words));
+            KeystreamXor(raw.data() + inWords, int(raw.size() - inWords));
+        }
+        KeystreamState = saved;
+        std::memcpy(out, raw.data() + (offset - first), count);
+        return true;
+    }
+
+private:
+    PayloadFile &file_;
+    uint64_t offset_, length_;
+    bool scrambled_;
+    int seed_;
+};
+
 class Inspector {
 public:
     Inspector(const fs::path &file, const std::optional<std::string> &password,
@@ -93,6 +145,7 @@ public:
         ReadHeader();
         CheckPassword();
         WalkStreams();
+        CompareIdentity();
         if (report_.Settings.TotalFileSize && report_.Settings.TotalFileSize != report_.FileLength)
             Problem("TotalFileSize is " + std::to_string(report_.Settings.TotalFileSize) +
                     " but the file holds " + std::to_string(report_.FileLength) +
@@ -208,6 +261,7 @@ private:
         Stream(tail_.Runtime[1], tail_.RuntimeSize[1],
                dotNet ? "runtime-dotnet-update" : "runtime-nt", false);
         std::string fallback = s.TransformMSI[0] ? "package.mst" : "package.msi";
+        packageSeed_ = KeystreamState;
         Stream(tail_.Package, tail_.PackageSize, "package", protectedPayload, s.PackageFileName,
                fallback);
         const int afterPackage = KeystreamState;
@@ -267,7 +321,7 @@ private:
         }
         std::unique_ptr<AtomicOutput> out;
         if (extractDir_)
-            out = std::make_unique<AtomicOutput>(*extractDir_ / r.FileName);
+            out = std::make_unique<AtomicOutput>(*extractDir_ / PathFromAnsi(r.FileName));
         std::vector<unsigned char> chunk(ChunkSize);
         uint64_t remaining = size - StreamTrailerSize, offset = r.Offset;
         unsigned crc = CrcRegisterReset;
@@ -304,6 +358,46 @@ private:
             }
         }
         report_.Streams.push_back(r);
+    }
+
+    // Where the stored identity came from: the carried package's Property
+    // table says the same, or not. Only a package whose CRC checked out is
+    // read; a damaged one says nothing of where the values came from.
+    void CompareIdentity()
+    {
+        const InstallerSettingsRecord &s = report_.Settings;
+        const std::string stored[] = {s.ProductCode, s.ProductVersion, s.ProductName};
+        auto all = [&](const char *source, const std::string &note) {
+            for (int f = 0; f <= IdentityProductName; ++f)
+                report_.IdentitySource[f] = source;
+            report_.IdentityNote = note;
+        };
+        const StreamReport *package = nullptr;
+        for (const StreamReport &st : report_.Streams)
+            if (st.Name == "package")
+                package = &st;
+        if (s.TransformMSI[0])
+            return all("ini", "the carried file is a transform of an installed package");
+        if (!package)
+            return all("ini", "the package is not carried");
+        if (package->State != StreamReport::Ok)
+            return all("unknown", "the package is " + std::string(StatusName(package->State)));
+        try {
+            CarriedStream source(file_, package->Offset, package->Size - StreamTrailerSize,
+                                 package->Scrambled, packageSeed_);
+            PackageIdentity identity = ReadPackageIdentity(source);
+            for (int f = 0; f < IdentityFieldCount; ++f) {
+                const std::string &theirs = identity.Values[f];
+                report_.PackageValues[f] = theirs;
+                if (f > IdentityProductName)
+                    report_.IdentitySource[f] = theirs.empty() ? "" : "package";
+                else
+                    report_.IdentitySource[f] =
+                        SameIdentityValue(IdentityField(f), stored[f], theirs) ? "package" : "ini";
+            }
+        } catch (const CompoundError &e) {
+            all("unknown", std::string("the package's identity cannot be read: ") + e.what());
+        }
     }
 
     // A later stream never overwrites an earlier one: a stored name such as
@@ -345,6 +439,7 @@ private:
     const KeystreamXorFn xor_ = FastestKeystreamXor();
     PayloadReport report_;
     PayloadTailRecord tail_{};
+    int packageSeed_ = 0; // the keystream's state where the package stream begins
 };
 
 const char *StatusName(StreamReport::Status s)
@@ -511,6 +606,21 @@ void PrintReport(std::ostream &out, const PayloadReport &r)
     for (size_t k = 0; k < r.Languages.size(); ++k)
         out << "  Language" << k + 1 << std::string(13 - std::to_string(k + 1).size(), ' ')
             << Quoted(r.Languages[k]) << "\n";
+    out << "Identity" << (r.IdentityNote.empty() ? "" : " (" + r.IdentityNote + ")") << ":\n";
+    for (int f = 0; f < IdentityFieldCount; ++f) {
+        const std::string &source = r.IdentitySource[f], &theirs = r.PackageValues[f];
+        std::string line = source == "package" ? "from the package"
+                         : source == "ini"     ? "from the INI"
+                         : source == "unknown" ? "not known"
+                                               : "";
+        if (f > IdentityProductName)
+            line = source.empty() ? "" : Quoted(theirs) + " in the package (not stored)";
+        else if (source == "ini" && r.IdentityNote.empty())
+            line += "; the package says " + Quoted(theirs);
+        if (!line.empty())
+            out << "  " << IdentityKeys[f] << std::string(21 - std::strlen(IdentityKeys[f]), ' ')
+                << line << "\n";
+    }
     out << "Streams:\n";
     if (r.Streams.empty())
         out << "  (none)\n";
@@ -568,6 +678,11 @@ void PrintReportJson(std::ostream &out, const PayloadReport &r)
     for (size_t k = 0; k < r.Languages.size(); ++k)
         out << (k ? ", " : "") << Json(r.Languages[k]);
     out << "],\n";
+    out << "  \"identity\": {";
+    for (int f = 0; f < IdentityFieldCount; ++f)
+        out << JsonKey(IdentityKeys[f]) << ": {\"source\": " << Json(r.IdentitySource[f])
+            << ", \"package\": " << Json(r.PackageValues[f]) << "}, ";
+    out << "\"note\": " << Json(r.IdentityNote) << "},\n";
     out << "  \"streamsOffset\": " << r.StreamsOffset << ",\n";
     out << "  \"streams\": [";
     for (size_t i = 0; i < r.Streams.size(); ++i) {

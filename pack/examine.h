@@ -1,6 +1,7 @@
 // kestpack inspect and extract: a packed installer read back with the
 // stub's own header decoder, every stream checked against its CRC-32.
 #pragma once
+#include "pack/identity.h"
 #include "payload/layout.h"
 #include <cstdint>
 #include <filesystem>
@@ -38,9 +39,18 @@ struct PayloadReport {
     std::vector<std::string> Problems; // every finding of corruption
     std::vector<std::string> Notes;    // streams that extract saves under another name
     bool PasswordChecked = false;      // a given password matched
+    // The identity compared with the carried package's Property table, by
+    // IdentityField: where each stored value came from ("package" where
+    // the package says the same, "ini" where it differs or is not
+    // carried, "unknown" where it could not be read), and the package's
+    // values. UpgradeCode and ProductLanguage are the package's alone.
+    std::string IdentitySource[IdentityFieldCount];
+    std::string PackageValues[IdentityFieldCount];
+    std::string IdentityNote; // why the package was not compared, if it was not
 };
 
-// Reads and checks the payload of file. With a password, scrambled streams
+// Reads and checks the payload of file, and compares the identity with the
+// carried package's. With a password, scrambled streams
 // are descrambled and checked; a password that does not match throws
 // PackError. With extractDir, every stream that checks out is written there
 // under its FileName (a protected installer then needs its password).

@@ -21,7 +21,8 @@ std::optional<std::string> ChoosePassword(const std::optional<std::string> &opti
     if (option)
         return option;
     if (file) {
-        std::vector<unsigned char> bytes = ReadWholeFile(*file, PasswordFileLimit);
+        std::vector<unsigned char> bytes =
+            ReadWholeFile(PathFromArgument(*file), PasswordFileLimit);
         std::string text(bytes.begin(), bytes.end());
         if (!text.empty() && text.back() == '\n')
             text.pop_back();

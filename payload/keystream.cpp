@@ -44,6 +44,18 @@ int KeystreamNext(void)
     return KeystreamState;
 }
 
+int KeystreamJump(int state, unsigned long long steps)
+{
+    // Multiplier^steps by squaring; every product stays below 2^62.
+    unsigned long long factor = 1, power = Multiplier;
+    for (; steps; steps >>= 1) {
+        if (steps & 1)
+            factor = factor * power % Modulus;
+        power = power * power % Modulus;
+    }
+    return int((unsigned long long)unsigned(state) * factor % Modulus);
+}
+
 void KeystreamXor(unsigned char *buffer, int count)
 {
     // The state stays in a register for the whole buffer.

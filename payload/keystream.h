@@ -34,6 +34,11 @@ typedef void (*KeystreamXorFn)(unsigned char *buffer, int count);
 // KeystreamXorWide where VectorPathUsable says so, KeystreamXor elsewhere.
 KeystreamXorFn FastestKeystreamXor(void);
 
+// The state steps states after state, as steps calls of KeystreamNext would
+// leave it, in a number of multiplications that grows with the number of
+// the steps' bits: kestpack descrambles a protected stream anywhere in it.
+int KeystreamJump(int state, unsigned long long steps);
+
 // Seeds the keystream and scrambles a typed password of length bytes, its
 // NUL not included: 'a'-'z' are upper-cased in place first, every other
 // byte stays. The keystream is left where the package stream continues.

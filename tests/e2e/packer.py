@@ -9,6 +9,7 @@ from pathlib import Path
 from packages import build_msi
 from pe import PeImage
 from stub import write_ini
+from transform import read_properties, read_streams, read_summary
 from winehost import ARCH, BUILD, ROOT
 
 KESTPACK = BUILD / "bin" / "kestpack"
@@ -28,8 +29,15 @@ def make_package(name="package.msi", code="{11111111-2222-3333-4444-555555555555
 
 def with_storage_class(package, target, first_byte=TRANSFORM_CLASS):
     """A copy of a compound file whose root storage carries another
-    installer class: a stand-in transform, as far as its class goes."""
+    installer class: a stand-in transform, as far as its class goes. Its
+    summary information names the package's product code where the
+    package's own code stood, as a transform names the product it is made
+    for."""
     data = bytearray(Path(package).read_bytes())
+    streams = read_streams(package)
+    own, product = read_summary(streams)[9], read_properties(streams)["ProductCode"]
+    assert len(own) == len(product) and data.count(own.encode()) == 1, own
+    data = bytearray(data.replace(own.encode(), product.encode()))
     shift = struct.unpack_from("<H", data, 0x1E)[0]
     directory = (struct.unpack_from("<I", data, 0x30)[0] + 1) << shift
     data[directory + 0x50] = first_byte

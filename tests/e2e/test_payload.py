@@ -29,7 +29,8 @@ BUILT_IN = built_in_texts()
 
 @pytest.fixture(scope="module")
 def package():
-    return make_package()
+    # Named as FULL names it: kestpack refuses a ProductName that differs.
+    return make_package("package-c4.msi", product=FULL["ProductName"])
 
 
 def dump(wine, *args):

@@ -1,11 +1,12 @@
 """The stub's resources, read from the built file: the dialog templates
 exactly as the dialogs are laid out, the icon and the animation clip."""
+import re
 import struct
 
 import pytest
 
 from pe import PeImage
-from winehost import STUB
+from winehost import ROOT, STUB
 
 US_ENGLISH = 1033
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION = 3, 5, 6, 14, 16
@@ -116,6 +117,17 @@ def test_every_resource_is_us_english(resources):
     assert {(RT_DIALOG, 109), (RT_DIALOG, 110), (RT_DIALOG, 111), (RT_GROUP_ICON, 108),
             ("AVI", 112), (RT_VERSION, 1)} <= kinds
     assert {language for _, _, language in resources} == {US_ENGLISH}
+
+
+def test_version_resource_shows_the_version_file(resources):
+    data = resources[(RT_VERSION, 1, US_ENGLISH)]
+    version = (ROOT / "VERSION").read_text().strip()
+    major, minor, patch = map(int, version.split("."))
+    fixed = data.index(struct.pack("<I", 0xFEEF04BD))  # VS_FIXEDFILEINFO
+    assert struct.unpack_from("<IIII", data, fixed + 8) == (major << 16 | minor, patch << 16) * 2
+    text = data.decode("utf-16-le", "replace")
+    for key in ("FileVersion", "ProductVersion"):
+        assert re.search(f"{key}\0+{re.escape(version)}\0", text), key
 
 
 def test_icon_group_has_a_large_and_a_small_image(resources):

@@ -9,10 +9,17 @@ import re
 import shutil
 import struct
 import subprocess
+import sys
+import uuid
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
 UNIT = ROOT / "tests" / "unit"
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+from transform import (SUMMARY_STREAM, TRANSFORM_CLSID, compound_file, encode_name,  # noqa: E402
+                       summary_stream)
+
+PACKAGE_CLSID = uuid.UUID("{000C1084-0000-0000-C000-000000000046}").bytes_le
 LOCATOR_WINDOW = 1536
 PASSWORD = "secret"  # the password examine_fuzz extracts with
 
@@ -43,22 +50,40 @@ def make_stub(plus=False, kest_raw=512):
     return bytes(b)
 
 
-def make_compound(cls, extra, seed):
-    """A compound file whose root storage has the installer class ending in
-    cls (0x84 package, 0x82 transform), then extra bytes of noise."""
-    b = bytearray(1024)
-    b[0:8] = bytes([0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1])
-    struct.pack_into("<HHHH", b, 0x18, 0x3E, 3, 0xFFFE, 9)
-    for i, c in enumerate("Root Entry"):
-        b[512 + 2 * i] = ord(c)
-    b[512 + 0x42] = 5
-    b[512 + 0x50] = cls
-    b[512 + 0x51:512 + 0x60] = bytes([0x10, 0x0C, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46])
+def make_package(properties, long_refs=False, extra=0, seed=0):
+    """A Windows Installer package whose Property table holds properties,
+    its string references three bytes wide with long_refs, then extra bytes
+    of noise."""
+    strings = list(dict.fromkeys(t for row in properties.items() for t in row if t))
+    pool = bytearray(struct.pack("<HH", 0, 0x8000 if long_refs else 0))
+    for text in strings:
+        n = len(text.encode("latin-1"))
+        # A string of 64 KiB or more takes two entries: (0, refs), then its length.
+        pool += struct.pack("<HH", n, 1) if n < 0x10000 else struct.pack("<HHI", 0, 1, n)
+    width = 3 if long_refs else 2
+    refs = [strings.index(t) + 1 if t else 0 for t in properties] + \
+        [strings.index(t) + 1 if t else 0 for t in properties.values()]
+    streams = {
+        SUMMARY_STREAM: summary_stream({7: (30, "Intel;1033"), 9: (30, "{" + "A" * 36 + "}")}),
+        encode_name("_StringPool"): bytes(pool),
+        encode_name("_StringData"): "".join(strings).encode("latin-1"),
+        encode_name("Property"): b"".join(r.to_bytes(width, "little") for r in refs),
+    }
     rnd = random.Random(seed)
-    return bytes(b) + bytes(rnd.randrange(256) for _ in range(extra))
+    return compound_file(streams, PACKAGE_CLSID) + bytes(rnd.randrange(256) for _ in range(extra))
+
+
+def make_transform(product, extra=0, seed=0):
+    """A transform whose summary information says it is made for product."""
+    revision = f"{product}1.0;{product}1.0;"
+    streams = {SUMMARY_STREAM: summary_stream({7: (30, "Intel;1033"), 9: (30, revision)})}
+    rnd = random.Random(seed)
+    return compound_file(streams, TRANSFORM_CLSID) + bytes(rnd.randrange(256) for _ in range(extra))
 
 
 CODE = "{11111111-2222-3333-4444-555555555555}"
+# The sample package names its code alone, which every sample INI gives.
+PACKAGE = {"ProductCode": CODE, "Manufacturer": "Kest", "ALLUSERS": "1"}
 
 # The sample installers: [KestInstaller] and [KestPack] keys, and the stub.
 CONFIGS = {
@@ -104,9 +129,9 @@ def pack_samples(kestpack, work):
     if work.exists():
         shutil.rmtree(work)
     work.mkdir(parents=True)
-    (work / "product.msi").write_bytes(make_compound(0x84, 600, 1))
+    (work / "product.msi").write_bytes(make_package(PACKAGE, extra=600, seed=1))
     for k in range(1, 4):
-        (work / f"lang{k}.mst").write_bytes(make_compound(0x82, 40 * k + k, 10 + k))
+        (work / f"lang{k}.mst").write_bytes(make_transform(CODE, 40 * k + k, 10 + k))
     (work / "instmsia.exe").write_bytes(bytes(random.Random(2).randrange(256) for _ in range(301)))
     (work / "instmsiw.exe").write_bytes(b"MZ\x90\0\3")
     stubs = {"x86": make_stub(), "x64": make_stub(plus=True)}
@@ -193,6 +218,11 @@ def generate(build):
     write(corpus, "examine_fuzz", files)
     write(corpus, "compound_fuzz", [(work / n).read_bytes() for n in
                                     ("product.msi", "lang1.mst", "lang2.mst", "instmsiw.exe")])
+    write(corpus, "database_fuzz", [
+        (work / "product.msi").read_bytes()[:-600], (work / "lang1.mst").read_bytes()[:-41],
+        make_package({**PACKAGE, "ProductName": "Kest \xc4", "ProductVersion": "2.5.1",
+                      "UpgradeCode": CODE.replace("1", "9"), "ProductLanguage": "1033",
+                      "Empty": "", "Long": "x" * 5000}, long_refs=True)])
     inis = [(work / f"{n}.ini").read_bytes() for n in CONFIGS]
     write(corpus, "ini_fuzz", inis + [b"\xef\xbb\xbf[KestInstaller]\r\nA=1\r\n",
                                       b"[A]\nk = ' v '\n[a]\nk=2\n;c\n[B\nx=\"q\"\n"])

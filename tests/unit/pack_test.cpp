@@ -2,12 +2,16 @@
 // by the stub's header decoder, the refusals, determinism.
 #include "pack/builder.h"
 #include "pack/config.h"
+#include "pack/database.h"
 #include "pack/error.h"
 #include "pack/examine.h"
+#include "pack/init.h"
 #include "pack/password.h"
 #include "pack_fixture.h"
 #include "payload/crc32.h"
 #include "payload/keystream.h"
+#include <cstdio>
+#include <iconv.h>
 
 namespace {
 
@@ -413,11 +417,10 @@ TEST_F(Pack, ExtractSavesANameTooLongForTheFileSystemUnderItsFallback)
 
 TEST_F(Pack, SmallPayloadFillsAtLeast1024Bytes)
 {
-    Put("product.msi", MakeCompound(0x84, 0, 1));
     fs::path out = Build({"[KestInstaller]", "ProductCode=" + Code, "ProductVersion=1",
-                          "ProductFile=product.msi"});
+                          "[KestPack]", "ExternalPackagePath=\\\\server\\demo.msi"});
     PayloadReport r = InspectInstaller(out, std::nullopt, nullptr);
-    EXPECT_EQ(r.Section.RawSize, 1536u); // 1,024 of package and ~120 of header, rounded
+    EXPECT_EQ(r.Section.RawSize, 1024u); // a header of ~120 bytes, and no stream
 }
 
 struct Refusal {
@@ -816,6 +819,375 @@ TEST_F(Pack, WarnsAboutKeysWithoutEffect)
     warnings.clear();
     ReadPackPlan(Ini(FullIni("Secret")), &warnings);
     EXPECT_TRUE(warnings.empty());
+}
+
+// The identity that a package states in its Property table ----------------
+
+const std::vector<std::pair<std::string, std::string>> Identity = {
+    {"ALLUSERS", "1"},
+    {"ProductCode", Code},
+    {"ProductVersion", "2.5.1"},
+    {"ProductName", "Kest Demo"},
+    {"UpgradeCode", "{99999999-2222-3333-4444-555555555555}"},
+    {"ProductLanguage", "1033"}};
+
+std::vector<std::string> Without(std::vector<std::string> lines,
+                                  std::initializer_list<const char *> keys)
+{
+    for (const char *key : keys)
+        lines.erase(std::remove_if(lines.begin(), lines.end(),
+                                   [&](const std::string &l) {
+                                       return l.compare(0, std::strlen(key), key) == 0;
+                                   }),
+                    lines.end());
+    return lines;
+}
+
+TEST_F(Pack, IdentityLeftOutIsFilledFromThePackageAndInspectSaysSo)
+{
+    Inputs();
+    Put("product.msi", MakePackage(Identity));
+    std::vector<std::string> warnings;
+    PackPlan plan = ReadPackPlan(
+        Ini(Without(FullIni("Secret"), {"ProductName=", "ProductCode=", "ProductVersion="})),
+        &warnings);
+    EXPECT_TRUE(warnings.empty()) << warnings.front();
+    EXPECT_EQ(plan.ProductCode, Code);
+    EXPECT_EQ(plan.ProductVersion, "2.5.1");
+    EXPECT_EQ(plan.ProductName, "Kest Demo");
+    EXPECT_EQ(plan.ProductLanguage, "1033");
+    for (IdentityOrigin origin : plan.Origins)
+        EXPECT_EQ(origin, IdentityOrigin::Package);
+    BuildInstaller(plan, dir / "kestsetup.exe", dir / "setup.exe", nullptr);
+    // The protected package is read with the password, and only so.
+    PayloadReport r = InspectInstaller(dir / "setup.exe", std::string("SECRET"), nullptr);
+    EXPECT_STREQ(r.Settings.ProductVersion, "2.5.1");
+    EXPECT_EQ(r.IdentityNote, "");
+    for (int f = 0; f < IdentityFieldCount; ++f)
+        EXPECT_EQ(r.IdentitySource[f], "package") << IdentityKeys[f];
+    EXPECT_EQ(r.PackageValues[IdentityUpgradeCode], Identity[4].second);
+    PayloadReport locked = InspectInstaller(dir / "setup.exe", std::nullopt, nullptr);
+    EXPECT_EQ(locked.IdentitySource[IdentityProductCode], "unknown");
+    EXPECT_NE(locked.IdentityNote.find("give --password"), std::string::npos);
+}
+
+TEST_F(Pack, IdentityThatDiffersIsRefusedNamingBothValuesUnlessKept)
+{
+    Inputs();
+    Put("product.msi", MakePackage(Identity));
+    struct Case {
+        std::string line, ours, theirs;
+    } cases[] = {{"ProductVersion=2.5.0", "'2.5.0'", "'2.5.1'"},
+                 {"ProductName=Kest Demo 2", "'Kest Demo 2'", "'Kest Demo'"},
+                 {"ProductCode={11111111-2222-3333-4444-555555555556}", "5556}'", "5555}'"},
+                 {"UpgradeCode={99999999-2222-3333-4444-555555555554}", "5554}'", "5555}'"},
+                 {"ProductLanguage=1031", "'1031'", "'1033'"}};
+    for (const Case &c : cases) {
+        std::string key = c.line.substr(0, c.line.find('='));
+        std::vector<std::string> ini = Without(FullIni(), {(key + "=").c_str()});
+        ini.insert(ini.begin() + 2, c.line);
+        try {
+            Build(ini);
+            FAIL() << c.line;
+        } catch (const PackError &e) {
+            std::string m = e.what();
+            EXPECT_NE(m.find("[KestInstaller] " + key + ": '"), std::string::npos) << m;
+            EXPECT_NE(m.find(c.ours), std::string::npos) << m;
+            EXPECT_NE(m.find(c.theirs), std::string::npos) << m;
+            EXPECT_NE(m.find("--keep-ini-identity"), std::string::npos) << m;
+        }
+        EXPECT_FALSE(fs::exists(dir / "setup.exe"));
+    }
+    // Codes are the same whatever the case of their letters.
+    std::vector<std::string> lower = Without(FullIni(), {"ProductCode=", "Language"});
+    lower.insert(lower.begin() + 2, "ProductCode={abcdef01-2222-3333-4444-555555555555}");
+    Put("product.msi", MakePackage({{"ProductCode", "{ABCDEF01-2222-3333-4444-555555555555}"}}));
+    EXPECT_EQ(Plan(lower).Origins[IdentityProductCode], IdentityOrigin::Ini);
+
+    // Kept: warned about, stored, and inspect tells the package's value.
+    Put("product.msi", MakePackage(Identity));
+    std::vector<std::string> stale = Without(FullIni("Secret"), {"ProductVersion="});
+    stale.insert(stale.begin() + 2, "ProductVersion=2.5.0");
+    std::vector<std::string> warnings;
+    PackPlan plan = ReadPackPlan(Ini(stale), &warnings, true);
+    EXPECT_EQ(plan.ProductVersion, "2.5.0");
+    EXPECT_EQ(plan.Origins[IdentityProductVersion], IdentityOrigin::IniKept);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("'2.5.0' kept (--keep-ini-identity); the package says '2.5.1'"),
+              std::string::npos) << warnings[0];
+    BuildInstaller(plan, dir / "kestsetup.exe", dir / "setup.exe", nullptr);
+    PayloadReport r = InspectInstaller(dir / "setup.exe", std::string("SECRET"), nullptr);
+    EXPECT_EQ(r.IdentitySource[IdentityProductVersion], "ini");
+    EXPECT_EQ(r.PackageValues[IdentityProductVersion], "2.5.1");
+    EXPECT_EQ(r.IdentitySource[IdentityProductCode], "package");
+}
+
+TEST_F(Pack, TransformOfAnotherProductIsRefused)
+{
+    Inputs();
+    const std::string other = "{22222222-2222-3333-4444-555555555555}";
+    Put("lang2.mst", MakeTransform(other));
+    try {
+        Build(FullIni());
+        FAIL() << "accepted";
+    } catch (const PackError &e) {
+        EXPECT_NE(std::string(e.what()).find("LanguageFile2: " + (dir / "lang2.mst").string() +
+                                             " is a transform of product " + other +
+                                             ", not of the package's " + Code),
+                  std::string::npos) << e.what();
+    }
+    // One that names no product is taken, with a warning.
+    Put("lang2.mst", MakeCompoundFile(0x82, {}));
+    std::vector<std::string> warnings;
+    ReadPackPlan(Ini(FullIni("Secret")), &warnings);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("LanguageFile2: "), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[0].find("names no product code"), std::string::npos) << warnings[0];
+    // Nor is an external package's transform checked: there is no package.
+    Put("lang1.mst", MakeTransform(other));
+    EXPECT_NO_THROW(Build({"[KestInstaller]", "ProductCode=" + Code, "ProductVersion=1",
+                           "Language1=Deutsch,1031", "LanguageFile1=lang1.mst", "[KestPack]",
+                           "ExternalPackagePath=\\\\server\\share\\demo.msi"}));
+}
+
+TEST_F(Pack, InitWritesAnIniThatPacksAsItStands)
+{
+    fs::create_directories(dir / "sub");
+    std::vector<std::pair<std::string, std::string>> identity = Identity;
+    identity[3].second = " Kest Demo "; // blanks that only quotes keep
+    Put("sub/product.msi", MakePackage(identity, 1252));
+    WriteStartingIni(dir / "sub" / "product.msi", dir / "pack.ini");
+    Bytes written = ReadBytes(dir / "pack.ini");
+    std::string text(written.begin(), written.end());
+    for (const std::string &line : std::vector<std::string>{
+             "\r\n[KestInstaller]\r\n", "\r\nProductCode=" + Code + "\r\n",
+             "\r\nProductName=\" Kest Demo \"\r\n",
+             "\r\nProductFile=sub\\product.msi\r\n", "\r\nCmdLine=\r\n", "code page 1252",
+             "\r\n;Password=", "\r\n;LanguageFile1=", "\r\n;RuntimeNT="})
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    std::vector<std::string> warnings;
+    PackPlan plan = ReadPackPlan(dir / "pack.ini", &warnings);
+    EXPECT_TRUE(warnings.empty()) << warnings.front();
+    for (IdentityOrigin origin : plan.Origins)
+        EXPECT_EQ(origin, IdentityOrigin::Ini);
+    EXPECT_EQ(plan.ProductName, " Kest Demo ");
+    BuildInstaller(plan, dir / "kestsetup.exe", dir / "setup.exe", nullptr);
+    EXPECT_TRUE(InspectInstaller(dir / "setup.exe", std::nullopt, nullptr).Problems.empty());
+
+    // Never over a file, and never from what is not a package.
+    EXPECT_THROW(WriteStartingIni(dir / "sub" / "product.msi", dir / "pack.ini"), PackError);
+    EXPECT_EQ(ReadBytes(dir / "pack.ini"), written);
+    Put("plain.msi", Noise(3000, 4));
+    Put("de.mst", MakeTransform(Code));
+    for (const char *input : {"plain.msi", "de.mst"})
+        EXPECT_THROW(WriteStartingIni(dir / input, dir / "other.ini"), PackError) << input;
+    EXPECT_FALSE(fs::exists(dir / "other.ini"));
+    EXPECT_TRUE(Temporaries(dir).empty());
+}
+
+// The reader of the database ------------------------------------------------
+
+TEST(MsiReader, LongStringsThreeByteReferencesAndACodePage)
+{
+    EXPECT_EQ(DatabaseStreamName("_StringPool"), TableStream("_StringPool"));
+    EXPECT_EQ(DatabaseStreamName("Property"), TableStream("Property"));
+    std::string longText(70000, 'L');
+    longText.back() = 'Z';
+    Bytes db = MakePackage({{"ProductName", "\xc4\xec\xe8\xf2\xf0\xe8\xe9"},
+                            {"Long", longText},
+                            {"Empty", ""},
+                            {"ProductCode", Code}},
+                           1251, true);
+    MemorySource source(db.data(), db.size());
+    CompoundFile file(source);
+    EXPECT_EQ(file.Kind(), CompoundKind::Package);
+    StringPool pool = ReadStringPool(file);
+    EXPECT_EQ(pool.CodePage, 1251u);
+    EXPECT_EQ(pool.ReferenceSize, 3u);
+    auto rows = ReadPropertyTable(file, pool);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[1], std::make_pair(std::string("Long"), longText));
+    EXPECT_EQ(rows[2], std::make_pair(std::string("Empty"), std::string()));
+    PackageIdentity identity = ReadPackageIdentity(source);
+    EXPECT_EQ(identity.Values[IdentityProductName], "\xc4\xec\xe8\xf2\xf0\xe8\xe9");
+    EXPECT_EQ(identity.Values[IdentityProductCode], Code);
+    EXPECT_EQ(identity.Values[IdentityProductVersion], "");
+    EXPECT_EQ(identity.CodePage, 1251u);
+}
+
+TEST(MsiReader, RefusesWhatADamagedDatabaseClaims)
+{
+    const Bytes good = MakePackage({{"ProductCode", Code}, {"Long", std::string(5000, 'x')}});
+    auto pool = [](std::vector<uint16_t> words) {
+        Bytes b;
+        for (uint16_t w : words)
+            b.push_back((unsigned char)w), b.push_back((unsigned char)(w >> 8));
+        return b;
+    };
+    auto database = [](const Bytes &pool, const Bytes &data, const Bytes &property) {
+        return MakeCompoundFile(0x84, {{TableStream("_StringPool"), pool},
+                                       {TableStream("_StringData"), data},
+                                       {TableStream("Property"), property}});
+    };
+    const Bytes abc = {'a', 'b', 'c'};
+    struct Case {
+        const char *what;
+        Bytes file;
+    } cases[] = {
+        {"cut short", Bytes(good.begin(), good.begin() + 2048)},
+        {"string past its data", database(pool({0, 0, 4, 1}), abc, {1, 0, 1, 0})},
+        {"long string cut", database(pool({0, 0, 0, 1}), abc, {1, 0, 1, 0})},
+        {"half a row", database(pool({0, 0, 3, 1}), abc, {1, 0, 1})},
+        {"unknown string", database(pool({0, 0, 3, 1}), abc, {1, 0, 9, 0})},
+    };
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    auto mutated = [&](const char *what, size_t at, uint32_t value) {
+        Bytes b = good;
+        StoreLe32(&b[at], value);
+        all.push_back({what, b});
+    };
+    mutated("allocation table larger than the file", 0x2C, 100000);
+    mutated("directory past the end", 0x30, 5000);
+    mutated("a chain that loops", 512 + 4 * 1, 1); // the directory's sector points to itself
+    mutated("the root's children loop", 512 * 2 + 128 + 0x48, 1);
+    for (const Case &c : all) {
+        MemorySource source(c.file.data(), c.file.size());
+        EXPECT_THROW(ReadPackageIdentity(source), CompoundError) << c.what;
+    }
+    Bytes summary = SummaryStream("Intel;1033", Code);
+    StoreLe32(&summary[44], 5000); // the section lies outside the stream
+    Bytes transform = MakeCompoundFile(0x82, {{u"\x0005SummaryInformation", summary}});
+    MemorySource source(transform.data(), transform.size());
+    EXPECT_THROW(ReadTransformProductCode(source), CompoundError);
+}
+
+// msitools' libmsi, which shares its history with Windows Installer's own
+// code, reads the same packages: its export is the reference. wixl writes
+// them, msibuild sets a code page; they are kept in the build tree, as the
+// largest take seconds to make.
+class MsitoolsOracle : public ::testing::Test {
+protected:
+    static std::string Run(const std::string &command)
+    {
+        std::string out;
+        FILE *pipe = popen(command.c_str(), "r");
+        if (!pipe)
+            return out;
+        char chunk[65536];
+        size_t n;
+        while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0)
+            out.append(chunk, n);
+        int status = pclose(pipe);
+        return status == 0 ? out : "(failed) " + out;
+    }
+
+    // The package name.msi, made once: the sample product with `extra`
+    // inside its <Product>, a payload of `payload` random bytes, and then
+    // the msibuild queries given.
+    static fs::path Package(const std::string &name, const std::string &extra, size_t payload,
+                            const std::vector<std::string> &queries = {})
+    {
+        fs::path folder = fs::path(KEST_SOURCE_DIR) / "build" / "msi-oracle";
+        fs::path msi = folder / (name + ".msi");
+        if (fs::exists(msi))
+            return msi;
+        fs::create_directories(folder);
+        std::ifstream in(fs::path(KEST_SOURCE_DIR) / "tests" / "e2e" / "fixtures" / "product.wxs");
+        std::string wxs((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        wxs.insert(wxs.find("<Media Id="), extra);
+        WriteBytes(folder / (name + ".wxs"), Bytes(wxs.begin(), wxs.end()));
+        WriteBytes(folder / (name + ".txt"), Noise(payload, 7));
+        std::string made = Run(
+            "cd '" + folder.string() + "' && wixl -o '" + name + ".tmp' -D ProductName=Oracle " +
+            "-D ProductCode=" + Code + " -D Version=3.2.1 -D UpgradeCode={" +
+            "99999999-2222-3333-4444-555555555555} -D ComponentGuid={" +
+            "88888888-2222-3333-4444-555555555555} -D Payload='" + name + ".txt' '" + name +
+            ".wxs' 2>&1");
+        EXPECT_EQ(made.find("(failed)"), std::string::npos) << made;
+        for (const std::string &q : queries)
+            Run("cd '" + folder.string() + "' && msibuild '" + name + ".tmp' " + q);
+        fs::remove(folder / (name + ".txt"));
+        fs::rename(folder / (name + ".tmp"), msi);
+        return msi;
+    }
+
+    static std::string Utf8(const std::string &text, unsigned codePage)
+    {
+        if (codePage == 0)
+            return text;
+        iconv_t cd = iconv_open("UTF-8", ("CP" + std::to_string(codePage)).c_str());
+        std::string out(text.size() * 4, '\0');
+        char *in = const_cast<char *>(text.data()), *to = out.data();
+        size_t left = text.size(), room = out.size();
+        iconv(cd, &in, &left, &to, &room);
+        iconv_close(cd);
+        out.resize(out.size() - room);
+        return out;
+    }
+};
+
+TEST_F(MsitoolsOracle, PropertyTablesAgree)
+{
+    if (Run("command -v wixl msibuild msiinfo >/dev/null && echo yes") != "yes\n")
+        GTEST_SKIP() << "msitools is not installed";
+    std::string many;
+    for (int i = 0; i < 33000; ++i)
+        many += "<Property Id=\"P" + std::to_string(i) + "\" Value=\"v" + std::to_string(i) +
+                "\" />\n";
+    many += "<Property Id=\"LONGTEXT\" Value=\"" + std::string(70000, 'w') + "\" />\n";
+    fs::path folder = fs::path(KEST_SOURCE_DIR) / "build" / "msi-oracle";
+    fs::create_directories(folder);
+    WriteBytes(folder / "_ForceCodepage.idt",
+               {'\r', '\n', '\r', '\n', '1', '2', '5', '1', '\t', '_', 'F', 'o', 'r', 'c', 'e',
+                'C', 'o', 'd', 'e', 'p', 'a', 'g', 'e', '\r', '\n'});
+    struct Case {
+        fs::path msi;
+        unsigned referenceSize, codePage;
+        uint64_t atLeast;
+        std::string name;
+    } cases[] = {
+        {Package("short-v1", "", 100), 2, 0, 0, "Oracle"},
+        {Package("many-v1", many, 100), 3, 0, 0, "Oracle"},
+        {Package("cp1251-v1", "", 100,
+                 {"-i _ForceCodepage.idt",
+                  "-q \"UPDATE \\`Property\\` SET \\`Value\\`='Дмитрий' WHERE "
+                  "\\`Property\\`='ProductName'\""}),
+         2, 1251, 0, "\xc4\xec\xe8\xf2\xf0\xe8\xe9"},
+        {Package("large-v1", "", 9u << 20), 2, 0, 8u << 20, "Oracle"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.msi.string());
+        EXPECT_GE(fs::file_size(c.msi), c.atLeast);
+        FileSource source(c.msi);
+        CompoundFile file(source);
+        StringPool pool = ReadStringPool(file);
+        EXPECT_EQ(pool.ReferenceSize, c.referenceSize);
+        EXPECT_EQ(pool.CodePage, c.codePage);
+        std::vector<std::string> ours;
+        for (const auto &row : ReadPropertyTable(file, pool))
+            ours.push_back(row.first + "\t" + Utf8(row.second, pool.CodePage));
+        // The export: a header of three lines, then a row a line.
+        std::string exported = Run("msiinfo export '" + c.msi.string() + "' Property");
+        std::vector<std::string> theirs;
+        size_t at = 0;
+        for (int line = 0; at < exported.size(); ++line) {
+            size_t end = exported.find("\r\n", at);
+            if (end == std::string::npos)
+                end = exported.size();
+            if (line >= 3)
+                theirs.push_back(exported.substr(at, end - at));
+            at = end + 2;
+        }
+        std::sort(ours.begin(), ours.end());
+        std::sort(theirs.begin(), theirs.end());
+        EXPECT_GT(ours.size(), 6u);
+        EXPECT_TRUE(ours == theirs) << ours.size() << " rows read, " << theirs.size()
+                                    << " exported";
+        PackageIdentity identity = ReadPackageIdentity(source);
+        EXPECT_EQ(identity.Values[IdentityProductCode], Code);
+        EXPECT_EQ(identity.Values[IdentityProductVersion], "3.2.1");
+        EXPECT_EQ(identity.Values[IdentityProductName], c.name);
+    }
 }
 
 } // namespace

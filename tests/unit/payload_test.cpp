@@ -129,10 +129,15 @@ int SchrageNext(int state)
 TEST(Keystream, EqualsSchragesMethodOverMillionsOfOutputs)
 {
     KeystreamSeed();
+    const int seed = KeystreamState;
     int reference = KeystreamState;
+    EXPECT_EQ(KeystreamJump(seed, 0), seed);
     for (int i = 0; i < 5000000; ++i) {
         reference = SchrageNext(reference);
         ASSERT_EQ(KeystreamNext(), reference) << "output " << i;
+        // A jump lands where the steps one by one do.
+        if (i % 999983 == 0 || i == 4999999)
+            ASSERT_EQ(KeystreamJump(seed, unsigned(i) + 1), reference) << "output " << i;
     }
     // And at the edges of the state's range.
     for (int start : {1, 2, 44487, 44488, 44489, 1073741823, 2147483645, 2147483646}) {
