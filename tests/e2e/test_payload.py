@@ -74,7 +74,8 @@ FULL = {
     "CRCError": "C" * 254,
     "Internet": "Internet text",
     "Runtime9X": "instmsia.exe",
-    "RuntimeNT": "http://example.test/InstMsiW.exe",
+    # The pin rides in the URL, whose stored length grows by it.
+    "RuntimeNT": "http://example.test/InstMsiW.exe#sha256=" + "c0ffee42" * 8,
     "RuntimeSizeNT": "1822520",
     "KestInitLangPrompt": "Choose a language:",
     "KestInitLangDefault": "English,1033",
@@ -125,6 +126,8 @@ def test_embedded_stub_reads_every_header_field(wine, package, languages, passwo
     assert [int(v) for v in values["RuntimeUrlOffset"].split(",")] == \
         [info["runtimes"][k]["urlOffset"] for k in
          ("Runtime9X", "RuntimeNT", "RuntimeDotNet", "RuntimeDotNetUpdate")]
+    assert info["runtimes"]["RuntimeNT"]["sha256"] == "c0ffee42" * 8
+    assert info["runtimes"]["RuntimeDotNet"]["sha256"] is None
 
     # The package's own texts, the built-in ones where it has none, and the
     # forward position untouched by every lookup.
