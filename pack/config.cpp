@@ -240,6 +240,10 @@ void CheckKeys(const Reader &r, std::vector<std::string> *warnings)
             else if (SameName(e.Key, KeyInstMsiCmdLine))
                 warnings->push_back(file + ": [KestInstaller] InstMsi CmdLine: a packed installer "
                                            "runs the runtime installer with its built-in switches");
+            else if (SameName(e.Key, SettingTextKey[SettingHashError]))
+                warnings->push_back(file + ": [KestInstaller] " + e.Key + ": a packed installer "
+                                           "has no place for this text and shows its built-in "
+                                           "one");
             else if (!isKnown && !IsNumberedKey(e.Key, KeyLanguageStem) &&
                      !IsNumberedKey(e.Key, KeyLanguageFileStem))
                 warnings->push_back(file + ": [KestInstaller] " + e.Key +

@@ -137,7 +137,10 @@ def test_embedded_stub_reads_every_header_field(wine, package, languages, passwo
     assert text(values, "message.Internet") == "Internet text"
     assert text(values, "message.ExistError") == BUILT_IN["EXIST_ERROR"]
     assert text(values, "message.Reboot") == BUILT_IN["REBOOT"]
-    for key in ("AdminError", "ExistError", "SpaceError", "CRCError", "Reboot", "Internet"):
+    # The payload has no place for a text of its own.
+    assert text(values, "message.HashError") == BUILT_IN["HASH_ERROR"]
+    for key in ("AdminError", "ExistError", "SpaceError", "CRCError", "Reboot", "Internet",
+                "HashError"):
         assert values[f"kept.{key}"] == "1", key
     assert int(values["length"]) == path.stat().st_size and values["lengthKept"] == "1"
 
@@ -217,7 +220,8 @@ def test_wrong_total_file_size_ends_with_the_message(wine, package):
 def test_message_lookup_in_settings_file_mode(wine):
     folder = wine.scratch("messages-ini")
     ini = folder / "setup.ini"
-    write_ini(ini, {"SpaceError": "Own space text", "Reboot": "", "CRCError": "x" * 300})
+    write_ini(ini, {"SpaceError": "Own space text", "Reboot": "", "CRCError": "x" * 300,
+                    "HashError": "Own hash text"})
     values = dump(wine, "settings", wine.win(ini), wine.win(STUB))
     assert values["loadlibrary"] == "1"
     assert text(values, "message.SpaceError") == "Own space text"
@@ -225,6 +229,7 @@ def test_message_lookup_in_settings_file_mode(wine):
     assert text(values, "message.AdminError") == BUILT_IN["ADMIN_ERROR"]
     assert text(values, "message.Internet") == BUILT_IN["INTERNET"]
     assert text(values, "message.CRCError") == "x" * 255  # cut to the buffer
+    assert text(values, "message.HashError") == "Own hash text"
 
 
 def test_packed_file_is_a_valid_image(wine, package):

@@ -874,21 +874,23 @@ TEST_F(Pack, WarnsAboutKeysWithoutEffect)
     ini.insert(ini.begin() + 2, "Remove Previous=0");
     ini.insert(ini.begin() + 2, "InstMsi CmdLine=/q");
     ini.insert(ini.begin() + 2, "Colour=blue");
+    ini.insert(ini.begin() + 2, "HashError=Not this file");
     ini.insert(ini.begin() + 2, "RuntimeSizeNT=1000000");
     std::replace(ini.begin(), ini.end(), std::string("RuntimeNT=instmsiw.exe"),
                  std::string("RuntimeNT=http://example.test/instmsiw.exe"));
     std::vector<std::string> warnings;
     ReadPackPlan(Ini(ini), &warnings);
-    ASSERT_EQ(warnings.size(), 5u);
-    EXPECT_NE(warnings[0].find("Colour: unknown key"), std::string::npos);
-    EXPECT_NE(warnings[1].find("InstMsi CmdLine"), std::string::npos);
-    EXPECT_NE(warnings[2].find("Remove Previous"), std::string::npos);
+    ASSERT_EQ(warnings.size(), 6u);
+    EXPECT_NE(warnings[0].find("HashError: a packed installer has no place"), std::string::npos);
+    EXPECT_NE(warnings[1].find("Colour: unknown key"), std::string::npos);
+    EXPECT_NE(warnings[2].find("InstMsi CmdLine"), std::string::npos);
+    EXPECT_NE(warnings[3].find("Remove Previous"), std::string::npos);
     // A download anyone on the way may replace, with the key that pins it.
-    EXPECT_NE(warnings[3].find("[KestInstaller] RuntimeNT: downloads over plain HTTP without a "
-                               "SHA-256 pin"), std::string::npos) << warnings[3];
-    EXPECT_NE(warnings[3].find("[KestPack] RuntimeNTSHA256"), std::string::npos);
+    EXPECT_NE(warnings[4].find("[KestInstaller] RuntimeNT: downloads over plain HTTP without a "
+                               "SHA-256 pin"), std::string::npos) << warnings[4];
+    EXPECT_NE(warnings[4].find("[KestPack] RuntimeNTSHA256"), std::string::npos);
     // The stub upper-cases a typed "\xe4" to "\xc4" in most code pages.
-    EXPECT_NE(warnings[4].find("Password: holds non-ASCII"), std::string::npos);
+    EXPECT_NE(warnings[5].find("Password: holds non-ASCII"), std::string::npos);
     warnings.clear();
     ReadPackPlan(Ini(FullIni("Secret")), &warnings);
     EXPECT_TRUE(warnings.empty());
