@@ -91,6 +91,14 @@ TEST(Crc32, SlicedEqualsByteByByteAtEveryLengthOffsetAndSplit)
     }
 }
 
+std::string DigestHex(const unsigned char *digest)
+{
+    char text[Sha256TextSize + 1];
+    for (int i = 0; i < Sha256Size; ++i)
+        std::snprintf(text + 2 * i, 3, "%02x", digest[i]);
+    return text;
+}
+
 // The digest of the pieces fed one after the other, as hexadecimal text.
 std::string Sha256Hex(const std::vector<std::pair<const unsigned char *, size_t>> &pieces)
 {
@@ -101,10 +109,7 @@ std::string Sha256Hex(const std::vector<std::pair<const unsigned char *, size_t>
     Sha256Finish(&c);
     unsigned char digest[Sha256Size];
     Sha256Bytes(c.Hash, digest);
-    char text[Sha256TextSize + 1];
-    for (int i = 0; i < Sha256Size; ++i)
-        std::snprintf(text + 2 * i, 3, "%02x", digest[i]);
-    return text;
+    return DigestHex(digest);
 }
 
 std::string Sha256Hex(const std::string &text)
@@ -116,10 +121,7 @@ std::string ReferenceHex(const unsigned char *data, size_t size)
 {
     unsigned char digest[SHA256_DIGEST_LENGTH];
     SHA256(data, size, digest);
-    char text[Sha256TextSize + 1];
-    for (int i = 0; i < Sha256Size; ++i)
-        std::snprintf(text + 2 * i, 3, "%02x", digest[i]);
-    return text;
+    return DigestHex(digest);
 }
 
 TEST(Sha256, KnownAnswers)
