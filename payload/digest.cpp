@@ -14,7 +14,7 @@ int FileMatchesDigest(const char *path, const unsigned *digest)
     Sha256Context context;
     Sha256Start(&context);
     UINT got;
-    while ((got = _lread(file, IoBuffer, IoBufferSize)) + 1 > 1) {
+    while ((got = _lread(file, IoBuffer, IoBufferSize)) != 0 && got != UINT(HFILE_ERROR)) {
         Sha256Add(&context, IoBuffer, got);
         // Tens of megabytes take a while on an old machine: the progress
         // window stays painted.
