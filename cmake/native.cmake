@@ -23,7 +23,10 @@ file(GLOB KEST_UNIT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_t
 add_executable(kest_unit ${KEST_UNIT_SOURCES})
 target_compile_options(kest_unit PRIVATE -g ${KEST_SANITIZE})
 target_link_options(kest_unit PRIVATE ${KEST_SANITIZE})
-target_link_libraries(kest_unit PRIVATE kestpure_checked GTest::gtest_main)
+# OpenSSL's SHA-256 is the reference the program's own is checked against;
+# only the tests link it.
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+target_link_libraries(kest_unit PRIVATE kestpure_checked GTest::gtest_main OpenSSL::Crypto)
 # Where the tests find the sample product's source, and keep what they make.
 target_compile_definitions(kest_unit PRIVATE KEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 include(GoogleTest)

@@ -19,6 +19,7 @@ set(KEST_STUB_SOURCES
     driver/settings_file.cpp
     driver/settings_source.cpp
     driver/socket_events.cpp
+    payload/digest.cpp
     payload/header.cpp
     payload/locator.cpp
     payload/section.cpp

@@ -34,7 +34,7 @@ const char KeyLanguageFileStem[] = "LanguageFile";
 // names its package with ProductFile.
 const char *const SettingTextKey[SettingTextCount] = {
     "CmdLine", "AdminError", "ExistError", "SpaceError", "CRCError", "Reboot", "Internet",
-    0,         "KestInitLangPrompt", "KestInitLangDefault"};
+    0,         "KestInitLangPrompt", "KestInitLangDefault", "HashError"};
 
 void MakeSettingsPath(char *out, unsigned capacity, const char *modulePath)
 {

@@ -102,6 +102,9 @@ enum SettingText {
     SettingExternalPackagePath,
     SettingLanguagePrompt,
     SettingFirstLanguage,
+    // A runtime installer that is not the file its pin names. Only a
+    // settings file holds a text of its own: the payload has no place.
+    SettingHashError,
     SettingTextCount
 };
 

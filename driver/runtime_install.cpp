@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "payload/layout.h"
 #include "payload/payload.h"
+#include "payload/sha256.h"
 #include "payload/stream.h"
 #include "payload/tail.h"
 #include "runtime/rules.h"
@@ -34,6 +35,10 @@ char RuntimePath[512]; // the program to run
 // A file of ours to delete at the end of the pass; empty for a program
 // named by the settings file.
 int RuntimeIsTemporary;
+
+// The SHA-256 that the pass's URL or path pinned its installer to.
+int RuntimePinned;
+unsigned RuntimePin[8];
 
 __attribute__((noreturn)) void EndRuntime(void)
 {
@@ -60,7 +65,8 @@ int AskProduct(const char *text, UINT buttons)
 }
 
 // The entry's source text: the URL stored in the payload, or the path or
-// URL of the settings file.
+// URL of the settings file, without the pin that may follow it. A pin
+// that is not one ends the run before anything is fetched.
 void ReadRuntimeSource(RuntimeEntry entry, char *out, unsigned capacity)
 {
     if (EmbeddedMode)
@@ -69,6 +75,21 @@ void ReadRuntimeSource(RuntimeEntry entry, char *out, unsigned capacity)
     else
         GetPrivateProfileStringA(SettingsSection, RuntimeKeys[entry], "", out, SettingsTextSize,
                                  SettingsPath);
+    DigestPin pin = TakeDigestPin(out, RuntimePin);
+    if (pin == PinMalformed) {
+        ShowErrorBox(0);
+        EndRuntime();
+    }
+    RuntimePinned = pin == PinGiven;
+}
+
+// Whoever sits between the user and the server, or the share, chooses
+// the program that would run: a pinned installer runs only when it is the
+// very file its author meant.
+void CheckRuntimePin(void)
+{
+    if (RuntimePinned && !FileMatchesDigest(RuntimePath, RuntimePin))
+        FailWithMessage(SettingHashError, IDS_HASH_ERROR, 0);
 }
 
 // The program named by the settings file. A relative name means a file
@@ -229,12 +250,14 @@ void InstallRuntime(void)
     for (int pass = 0;; pass = 1) {
         RuntimeEntry entry = ChooseRuntimeEntry(DotNetMode, PlatformNT, pass);
         RuntimeIsTemporary = 0;
+        RuntimePinned = 0;
         if (RuntimePassDownloads(&s, PlatformNT, pass))
             DownloadRuntime(CreateRuntimeFile(), entry);
         else if (EmbeddedMode)
             ExtractRuntime(CreateRuntimeFile(), entry);
         else
             ReadSettingsRuntime(entry);
+        CheckRuntimePin();
 
         char switches[RuntimeSwitchesSize];
         int custom = RuntimeSwitches(pass, switches);

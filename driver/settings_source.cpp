@@ -37,6 +37,9 @@ void ReadSettingText(SettingText which, char *out, unsigned capacity)
         offset = PayloadTail.FirstLanguage;
         length = LengthFirstLanguage;
         break;
+    case SettingHashError:
+        out[0] = 0;
+        return;
     default:
         // The message texts and CmdLine lie in the text region in this order.
         length = HeaderLength(LengthCmdLine + (which - SettingCmdLine));

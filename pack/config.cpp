@@ -6,9 +6,12 @@
 #include "common/decimal.h"
 #include "common/text.h"
 #include "driver/settings.h"
+#include "payload/sha256.h"
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <optional>
+#include <fstream>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -149,6 +152,56 @@ void CheckPackageFileName(const Reader &r, const std::string &name)
         r.Fail(Pack, key, "'" + name + "' needs a three-letter extension such as .msi");
 }
 
+// The [KestPack] key that pins runtime entry i, such as RuntimeNTSHA256.
+std::string PinKey(int i)
+{
+    return std::string(RuntimeKeys[i]) + "SHA256";
+}
+
+std::string DigestText(const unsigned *words)
+{
+    char text[Sha256TextSize + 1];
+    for (int i = 0; i < 8; ++i)
+        std::snprintf(text + 8 * i, 9, "%08x", words[i]);
+    return text;
+}
+
+std::string FileDigestText(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    Sha256Context context;
+    Sha256Start(&context);
+    std::vector<char> chunk(1 << 16);
+    while (in.read(chunk.data(), std::streamsize(chunk.size())) || in.gcount() > 0)
+        Sha256Add(&context, reinterpret_cast<const unsigned char *>(chunk.data()),
+                  unsigned(in.gcount()));
+    Sha256Finish(&context);
+    return DigestText(context.Hash);
+}
+
+// The SHA-256 that runtime entry i must have: given by its [KestPack] key,
+// by "#sha256=" after its source (cut from value), or by both alike. The
+// empty text when neither gives one.
+std::string ReadRuntimePin(const Reader &r, int i, std::string *value)
+{
+    std::string fromKey, fromSource;
+    if (r.Has(Pack, PinKey(i))) {
+        std::string given = r.Text(Pack, PinKey(i));
+        std::string marked = "#sha256=" + given;
+        if (ReadDigestPin(&marked, &fromKey) != PinGiven)
+            r.Fail(Pack, PinKey(i), "'" + given + "' is no SHA-256: give the installer's 64 "
+                                                  "hexadecimal digits");
+    }
+    if (ReadDigestPin(value, &fromSource) == PinMalformed)
+        r.Fail(Installer, RuntimeKeys[i], "'" + value->substr(value->rfind('#')) +
+                                              "' is no pin: write #sha256= and the installer's "
+                                              "64 hexadecimal digits");
+    if (!fromKey.empty() && !fromSource.empty() && fromKey != fromSource)
+        r.Fail(Pack, PinKey(i), "disagrees with the pin written after " +
+                                    std::string(RuntimeKeys[i]));
+    return fromKey.empty() ? fromSource : fromKey;
+}
+
 std::set<std::string> KnownInstallerKeys()
 {
     std::set<std::string> keys = {
@@ -188,6 +241,10 @@ void CheckKeys(const Reader &r, std::vector<std::string> *warnings)
             else if (SameName(e.Key, KeyInstMsiCmdLine))
                 warnings->push_back(file + ": [KestInstaller] InstMsi CmdLine: a packed installer "
                                            "runs the runtime installer with its built-in switches");
+            else if (SameName(e.Key, SettingTextKey[SettingHashError]))
+                warnings->push_back(file + ": [KestInstaller] " + e.Key + ": a packed installer "
+                                           "has no place for this text and shows its built-in "
+                                           "one");
             else if (!isKnown && !IsNumberedKey(e.Key, KeyLanguageStem) &&
                      !IsNumberedKey(e.Key, KeyLanguageFileStem))
                 warnings->push_back(file + ": [KestInstaller] " + e.Key +
@@ -201,25 +258,47 @@ void CheckKeys(const Reader &r, std::vector<std::string> *warnings)
     if (const IniSection *s = r.Ini().Section(Pack)) {
         for (const IniEntry &e : s->Entries) {
             // A misspelt Password must not quietly give an open installer.
-            if (!SameName(e.Key, "Password") && !SameName(e.Key, "PackageFileName") &&
+            bool pin = false;
+            for (int i = 0; i < RuntimeEntryCount; ++i)
+                pin = pin || SameName(e.Key, PinKey(i));
+            if (!pin && !SameName(e.Key, "Password") && !SameName(e.Key, "PackageFileName") &&
                 !SameName(e.Key, "ExternalPackagePath") && !SameName(e.Key, "SizeCheck"))
                 r.Fail(Pack, e.Key, "unknown key (known: Password, PackageFileName, "
-                                    "ExternalPackagePath, SizeCheck)");
+                                    "ExternalPackagePath, SizeCheck, Runtime9XSHA256, "
+                                    "RuntimeNTSHA256, RuntimeDotNetSHA256, "
+                                    "RuntimeDotNetUpdateSHA256)");
         }
     }
 }
 
-void ReadRuntimes(const Reader &r, PackPlan &plan)
+void ReadRuntimes(const Reader &r, PackPlan &plan, std::vector<std::string> *warnings)
 {
     for (int i = 0; i < RuntimeEntryCount; ++i) {
         RuntimeSource &source = plan.Runtimes[i];
         std::string value = r.Text(Installer, RuntimeKeys[i]);
         std::string size = r.Text(Installer, RuntimeSizeKeys[i]);
+        std::string pin = ReadRuntimePin(r, i, &value);
         if (IsHttp(value)) {
+            // The stub never sends a fragment: one that is no pin is a
+            // pin mistyped.
+            if (value.find('#') != std::string::npos)
+                r.Fail(Installer, RuntimeKeys[i],
+                       "'" + value.substr(value.find('#')) + "' is no pin, and a URL's "
+                       "fragment is never sent: write #sha256= and the installer's 64 "
+                       "hexadecimal digits");
+            if (!pin.empty())
+                value += "#sha256=" + pin;
+            else
+                warnings->push_back(r.Ini().Path().string() + ": [KestInstaller] " +
+                                    RuntimeKeys[i] + ": downloads over plain HTTP without a "
+                                    "SHA-256 pin, so whoever sits between the user and the "
+                                    "server chooses the program that runs as administrator; "
+                                    "give [KestPack] " + PinKey(i));
             if (value.size() > ByteLengthText)
-                r.Fail(Installer, RuntimeKeys[i], std::to_string(value.size()) +
-                                                      " bytes is too long: at most " +
-                                                      std::to_string(ByteLengthText) + " fit");
+                r.Fail(Installer, RuntimeKeys[i],
+                       std::to_string(value.size()) + " bytes" +
+                           (pin.empty() ? "" : " with its pin") + " is too long: at most " +
+                           std::to_string(ByteLengthText) + " fit");
             int expected = ParseDecimal(size.c_str());
             // The settings-file run downloads only with a size above 1, so
             // the same INI must say so here.
@@ -233,11 +312,23 @@ void ReadRuntimes(const Reader &r, PackPlan &plan)
             if (!size.empty())
                 r.Fail(Installer, RuntimeSizeKeys[i],
                        "a runtime size is given without a URL in " + std::string(RuntimeKeys[i]));
-            if (value.empty())
+            if (value.empty()) {
+                if (!pin.empty())
+                    r.Fail(Pack, PinKey(i), "pins no runtime: " + std::string(RuntimeKeys[i]) +
+                                                " is empty");
                 continue;
+            }
             if (HasScheme(value))
                 r.Fail(Installer, RuntimeKeys[i], "'" + value + "': only http:// URLs download");
             source.File = r.File(Installer, RuntimeKeys[i], value);
+            // A carried installer is checked here, once: its stream has a
+            // CRC of its own.
+            if (!pin.empty()) {
+                std::string actual = FileDigestText(source.File);
+                if (actual != pin)
+                    r.Fail(Pack, PinKey(i), "the SHA-256 of " + source.File.string() + " is " +
+                                                actual + ", not the pinned " + pin);
+            }
         }
     }
     auto given = [&](int i) { return !plan.Runtimes[i].Url.empty() || !plan.Runtimes[i].File.empty(); };
@@ -340,6 +431,19 @@ bool PackPlan::DotNet() const
     return !r.Url.empty() || !r.File.empty();
 }
 
+DigestPin ReadDigestPin(std::string *source, std::string *digest)
+{
+    std::vector<char> text(source->begin(), source->end());
+    text.push_back(0);
+    unsigned words[8];
+    DigestPin pin = TakeDigestPin(text.data(), words);
+    if (pin == PinGiven) {
+        *source = text.data();
+        *digest = DigestText(words);
+    }
+    return pin;
+}
+
 bool ExistErrorFormatIsSafe(const std::string &text)
 {
     int strings = 0;
@@ -396,7 +500,7 @@ PackPlan ReadPackPlan(const fs::path &ini, std::vector<std::string> *warnings,
                "must hold exactly five %s (product, installed version, product, new version, "
                "product) and no other % conversion; write %% for a percent sign");
 
-    ReadRuntimes(r, plan);
+    ReadRuntimes(r, plan, warnings);
 
     plan.Password = r.ShortText(Pack, "Password");
     for (unsigned char c : plan.Password)

@@ -5,12 +5,13 @@
 #pragma once
 #include "pack/identity.h"
 #include "payload/layout.h"
+#include "payload/sha256.h"
 #include <filesystem>
 #include <string>
 #include <vector>
 
 struct RuntimeSource {
-    std::string Url;             // an "http://" address, or empty
+    std::string Url;             // an "http://" address with its pin, if any, or empty
     unsigned DownloadSize = 0;   // the download's expected size, with a URL
     std::filesystem::path File;  // an installer carried as a stream, or empty
 };
@@ -51,8 +52,8 @@ struct PackPlan {
 
 // Reads and checks the pack INI at ini. Paths in it are relative to its
 // folder. Throws PackError naming the file, section and key of the first
-// problem. Keys that have no effect in a packed installer are reported in
-// warnings.
+// problem. Keys that have no effect in a packed installer, and downloads
+// without a SHA-256 pin, are reported in warnings.
 //
 // A carried package (not a TransformMSI) states its identity in its
 // Property table: a key that the INI leaves out is filled from there, and
@@ -65,3 +66,7 @@ PackPlan ReadPackPlan(const std::filesystem::path &ini, std::vector<std::string>
 // The typical checks of a stored text, shared with the inspector: 1 when an
 // "ExistError" text holds exactly five "%s" and no other conversion.
 bool ExistErrorFormatIsSafe(const std::string &text);
+
+// The pin after a runtime's source, read as the stub reads it: with one,
+// *source loses it and *digest gets its 64 lower-case hexadecimal digits.
+DigestPin ReadDigestPin(std::string *source, std::string *digest);

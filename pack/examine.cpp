@@ -1,5 +1,6 @@
 #include "pack/examine.h"
 #include "pack/compound.h"
+#include "pack/config.h"
 #include "pack/error.h"
 #include "pack/files.h"
 #include "common/text.h"
@@ -193,9 +194,11 @@ private:
                        lengths[k]);
         report_.ExternalPackagePath = Stored(at(report_.Header.ExternalPackagePathOffset),
                                              lengths[LengthExternalPackagePath]);
-        for (int e = 0; e < RuntimeEntryCount; ++e)
+        for (int e = 0; e < RuntimeEntryCount; ++e) {
             report_.Urls[e] = Stored(at(report_.Header.RuntimeUrlOffset[e]),
                                      lengths[RuntimeUrlLength(RuntimeEntry(e))]);
+            ReadPin(e);
+        }
 
         // Without the stub's 2 GiB limit: a stream that runs past the end of
         // the file is reported as such below, one by one.
@@ -216,6 +219,15 @@ private:
                         " bytes; the stub reads at most 520");
         }
         report_.StreamsOffset = tail_.Runtime[0];
+    }
+
+    // The pin after a runtime's URL, as the stub reads it.
+    void ReadPin(int e)
+    {
+        std::string url = report_.Urls[e];
+        if (ReadDigestPin(&url, &report_.Pins[e]) == PinMalformed)
+            Problem(std::string(RuntimeKeys[e]) + ": the pin after the URL is not #sha256= "
+                    "and 64 hexadecimal digits; the stub refuses the installation");
     }
 
     static int ReadFromFile(void *source, unsigned long offset, unsigned char *out,
@@ -600,6 +612,11 @@ void PrintReport(std::ostream &out, const PayloadReport &r)
             std::string name = UrlNames[e];
             out << "  " << name << std::string(21 - name.size(), ' ') << Quoted(r.Urls[e])
                 << ", " << *sizes[e] << " bytes\n";
+            // Under the name of the pack INI's key.
+            name += "SHA256";
+            out << "  " << name << std::string(name.size() < 21 ? 21 - name.size() : 1, ' ')
+                << (r.Pins[e].empty() ? "none: anyone on the way can replace the download"
+                                      : r.Pins[e]) << "\n";
         }
     out << "  LanguagePrompt       " << Quoted(r.LanguagePrompt) << "\n";
     out << "  Language (default)   " << Quoted(r.FirstLanguage) << "\n";
@@ -670,7 +687,8 @@ void PrintReportJson(std::ostream &out, const PayloadReport &r)
     for (int e = 0; e < RuntimeEntryCount; ++e)
         out << (e ? ", " : "") << Json(UrlNames[e]) << ": {\"url\": " << Json(r.Urls[e])
             << ", \"urlOffset\": " << r.Header.RuntimeUrlOffset[e]
-            << ", \"downloadSize\": " << sizes[e] << "}";
+            << ", \"downloadSize\": " << sizes[e]
+            << ", \"sha256\": " << (r.Pins[e].empty() ? "null" : Json(r.Pins[e])) << "}";
     out << "},\n";
     out << "  \"languagePrompt\": " << Json(r.LanguagePrompt) << ",\n";
     out << "  \"firstLanguage\": " << Json(r.FirstLanguage) << ",\n";

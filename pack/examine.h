@@ -31,7 +31,8 @@ struct PayloadReport {
     int DotNetMode = 0;
     std::string Texts[LengthInternet - LengthCmdLine + 1]; // CmdLine ... Internet
     std::string ExternalPackagePath;
-    std::string Urls[RuntimeEntryCount];
+    std::string Urls[RuntimeEntryCount];   // as stored, the pin included
+    std::string Pins[RuntimeEntryCount];   // the SHA-256 the pin names, or empty
     std::string LanguagePrompt, FirstLanguage;
     std::vector<std::string> Languages;
     uint64_t StreamsOffset = 0; // where the stub's position stands after the header

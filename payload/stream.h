@@ -1,5 +1,6 @@
 // Copying the payload's streams out: the CRC table with its exported
-// register, and the chunked, checked, optionally descrambled copy.
+// register, and the chunked, checked, optionally descrambled copy; and the
+// check of a file against its pinned SHA-256.
 #pragma once
 #include <windows.h>
 
@@ -36,3 +37,8 @@ extern CopyProgressFn CopyProgress;
 // descrambling when descramble is set, and reporting each chunk to
 // CopyProgress.
 CopyResult CopyStream(HFILE output, int size, int descramble);
+
+// 1 when the file at path reads whole and its SHA-256 is digest (eight
+// words, as TakeDigestPin gives it). Reads through IoBuffer in chunks,
+// pumping messages between them; OwnFile is not touched.
+int FileMatchesDigest(const char *path, const unsigned *digest);

@@ -8,7 +8,8 @@ int CleanInternetUrl(const char *url, char *out, char *userName, char *password)
     if (TextLength(url) >= InternetUrlSize)
         return 0;
     unsigned length = 0, afterSlash = 0;
-    for (unsigned i = 0; url[i]; ++i) {
+    // The fragment stays with the client, as HTTP has it.
+    for (unsigned i = 0; url[i] && url[i] != '#'; ++i) {
         char c = url[i];
         if ((c == ':' && i > 5) || c == '@') {
             // The credential is what was written since the last '/'; it

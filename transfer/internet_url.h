@@ -11,7 +11,8 @@ enum {
 // a ':' past the scheme's own ends a user name, an '@' a password, each
 // running back to the last '/' written, and neither stays in the URL. So
 // "http://U:P@host/file" gives "http://host/file", U and P; a port after
-// the host reads as a user name too. userName and password hold
+// the host reads as a user name too. The fragment, from the first '#',
+// is left out. userName and password hold
 // InternetUrlSize bytes. Returns 0 for a URL too long for out.
 int CleanInternetUrl(const char *url, char *out, char *userName, char *password);
 

@@ -65,7 +65,12 @@ UrlSplit SplitRequestUrl(const char *url, UrlParts *parts)
     char token[UrlTokenSize];
     unsigned length = 0;
     int colonTaken = 0, passwordTaken = 0, hostKnown = 0;
-    for (const char *p = url + schemeLength; *p;) {
+    // A fragment ("#sha256=..." pins a runtime installer) belongs to the
+    // client alone: HTTP never sends it.
+    const char *end = url + schemeLength;
+    while (*end && *end != '#')
+        ++end;
+    for (const char *p = url + schemeLength; p != end;) {
         if (length + 1 >= UrlTokenSize)
             return UrlPartTooLong;
         // A CR or LF would let the URL add lines of its own to the request.

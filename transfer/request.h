@@ -28,7 +28,8 @@ enum UrlSplit {
 
 // Splits url into its parts as the socket client reads it: "user:password@"
 // before the host, no port (a ':' always ends a user name), the host known
-// only once a '/' follows it, and an '@' inside the password kept.
+// only once a '/' follows it, and an '@' inside the password kept. A '#'
+// ends the URL: the fragment is never sent.
 UrlSplit SplitRequestUrl(const char *url, UrlParts *parts);
 
 // Writes into out (EncodedCredentialSize bytes) the base64 text of

@@ -75,7 +75,8 @@ FULL = {
     "CRCError": "C" * 254,
     "Internet": "Internet text",
     "Runtime9X": "instmsia.exe",
-    "RuntimeNT": "http://example.test/InstMsiW.exe",
+    # The pin rides in the URL, whose stored length grows by it.
+    "RuntimeNT": "http://example.test/InstMsiW.exe#sha256=" + "c0ffee42" * 8,
     "RuntimeSizeNT": "1822520",
     "KestInitLangPrompt": "Choose a language:",
     "KestInitLangDefault": "English,1033",
@@ -126,6 +127,8 @@ def test_embedded_stub_reads_every_header_field(wine, package, languages, passwo
     assert [int(v) for v in values["RuntimeUrlOffset"].split(",")] == \
         [info["runtimes"][k]["urlOffset"] for k in
          ("Runtime9X", "RuntimeNT", "RuntimeDotNet", "RuntimeDotNetUpdate")]
+    assert info["runtimes"]["RuntimeNT"]["sha256"] == "c0ffee42" * 8
+    assert info["runtimes"]["RuntimeDotNet"]["sha256"] is None
 
     # The package's own texts, the built-in ones where it has none, and the
     # forward position untouched by every lookup.
@@ -135,7 +138,10 @@ def test_embedded_stub_reads_every_header_field(wine, package, languages, passwo
     assert text(values, "message.Internet") == "Internet text"
     assert text(values, "message.ExistError") == BUILT_IN["EXIST_ERROR"]
     assert text(values, "message.Reboot") == BUILT_IN["REBOOT"]
-    for key in ("AdminError", "ExistError", "SpaceError", "CRCError", "Reboot", "Internet"):
+    # The payload has no place for a text of its own.
+    assert text(values, "message.HashError") == BUILT_IN["HASH_ERROR"]
+    for key in ("AdminError", "ExistError", "SpaceError", "CRCError", "Reboot", "Internet",
+                "HashError"):
         assert values[f"kept.{key}"] == "1", key
     assert int(values["length"]) == path.stat().st_size and values["lengthKept"] == "1"
 
@@ -215,7 +221,8 @@ def test_wrong_total_file_size_ends_with_the_message(wine, package):
 def test_message_lookup_in_settings_file_mode(wine):
     folder = wine.scratch("messages-ini")
     ini = folder / "setup.ini"
-    write_ini(ini, {"SpaceError": "Own space text", "Reboot": "", "CRCError": "x" * 300})
+    write_ini(ini, {"SpaceError": "Own space text", "Reboot": "", "CRCError": "x" * 300,
+                    "HashError": "Own hash text"})
     values = dump(wine, "settings", wine.win(ini), wine.win(STUB))
     assert values["loadlibrary"] == "1"
     assert text(values, "message.SpaceError") == "Own space text"
@@ -223,6 +230,7 @@ def test_message_lookup_in_settings_file_mode(wine):
     assert text(values, "message.AdminError") == BUILT_IN["ADMIN_ERROR"]
     assert text(values, "message.Internet") == BUILT_IN["INTERNET"]
     assert text(values, "message.CRCError") == "x" * 255  # cut to the buffer
+    assert text(values, "message.HashError") == "Own hash text"
 
 
 def test_packed_file_is_a_valid_image(wine, package):

@@ -6,6 +6,7 @@ the machine environment, and where VERSION.DLL comes from.
 The runtime installer is fake_runtime.exe, which records how it was
 started and ends with the codes a test gives it. Windows Installer is the
 recording msiexec.exe unless a test installs a real package."""
+import hashlib
 import shutil
 import subprocess
 
@@ -27,6 +28,8 @@ INTERNET_TEXT = ("An attempt to install this product from the Internet has faile
 CRC_TEXT = "Corrupt installation detected, check source media or re-download."
 REBOOT_TEXT = ("This system must reboot before the installation can begin. After the reboot the "
                "installation will restart automatically. Do you want to reboot this system?")
+HASH_TEXT = "The downloaded file is not the one this installation expects. It was not run."
+CORRUPT_TEXT = "Corrupt installation detected."
 SP6_TEXT = ("The Windows Installer 2.0 runtime can only be installed with Windows NT Service "
             "Pack 6 or higher. Please install Windows NT Service Pack 6 and rerun this "
             "installation.")
@@ -109,8 +112,17 @@ def test_required_version_decides_the_runtime_step(wine, required, step):
     assert msiexec_commands(wine) == [msiexec_arguments(setup)]
 
 
-def test_runtime_named_by_the_settings_runs_in_the_programs_folder_and_stays(wine):
-    setup = RuntimeSetup(wine, "direct", RuntimeVersion=above_installed(wine), RuntimeNT="fake.exe")
+def pin(data, upper=False):
+    """The "#sha256=" pin of data, its digits in either case."""
+    digest = hashlib.sha256(data).hexdigest()
+    return "#sha256=" + (digest.upper() if upper else digest)
+
+
+@pytest.mark.parametrize("pinned", [False, True], ids=["unpinned", "pinned"])
+def test_runtime_named_by_the_settings_runs_in_the_programs_folder_and_stays(wine, pinned):
+    fake = (TESTBIN / "fake_runtime.exe").read_bytes()
+    setup = RuntimeSetup(wine, "direct", RuntimeVersion=above_installed(wine),
+                         RuntimeNT="fake.exe" + (pin(fake, upper=True) if pinned else ""))
     elsewhere = wine.scratch("direct-cwd")
     assert setup.run(cwd=elsewhere, env=setup.fake.env(0)) == 0
     (run,) = setup.fake.runs()
@@ -302,11 +314,15 @@ def download_setup(wine, url, size, quiet=False):
                         RuntimeSizeNT=str(size), CmdLine="/qn" if quiet else "")
 
 
-@pytest.mark.parametrize("quiet, sockets", [(False, False), (True, False), (False, True)],
-                         ids=["window", "quiet", "sockets"])
-def test_downloaded_runtime_runs_and_is_removed(wine, server, quiet, sockets):
+@pytest.mark.parametrize("quiet, sockets, pinned", [
+    (False, False, "lower"), (True, False, None), (False, True, "upper")],
+    ids=["window-pinned", "quiet", "sockets-pinned"])
+def test_downloaded_runtime_runs_and_is_removed(wine, server, quiet, sockets, pinned):
     data = padded_fake(DOWNLOAD_MINIMUM + 4096)
-    setup = download_setup(wine, server.serve("/instmsi.exe", content(data)), len(data), quiet)
+    url = server.serve("/instmsi.exe", content(data))
+    if pinned:
+        url += pin(data, upper=pinned == "upper")
+    setup = download_setup(wine, url, len(data), quiet)
     before = temp_runtime_files(wine)
     wine.clear_records()
     env = setup.fake.env(0)
@@ -321,7 +337,8 @@ def test_downloaded_runtime_runs_and_is_removed(wine, server, quiet, sockets):
     assert setup.fake.switches() == [QUIET]
     assert not program.exists()
     assert temp_runtime_files(wine) == before
-    assert [r.path for r in server.server.requests] == ["/instmsi.exe"]
+    # The pin stays with the stub.
+    assert [r.target for r in server.server.requests] == ["/instmsi.exe"]
     assert len(wine.records()) == 1
 
 
@@ -344,6 +361,48 @@ def test_failed_download_shows_the_internet_message(wine, server, reply, detail)
         (INTERNET_TEXT + " " + detail).split()
     assert setup.fake.runs() == [] and wine.records() == []
     assert temp_runtime_files(wine) == before
+
+
+@pytest.mark.parametrize("case", ["altered-download", "altered-packed", "altered-path",
+                                  "malformed"])
+def test_pinned_runtime_that_is_not_the_expected_file_is_refused(wine, server, request, case):
+    """Altered bytes of the right length, downloaded or named by the
+    settings file: nothing runs, the message says why, and a downloaded file
+    is gone. A pin that is no SHA-256 is a corrupt installation: nothing is
+    fetched."""
+    data = padded_fake(DOWNLOAD_MINIMUM + 4096)
+    altered = bytearray(data)
+    altered[len(data) // 2] ^= 0x40
+    url = server.serve("/instmsi.exe", content(bytes(altered)))
+    required = above_installed(wine)
+    if case == "altered-packed":
+        folder, _ = request.getfixturevalue("packed_runtime")
+        exe = pack(folder, {**PRODUCT, "RuntimeVersion": required, "RuntimeNT": url,
+                            "RuntimeSizeNT": len(data)},
+                   {"RuntimeNTSHA256": hashlib.sha256(data).hexdigest()})
+        fake = FakeRuntime(wine, folder)
+        start = lambda: wine.start(exe, f'"{wine.win(exe)}"', env=fake.env(0))
+    else:
+        source = {"altered-download": url + pin(data), "altered-path": "fake.exe" + pin(data),
+                  "malformed": url + "#sha256=1234"}[case]
+        download = {} if case == "altered-path" else {"RuntimeSizeNT": str(len(data))}
+        setup = RuntimeSetup(wine, "pinned", RuntimeVersion=required, RuntimeNT=source,
+                             CmdLine="", **download)
+        fake = setup.fake
+        start = lambda: setup.start(env=fake.env(0))
+    before = temp_runtime_files(wine)
+    wine.clear_records()
+    running = start()
+    assert wait_for_box(running) == "Install: " + (CORRUPT_TEXT if case == "malformed" else HASH_TEXT)
+    wine.ui("click", "Install", "1")
+    assert running.finish() == 1
+    assert fake.runs() == [] and wine.records() == []
+    assert temp_runtime_files(wine) == before
+    downloaded = case in ("altered-download", "altered-packed")
+    assert [r.target for r in server.server.requests] == (["/instmsi.exe"] if downloaded else [])
+    if case == "altered-path":
+        # The settings file's own file is not the stub's to delete.
+        assert (setup.folder / "fake.exe").exists()
 
 
 def test_cancelled_download_ends_the_run_and_removes_the_file(wine, server):

@@ -259,6 +259,8 @@ def generate(build):
     write(corpus, "url_fuzz",
           [fields(u, b"user", b"pa:ss@word") for u in urls] +
           [fields(b"http://U:P@host/dir/file", b"Aladdin", b"open sesame"),
+           fields(b"http://h/instmsiw.exe#SHA256=" + b"0123456789abcdefABCDEF" * 2 + b"0" * 20,
+                  b"", b""),
            fields(b"ftp://a:b@h/", b"x" * 200, b"y" * 60)])
     forms = [b"name=John Smith\r\nsize=1 & 2", b"a=b=c\r\n\r\nno field here\r\nx = y", b""]
     write(corpus, "request_fuzz",

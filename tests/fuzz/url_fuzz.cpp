@@ -1,8 +1,10 @@
 // The URL as the transfer client's caller gives it: the socket client's
 // split into credentials, host and path, the WinInet path's removal of the
-// credentials with its request headers, and Basic credentials. Input:
-// URL NUL user NUL password.
+// credentials with its request headers, Basic credentials, and the SHA-256
+// pin that may follow a runtime's URL or path. Input: URL NUL user NUL
+// password.
 #include "fuzz.h"
+#include "payload/sha256.h"
 #include "transfer/internet_url.h"
 #include "transfer/request.h"
 
@@ -46,7 +48,11 @@ void CheckSplit(const std::string &text)
         return;
     FUZZ_CHECK(fuzz::Terminated(parts.UserName) && fuzz::Terminated(parts.Password) &&
                fuzz::Terminated(parts.Host) && fuzz::Terminated(parts.Path));
+    // The fragment is never sent: nothing from the first '#' on.
     std::string rest = url.get() + (url.get()[0] == 'f' ? 6 : 7);
+    rest = rest.substr(0, rest.find('#'));
+    for (const char *part : {parts.UserName, parts.Password, parts.Host, parts.Path})
+        FUZZ_CHECK(!std::strchr(part, '#'));
     // Nothing is invented: the parts hold no more than the URL after its
     // scheme.
     FUZZ_CHECK(std::strlen(parts.UserName) + std::strlen(parts.Password) +
@@ -79,13 +85,14 @@ void CheckInternetUrl(const std::string &text)
     FUZZ_CHECK(out.Terminated());
     std::string clean = out.get();
     FUZZ_CHECK(clean.size() <= length);
-    // No credential separator stays; a ':' only in the scheme.
-    FUZZ_CHECK(clean.find('@') == std::string::npos);
+    // No credential separator stays, nor the fragment; a ':' only in the
+    // scheme.
+    FUZZ_CHECK(clean.find('@') == std::string::npos && clean.find('#') == std::string::npos);
     size_t colon = clean.find(':', 6);
     FUZZ_CHECK(colon == std::string::npos);
-    if (std::string(url.get()).find('@') == std::string::npos &&
-        std::string(url.get()).find(':', 6) == std::string::npos)
-        FUZZ_CHECK(clean == url.get() && !user.get()[0] && !password.get()[0]);
+    std::string sent = std::string(url.get()).substr(0, std::string(url.get()).find('#'));
+    if (sent.find('@') == std::string::npos && sent.find(':', 6) == std::string::npos)
+        FUZZ_CHECK(clean == sent && !user.get()[0] && !password.get()[0]);
 
     fuzz::Buffer headers(InternetHeaderSize);
     if (!ComposeInternetHeaders(user.get(), password.get(), headers.get())) {
@@ -115,6 +122,29 @@ void CheckCredentials(const std::string &userText, const std::string &passwordTe
     FUZZ_CHECK(DecodeBase64(out.get()) == joined);
 }
 
+// The pin is read from a source of SettingsTextSize bytes.
+void CheckPin(const std::string &text)
+{
+    fuzz::Buffer source(text, 256);
+    const std::string before = source.get();
+    unsigned digest[8];
+    DigestPin pin = TakeDigestPin(source.get(), digest);
+    FUZZ_CHECK(source.Terminated());
+    if (pin != PinGiven) {
+        FUZZ_CHECK(before == source.get());
+        return;
+    }
+    // Cut at the last '#', after which stood exactly the digest's digits.
+    size_t mark = before.rfind('#');
+    FUZZ_CHECK(mark != std::string::npos && std::string(source.get()) == before.substr(0, mark));
+    std::string hex = before.substr(mark + 8);
+    FUZZ_CHECK(hex.size() == Sha256TextSize);
+    for (int i = 0; i < Sha256TextSize; ++i) {
+        char digit = "0123456789abcdef"[(digest[i >> 3] >> (28 - 4 * (i & 7))) & 15];
+        FUZZ_CHECK((hex[size_t(i)] | 0x20) == digit);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -122,6 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fuzz::Fields fields(data, size);
     CheckSplit(fields[0]);
     CheckInternetUrl(fields[0]);
+    CheckPin(fields[0]);
     CheckCredentials(fields[1], fields[2]);
     return 0;
 }

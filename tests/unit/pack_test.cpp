@@ -12,12 +12,35 @@
 #include "payload/keystream.h"
 #include <cstdio>
 #include <iconv.h>
+#include "payload/sha256.h"
+#include <sstream>
 
 namespace {
 
 using namespace packtest;
 
 const std::string Code = "{11111111-2222-3333-4444-555555555555}";
+const std::string Zeros64(64, '0'), Ones64(64, '1');
+
+// The SHA-256 of data as 64 lower-case hexadecimal digits.
+std::string DigestOf(const Bytes &data)
+{
+    Sha256Context c;
+    Sha256Start(&c);
+    Sha256Add(&c, data.data(), unsigned(data.size()));
+    Sha256Finish(&c);
+    char text[Sha256TextSize + 1];
+    for (int i = 0; i < 8; ++i)
+        std::snprintf(text + 8 * i, 9, "%08x", c.Hash[i]);
+    return text;
+}
+
+std::string Upper(std::string text)
+{
+    for (char &c : text)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
 
 class Pack : public PackFolder {
 protected:
@@ -252,32 +275,58 @@ TEST_F(Pack, DotNetRuntimesAndUrls)
         EXPECT_EQ(ReadBytes(dir / "dn" / "runtime-dotnet-update.exe"), rtnt);
     }
     {
+        // Pinned by the [KestPack] key, and by the URL and the key alike
+        // in another case: the pin is written after the URL, whose stored
+        // length grows by it.
         std::vector<std::string> ini = base;
+        const std::string a = DigestOf(rt9x), b = DigestOf(rtnt);
         ini.push_back("RuntimeDotNet=http://example.test/dotnetfx.exe");
         ini.push_back("RuntimeSizeDotNet=23000000");
-        ini.push_back("RuntimeDotNetUpdate=http://example.test/NDP20-KB.exe");
+        ini.push_back("RuntimeDotNetUpdate=http://example.test/NDP20-KB.exe#SHA256=" + Upper(b));
         ini.push_back("RuntimeSizeDotNetUpdate=1200000");
-        PayloadReport r = InspectInstaller(Build(ini), std::nullopt, nullptr);
+        ini.push_back("[KestPack]");
+        ini.push_back("RuntimeDotNetSHA256=" + Upper(a));
+        ini.push_back("RuntimeDotNetUpdateSHA256=" + b);
+        std::vector<std::string> warnings;
+        BuildInstaller(ReadPackPlan(Ini(ini), &warnings), dir / "kestsetup.exe", dir / "p.exe",
+                       nullptr);
+        EXPECT_TRUE(warnings.empty()) << warnings.front();
+        PayloadReport r = InspectInstaller(dir / "p.exe", std::nullopt, nullptr);
         ASSERT_TRUE(r.Problems.empty());
         EXPECT_EQ(r.DotNetMode, 1); // from the URL lengths alone
         EXPECT_EQ(r.Settings.StreamSizeNT, 0);
-        EXPECT_EQ(r.Urls[RuntimeEntryDotNet], "http://example.test/dotnetfx.exe");
-        EXPECT_EQ(r.Settings.RuntimeSizeDotNet, 33);
+        EXPECT_EQ(r.Urls[RuntimeEntryDotNet], "http://example.test/dotnetfx.exe#sha256=" + a);
+        EXPECT_EQ(r.Pins[RuntimeEntryDotNet], a);
+        EXPECT_EQ(r.Settings.RuntimeSizeDotNet, 33 + 72);
         EXPECT_EQ(r.Settings.DownloadSizeDotNet, 23000000u);
-        EXPECT_EQ(r.Urls[RuntimeEntryDotNetUpdate], "http://example.test/NDP20-KB.exe");
+        EXPECT_EQ(r.Urls[RuntimeEntryDotNetUpdate], "http://example.test/NDP20-KB.exe#sha256=" + b);
+        EXPECT_EQ(r.Pins[RuntimeEntryDotNetUpdate], b);
         EXPECT_EQ(r.Settings.DownloadSizeDotNetUpdate, 1200000u);
         EXPECT_EQ(r.Streams.size(), 1u);
+        std::ostringstream text, json;
+        PrintReport(text, r);
+        PrintReportJson(json, r);
+        EXPECT_NE(text.str().find("  RuntimeDotNetSHA256  " + a + "\n"), std::string::npos)
+            << text.str();
+        EXPECT_NE(json.str().find("\"downloadSize\": 23000000, \"sha256\": \"" + a + "\"}"),
+                  std::string::npos) << json.str();
     }
     {
-        // Windows Installer runtimes: one carried, one downloaded.
+        // Windows Installer runtimes: one carried, its pin checked here
+        // and stored nowhere, one downloaded.
         std::vector<std::string> ini = base;
-        ini.push_back("Runtime9X=instmsia.exe");
+        ini.push_back("Runtime9X=instmsia.exe#sha256=" + DigestOf(rt9x));
         ini.push_back("RuntimeNT=HTTP://example.test/InstMsiW.exe");
         ini.push_back("RuntimeSizeNT=1822520");
         PayloadReport r = Extract(Build(ini), std::nullopt, "mix");
         ASSERT_TRUE(r.Problems.empty());
         EXPECT_EQ(r.DotNetMode, 0);
         EXPECT_EQ(r.Urls[RuntimeEntryNT], "HTTP://example.test/InstMsiW.exe");
+        EXPECT_EQ(r.Pins[RuntimeEntryNT], "");
+        std::ostringstream json;
+        PrintReportJson(json, r);
+        EXPECT_NE(json.str().find("\"downloadSize\": 1822520, \"sha256\": null}"),
+                  std::string::npos) << json.str();
         EXPECT_EQ(r.Settings.RuntimeSizeNT, 33);
         EXPECT_EQ(r.Settings.DownloadSizeNT, 1822520u);
         EXPECT_EQ(r.Settings.RuntimeSize9X, 0);
@@ -524,7 +573,27 @@ INSTANTIATE_TEST_SUITE_P(
                 "device name"},
         Refusal{"DeviceNameTwoDots", {"PackageFileName=lpt1.tar.msi"}, "PackageFileName",
                 "device name"},
-        Refusal{"SizeCheckTwo", {"+SizeCheck=2"}, "SizeCheck", "must be 1"}),
+        Refusal{"SizeCheckTwo", {"+SizeCheck=2"}, "SizeCheck", "must be 1"},
+        Refusal{"PinNotHex", {"+RuntimeNTSHA256=" + Zeros64.substr(1) + "g"}, "RuntimeNTSHA256",
+                "is no SHA-256"},
+        Refusal{"PinOfAnotherFile", {"+RuntimeNTSHA256=" + Zeros64}, "RuntimeNTSHA256",
+                "not the pinned " + Zeros64},
+        Refusal{"PinWithoutRuntime", {"+RuntimeDotNetSHA256=" + Zeros64}, "RuntimeDotNetSHA256",
+                "pins no runtime"},
+        Refusal{"MalformedPinInUrl",
+                {"RuntimeNT=http://example.test/a.exe#sha256=1234", "RuntimeSizeNT=1000000"},
+                "RuntimeNT", "'#sha256=1234' is no pin"},
+        Refusal{"FragmentThatIsNoPin",
+                {"RuntimeNT=http://example.test/a.exe#sha-256=" + Zeros64, "RuntimeSizeNT=1000000"},
+                "RuntimeNT", "never sent"},
+        Refusal{"PinsDisagree",
+                {"RuntimeNT=http://example.test/a.exe#sha256=" + Zeros64, "RuntimeSizeNT=1000000",
+                 "+RuntimeNTSHA256=" + Ones64},
+                "RuntimeNTSHA256", "disagrees"},
+        Refusal{"LongUrlWithItsPin",
+                {"RuntimeNT=http://example.test/" + std::string(170, 'a'), "RuntimeSizeNT=1000000",
+                 "+RuntimeNTSHA256=" + Zeros64},
+                "RuntimeNT", "with its pin is too long"}),
     [](const ::testing::TestParamInfo<Refusal> &info) { return std::string(info.param.name); });
 
 TEST_F(Pack, LongestTextsFit)
@@ -808,14 +877,23 @@ TEST_F(Pack, WarnsAboutKeysWithoutEffect)
     ini.insert(ini.begin() + 2, "Remove Previous=0");
     ini.insert(ini.begin() + 2, "InstMsi CmdLine=/q");
     ini.insert(ini.begin() + 2, "Colour=blue");
+    ini.insert(ini.begin() + 2, "HashError=Not this file");
+    ini.insert(ini.begin() + 2, "RuntimeSizeNT=1000000");
+    std::replace(ini.begin(), ini.end(), std::string("RuntimeNT=instmsiw.exe"),
+                 std::string("RuntimeNT=http://example.test/instmsiw.exe"));
     std::vector<std::string> warnings;
     ReadPackPlan(Ini(ini), &warnings);
-    ASSERT_EQ(warnings.size(), 4u);
-    EXPECT_NE(warnings[0].find("Colour: unknown key"), std::string::npos);
-    EXPECT_NE(warnings[1].find("InstMsi CmdLine"), std::string::npos);
-    EXPECT_NE(warnings[2].find("Remove Previous"), std::string::npos);
+    ASSERT_EQ(warnings.size(), 6u);
+    EXPECT_NE(warnings[0].find("HashError: a packed installer has no place"), std::string::npos);
+    EXPECT_NE(warnings[1].find("Colour: unknown key"), std::string::npos);
+    EXPECT_NE(warnings[2].find("InstMsi CmdLine"), std::string::npos);
+    EXPECT_NE(warnings[3].find("Remove Previous"), std::string::npos);
+    // A download anyone on the way may replace, with the key that pins it.
+    EXPECT_NE(warnings[4].find("[KestInstaller] RuntimeNT: downloads over plain HTTP without a "
+                               "SHA-256 pin"), std::string::npos) << warnings[4];
+    EXPECT_NE(warnings[4].find("[KestPack] RuntimeNTSHA256"), std::string::npos);
     // The stub upper-cases a typed "\xe4" to "\xc4" in most code pages.
-    EXPECT_NE(warnings[3].find("Password: holds non-ASCII"), std::string::npos);
+    EXPECT_NE(warnings[5].find("Password: holds non-ASCII"), std::string::npos);
     warnings.clear();
     ReadPackPlan(Ini(FullIni("Secret")), &warnings);
     EXPECT_TRUE(warnings.empty());

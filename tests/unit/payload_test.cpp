@@ -1,12 +1,16 @@
-// The payload format's pure pieces: CRC-32, keystream, the PE section
-// search, the layout and the header decoder.
+// The payload format's pure pieces: CRC-32, keystream, SHA-256 and the
+// runtime pin, the PE section search, the layout and the header decoder.
 #include "payload/crc32.h"
 #include "payload/layout.h"
 #include "payload/keystream.h"
+#include "payload/sha256.h"
 #include "payload/vector.h"
 #include <gtest/gtest.h>
+#include <openssl/sha.h>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -84,6 +88,125 @@ TEST(Crc32, SlicedEqualsByteByByteAtEveryLengthOffsetAndSplit)
         unsigned crc = FoldCrc(CrcRegisterReset, table, data.data(), unsigned(split));
         crc = FoldCrc(crc, table, data.data() + split, unsigned(data.size() - split));
         ASSERT_EQ(crc, whole) << split;
+    }
+}
+
+std::string DigestHex(const unsigned char *digest)
+{
+    char text[Sha256TextSize + 1];
+    for (int i = 0; i < Sha256Size; ++i)
+        std::snprintf(text + 2 * i, 3, "%02x", digest[i]);
+    return text;
+}
+
+// The digest of the pieces fed one after the other, as hexadecimal text.
+std::string Sha256Hex(const std::vector<std::pair<const unsigned char *, size_t>> &pieces)
+{
+    Sha256Context c;
+    Sha256Start(&c);
+    for (const auto &piece : pieces)
+        Sha256Add(&c, piece.first, unsigned(piece.second));
+    Sha256Finish(&c);
+    unsigned char digest[Sha256Size];
+    Sha256Bytes(c.Hash, digest);
+    return DigestHex(digest);
+}
+
+std::string Sha256Hex(const std::string &text)
+{
+    return Sha256Hex({{reinterpret_cast<const unsigned char *>(text.data()), text.size()}});
+}
+
+std::string ReferenceHex(const unsigned char *data, size_t size)
+{
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(data, size, digest);
+    return DigestHex(digest);
+}
+
+TEST(Sha256, KnownAnswers)
+{
+    EXPECT_EQ(Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(Sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    // One million "a", fed in pieces of a prime length that no block
+    // boundary lines up with.
+    const std::string piece(997, 'a');
+    Sha256Context c;
+    Sha256Start(&c);
+    for (size_t fed = 0; fed < 1000000; fed += 997)
+        Sha256Add(&c, reinterpret_cast<const unsigned char *>(piece.data()),
+                  unsigned(std::min<size_t>(997, 1000000 - fed)));
+    Sha256Finish(&c);
+    unsigned expected[8] = {0xcdc76e5c, 0x9914fb92, 0x81a1c7e2, 0x84d73e67,
+                            0xf1809a48, 0xa497200e, 0x046d39cc, 0xc7112cd0};
+    EXPECT_TRUE(std::equal(c.Hash, c.Hash + 8, expected));
+}
+
+TEST(Sha256, EqualsTheReferenceAtEveryLengthAndSplit)
+{
+    const std::vector<unsigned char> data = NoisyBytes(200, 4242);
+    for (size_t length = 0; length <= data.size(); ++length) {
+        const std::string expected = ReferenceHex(data.data(), length);
+        ASSERT_EQ(Sha256Hex({{data.data(), length}}), expected) << length;
+        // In two pieces split anywhere, and in three around the block edges.
+        for (size_t split = 0; split <= length; ++split)
+            ASSERT_EQ(Sha256Hex({{data.data(), split}, {data.data() + split, length - split}}),
+                      expected) << length << "/" << split;
+        for (size_t split = 55; split <= 65 && split + 1 <= length; ++split)
+            ASSERT_EQ(Sha256Hex({{data.data(), split - 1}, {data.data() + split - 1, 1},
+                                 {data.data() + split, length - split}}),
+                      expected) << length << "/" << split;
+    }
+}
+
+TEST(TakeDigestPin, CutsAWellFormedPinInEitherCase)
+{
+    const std::string hex = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    std::string upper = hex;
+    for (char &c : upper)
+        c = char(std::toupper(c));
+    const unsigned abc[8] = {0xba7816bf, 0x8f01cfea, 0x414140de, 0x5dae2223,
+                             0xb00361a3, 0x96177a9c, 0xb410ff61, 0xf20015ad};
+    struct Case {
+        std::string source, left;
+        DigestPin pin;
+    };
+    const Case cases[] = {
+        {"http://h/instmsiw.exe#sha256=" + hex, "http://h/instmsiw.exe", PinGiven},
+        {"http://h/instmsiw.exe#SHA256=" + upper, "http://h/instmsiw.exe", PinGiven},
+        {"\\\\server\\share\\instmsiw.exe#sha256=" + hex, "\\\\server\\share\\instmsiw.exe",
+         PinGiven},
+        // Only the last '#' can begin the pin; a '#' in a file name stays.
+        {"C:\\a#b\\fake.exe#sha256=" + hex, "C:\\a#b\\fake.exe", PinGiven},
+        {"C:\\a#b\\fake.exe", "C:\\a#b\\fake.exe", PinAbsent},
+        {"http://h/x.exe#top", "http://h/x.exe#top", PinAbsent},
+        {"http://h/x.exe", "http://h/x.exe", PinAbsent},
+        {"", "", PinAbsent},
+        // Not 64 hexadecimal digits: one short, one long, one not a digit,
+        // the characters next to the digit ranges, none at all.
+        {"x#sha256=" + hex.substr(1), "", PinMalformed},
+        {"x#sha256=" + hex + "0", "", PinMalformed},
+        {"x#sha256=" + hex.substr(1) + "g", "", PinMalformed},
+        {"x#sha256=" + hex.substr(1) + ":", "", PinMalformed},
+        {"x#sha256=" + hex.substr(1) + "/", "", PinMalformed},
+        {"x#sha256=" + hex.substr(1) + "`", "", PinMalformed},
+        {"x#sha256=" + hex.substr(1) + "@", "", PinMalformed},
+        {"x#sha256=" + hex.substr(1) + " ", "", PinMalformed},
+        {"x#sha256=", "", PinMalformed},
+        {"x#sha256=" + hex.substr(0, 32) + " " + hex.substr(32), "", PinMalformed},
+    };
+    for (const Case &c : cases) {
+        std::vector<char> text(c.source.begin(), c.source.end());
+        text.push_back(0);
+        unsigned digest[8] = {};
+        ASSERT_EQ(TakeDigestPin(text.data(), digest), c.pin) << c.source;
+        if (c.pin == PinMalformed)
+            continue;
+        EXPECT_EQ(std::string(text.data()), c.left);
+        if (c.pin == PinGiven)
+            EXPECT_TRUE(std::equal(digest, digest + 8, abc)) << c.source;
     }
 }
 

@@ -120,6 +120,13 @@ TEST(SplitRequestUrl, PartsAsTheClientReadsThem)
                                  "http://u:p\n@h/x", "http://h\r/x", "http://h/\x01", "http://h/\x7f"})
         EXPECT_EQ(SplitRequestUrl(injected, &u), UrlControlRefused) << injected;
     ASSERT_EQ(SplitRequestUrl("http://h/a%0D%0Ab~\x80", &u), UrlSplitDone);
+    // The fragment is never sent, from its first '#' on, whatever it holds.
+    ASSERT_EQ(SplitRequestUrl("http://U:P@host/dir/file#sha256=AB#c\r\n", &u), UrlSplitDone);
+    EXPECT_STREQ(u.Host, "host");
+    EXPECT_STREQ(u.Path, "dir/file");
+    ASSERT_EQ(SplitRequestUrl("http://h#/x", &u), UrlSplitDone);
+    EXPECT_STREQ(u.Host, "");
+    EXPECT_STREQ(u.Path, "h");
 }
 
 TEST(EncodeBasicCredentials, Base64OfUserColonPassword)
@@ -335,6 +342,11 @@ TEST(CleanInternetUrl, CredentialsLeaveTheUrl)
     EXPECT_STREQ(user, "host");
     ASSERT_TRUE(CleanInternetUrl("ftp://a:b@h/", url, user, password));
     EXPECT_STREQ(url, "ftp://h/");
+    // The fragment is never sent, and holds no credentials.
+    ASSERT_TRUE(CleanInternetUrl("http://U:P@host/f#sha256=AB#c:d@e", url, user, password));
+    EXPECT_STREQ(url, "http://host/f");
+    EXPECT_STREQ(user, "U");
+    EXPECT_STREQ(password, "P");
 
     std::string longest = "http://h/" + std::string(246, 'x');
     EXPECT_TRUE(CleanInternetUrl(longest.c_str(), url, user, password));

@@ -41,6 +41,7 @@ static const Message Messages[] = {
     {SettingAdminError, IDS_ADMIN_ERROR}, {SettingExistError, IDS_EXIST_ERROR},
     {SettingSpaceError, IDS_SPACE_ERROR}, {SettingCRCError, IDS_CRC_ERROR},
     {SettingReboot, IDS_REBOOT},          {SettingInternet, IDS_INTERNET},
+    {SettingHashError, IDS_HASH_ERROR},
 };
 
 static void LookUpMessages(void)
