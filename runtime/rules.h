@@ -47,10 +47,12 @@ enum RuntimeResultAction {
     RuntimeRerunQuiet,  // the .NET runtime said 1633: run it again with "/q:a", then stop
     RuntimeNeedsSp6,    // 0x800401FA: Windows NT needs Service Pack 6
     RuntimeRestartDue,  // a restart is pending, without a question
-    RuntimeAskRestart   // ask whether to restart; No ends the run
+    RuntimeAskRestart,  // ask whether to restart; No ends the run
+    RuntimeDeclined     // the user declined the installer's elevation: the run fails
 };
 
 enum {
+    RuntimeElevationDeclined = 1223, // ERROR_CANCELLED
     RuntimeProductVersionUnsupported = 1633,
     RuntimeServicePackMissing = 0x800401FAu
 };
