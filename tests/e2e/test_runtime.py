@@ -20,6 +20,7 @@ from runtime_fixtures import (DOWNLOAD_MINIMUM, PACKED_CODE, PRODUCT, PRODUCT_CO
                               FakeRuntime, RuntimeSetup, file_version,
                               padded_fake, temp_folder, temp_runtime_files, version_text,
                               wait_for_box, wait_for_wineboot)
+from uitest import layout_faults
 from winehost import BASE_OVERRIDES, TESTBIN, WINE, X64, skip_unless, wait_until
 
 INTERNET_TEXT = ("An attempt to install this product from the Internet has failed, possibly due "
@@ -192,6 +193,15 @@ def test_declined_restart_ends_the_run_without_the_package(wine, restart_values)
     assert wine.records() == []
     assert wine.reg_query(RUN_ONCE, RESUME_VALUE) is None
     assert wine.reg_query(RUN, RESUME_VALUE) is None
+
+
+def test_restart_question_layout_holds_at_any_resolution(wine, restart_values, dpi):
+    setup = RuntimeSetup(wine, "ask-dpi", RuntimeVersion=above_installed(wine), RuntimeNT="fake.exe")
+    running = setup.start(env=setup.fake.env(3010))
+    wait_for_box(running)
+    assert layout_faults(wine, PRODUCT_NAME, "message") == []
+    answer(wine, NO)
+    assert running.finish() == 1
 
 
 def test_agreed_restart_registers_the_whole_msiexec_command(wine, restart_values):
