@@ -195,7 +195,7 @@ void ShowRuntimeAnimation(void)
 // keeps running as the user who started it.
 int RuntimeRunOptions(void)
 {
-    return (EmbeddedMode ? 0 : RunInProgramFolder) | (ShellElevates ? RunElevated : 0);
+    return (EmbeddedMode ? 0 : RunInProgramFolder) + ShellElevates * RunElevated;
 }
 
 // The results that end the run before the runtime file is removed: they
