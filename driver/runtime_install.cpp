@@ -198,7 +198,7 @@ int RuntimeRunOptions(void)
     return (EmbeddedMode ? 0 : RunInProgramFolder) + ShellElevates * RunElevated;
 }
 
-// The results that end the run before the runtime file is removed: they
+// The results that end the run before the runtime file is removed: both
 // use or report the installer just run.
 void ActOnSpecialResult(RuntimeResultAction action)
 {
@@ -209,8 +209,6 @@ void ActOnSpecialResult(RuntimeResultAction action)
         RunAndWait(RuntimePath, "/q:a", RuntimeRunOptions());
         EndRuntime();
     }
-    if (action == RuntimeDeclined)
-        FailWithMessage(SettingAdminError, IDS_ADMIN_ERROR, 0);
     if (action == RuntimeNeedsSp6) {
         CloseProgressWindow();
         AskProduct(ServicePackText, MB_OK);
@@ -253,6 +251,9 @@ void InstallRuntime(void)
         if (DotNetMode)
             ShowRuntimeAnimation();
         DWORD result = RunAndWait(RuntimePath, switches, RuntimeRunOptions());
+        // Nothing was installed: the user said No to the elevation.
+        if (result == RuntimeElevationDeclined)
+            FailWithMessage(SettingAdminError, IDS_ADMIN_ERROR, 0);
         if (result == 0 && WininitStamp() != before)
             result = 1;
         RuntimeResultAction action = RuntimeResultMeaning(result, DotNetMode, pass, custom,

@@ -87,10 +87,6 @@ int ChooseRuntimeSwitches(int dotNet, int pass, int delayReboot, const char *set
 RuntimeResultAction RuntimeResultMeaning(unsigned result, int dotNet, int pass, int custom,
                                          int delayReboot, int prompted)
 {
-    // From the shell when the user said No to the elevation, or from an
-    // installer that asked for its own: nothing was installed.
-    if (result == RuntimeElevationDeclined)
-        return RuntimeDeclined;
     if (dotNet && pass == 0 && result == RuntimeProductVersionUnsupported)
         return RuntimeRerunQuiet;
     if (result == RuntimeServicePackMissing)

@@ -47,12 +47,14 @@ enum RuntimeResultAction {
     RuntimeRerunQuiet,  // the .NET runtime said 1633: run it again with "/q:a", then stop
     RuntimeNeedsSp6,    // 0x800401FA: Windows NT needs Service Pack 6
     RuntimeRestartDue,  // a restart is pending, without a question
-    RuntimeAskRestart,  // ask whether to restart; No ends the run
-    RuntimeDeclined     // the user declined the installer's elevation: the run fails
+    RuntimeAskRestart   // ask whether to restart; No ends the run
 };
 
 enum {
-    RuntimeElevationDeclined = 1223, // ERROR_CANCELLED
+    // ERROR_CANCELLED: the user declined the elevation, at the shell's
+    // prompt or at the installer's own. The run ends before the result
+    // is read any further.
+    RuntimeElevationDeclined = 1223,
     RuntimeProductVersionUnsupported = 1633,
     RuntimeServicePackMissing = 0x800401FAu
 };

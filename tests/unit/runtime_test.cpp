@@ -118,9 +118,6 @@ TEST(RuntimeResultMeaning, WhatEachResultAsksFor)
     EXPECT_EQ(RuntimeResultMeaning(1633, 1, 1, 0, 0, 0), RuntimeAskRestart);
     EXPECT_EQ(RuntimeResultMeaning(1633, 0, 0, 0, 0, 0), RuntimeAskRestart);
     EXPECT_EQ(RuntimeResultMeaning(0x800401FAu, 0, 0, 1, 1, 1), RuntimeNeedsSp6);
-    // A declined elevation, whatever the mode and the author's command.
-    EXPECT_EQ(RuntimeResultMeaning(1223, 0, 0, 0, 0, 0), RuntimeDeclined);
-    EXPECT_EQ(RuntimeResultMeaning(1223, 1, 1, 1, 1, 1), RuntimeDeclined);
 }
 
 std::string Pack(const char *guid)
