@@ -50,9 +50,10 @@ def test_dialog_layout_holds_at_any_resolution(wine, dpi):
     setup = Setup(wine, "lang-dpi").settings(**PRODUCT, ProductName="Lang Dpi", **LIST,
                                              KestInitLangAlwaysPrompt="1")
     running = setup.start(lang=GERMAN)
-    assert layout_faults(wine, "Lang Dpi") == []
+    faults = layout_faults(wine, "Lang Dpi")
     wine.ui("click", "Lang Dpi", "2")
     assert running.finish(30) == 1
+    assert faults == []
 
 
 def test_manifest_makes_the_activation_context_with_common_controls_6(wine):

@@ -37,6 +37,9 @@ def test_long_password_is_cut_to_255_characters(wine):
 
 def test_dialog_layout_holds_at_any_resolution(wine, dpi):
     ui = UiTest(wine, "password-dpi").start("password")
-    assert layout_faults(wine, "Enter Password") == []
+    faults = layout_faults(wine, "Enter Password")
     wine.ui("click", "Enter Password", "2")
-    assert ui.finish(30)["result"] == "2"
+    result = ui.finish(30)
+    assert faults == []
+    # Drawn at the screen's resolution, as the manifest asks.
+    assert (result["dpi"], result["aware"]) == (str(dpi), "1"), result["output"]

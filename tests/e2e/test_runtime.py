@@ -199,9 +199,10 @@ def test_restart_question_layout_holds_at_any_resolution(wine, restart_values, d
     setup = RuntimeSetup(wine, "ask-dpi", RuntimeVersion=above_installed(wine), RuntimeNT="fake.exe")
     running = setup.start(env=setup.fake.env(3010))
     wait_for_box(running)
-    assert layout_faults(wine, PRODUCT_NAME, "message") == []
+    faults = layout_faults(wine, PRODUCT_NAME, "message")
     answer(wine, NO)
     assert running.finish() == 1
+    assert faults == []
 
 
 def test_agreed_restart_registers_the_whole_msiexec_command(wine, restart_values):
