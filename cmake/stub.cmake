@@ -109,15 +109,17 @@ set_target_properties(kestsetup PROPERTIES
     OUTPUT_NAME ${KEST_STUB_NAME} SUFFIX .exe
     RUNTIME_OUTPUT_DIRECTORY ${KEST_BIN})
 
-# The icon and the animation clip are drawn at build time from ui/media.py;
-# the resource script finds them through the include path.
+# The icon and the animation clip are drawn at build time from ui/media.py,
+# which also compacts the manifest; the resource script finds them through
+# the include path.
 find_program(KEST_PYTHON NAMES python3 HINTS /usr/bin REQUIRED)
 set(KEST_MEDIA_DIR ${CMAKE_BINARY_DIR}/media)
-set(KEST_MEDIA ${KEST_MEDIA_DIR}/kest.ico ${KEST_MEDIA_DIR}/kest.avi)
+set(KEST_MEDIA ${KEST_MEDIA_DIR}/kest.ico ${KEST_MEDIA_DIR}/kest.avi
+    ${KEST_MEDIA_DIR}/kest.manifest)
 add_custom_command(OUTPUT ${KEST_MEDIA}
     COMMAND ${KEST_PYTHON} ${CMAKE_SOURCE_DIR}/ui/media.py ${KEST_MEDIA_DIR}
-    DEPENDS ${CMAKE_SOURCE_DIR}/ui/media.py
-    COMMENT "Drawing the icon and the animation clip")
+    DEPENDS ${CMAKE_SOURCE_DIR}/ui/media.py ${CMAKE_SOURCE_DIR}/ui/kest.manifest
+    COMMENT "Drawing the icon and the animation clip, compacting the manifest")
 add_custom_target(kest_media DEPENDS ${KEST_MEDIA})
 # The resource script also takes the version from the generated header.
 set(KEST_RC_DEPENDS ${KEST_MEDIA} ${KEST_GENERATED}/kest_version.h)

@@ -5,7 +5,7 @@
 enum ExitCode {
     ExitNormal = 0,       // nothing was to be installed
     ExitNotInstalled = 1, // something failed or the user stopped the run
-    ExitNoAdministrator = 2, // administrator rights are missing on Windows NT
+    ExitNoAdministrator = 2, // administrator rights are missing on Windows NT 4, 2000 or XP
     // The package waits for a restart that the program has requested:
     // Windows Installer's own code for an installer that started one.
     ExitRestartStarted = 1641

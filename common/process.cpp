@@ -12,19 +12,21 @@ void PumpMessages(void)
     }
 }
 
-DWORD RunAndWait(const char *program, const char *parameters, int inProgramFolder)
+DWORD RunAndWait(const char *program, const char *parameters, int options)
 {
     SHELLEXECUTEINFOA info;
     ZeroMemory(&info, sizeof info);
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    if (options & RunElevated)
+        info.lpVerb = "runas";
     info.lpFile = program;
     info.lpParameters = parameters;
     // With its last backslash: it names a root as well as any other folder.
-    info.lpDirectory = inProgramFolder ? ExeDirectory : 0;
+    info.lpDirectory = options & RunInProgramFolder ? ExeDirectory : 0;
     info.nShow = SW_SHOWNORMAL;
     if (!ShellExecuteExA(&info))
-        return 0;
+        return GetLastError() == ERROR_CANCELLED ? ERROR_CANCELLED : 0;
 
     PumpMessages();
     while (WaitForSingleObject(info.hProcess, 500) == WAIT_TIMEOUT)

@@ -60,8 +60,15 @@ void ReadMachineText(const char *keyPath, const char *valueName, char *out, unsi
 // a restart of Windows has been requested.
 void PumpMessages(void);
 
+// How RunAndWait starts a program; the options add up.
+enum RunOptions {
+    RunInProgramFolder = 1, // in the folder of this program's own file (ExeDirectory)
+    RunElevated = 2         // with the "runas" verb: Windows asks for an administrator
+};
+
 // Starts program with parameters and waits for it, pumping messages every
-// 500 ms. Returns its exit code, or 0 when it could not be started. With
-// inProgramFolder the child starts in the folder of this program's own file
-// (ExeDirectory); otherwise in the current folder.
-DWORD RunAndWait(const char *program, const char *parameters, int inProgramFolder);
+// 500 ms. Returns its exit code, or 0 when it could not be started; a
+// start whose elevation the user declined returns ERROR_CANCELLED, as an
+// installer does whose own elevation was declined. The child starts in the
+// current folder unless options hold RunInProgramFolder.
+DWORD RunAndWait(const char *program, const char *parameters, int options);

@@ -210,6 +210,15 @@ void ShowRuntimeAnimation(void)
     StartAnimation();
 }
 
+// A relative path in the settings file names a file beside the program,
+// which therefore starts in the program's folder. Where Windows asks for
+// consent, the installer asks for it as it starts: the program itself
+// keeps running as the user who started it.
+int RuntimeRunOptions(void)
+{
+    return (EmbeddedMode ? 0 : RunInProgramFolder) + ShellElevates * RunElevated;
+}
+
 // The results that end the run before the runtime file is removed: both
 // use or report the installer just run.
 void ActOnSpecialResult(RuntimeResultAction action)
@@ -218,7 +227,7 @@ void ActOnSpecialResult(RuntimeResultAction action)
         // The .NET runtime is installed already in another version: let it
         // repair itself, and leave the package for another run.
         CloseProgressWindow();
-        RunAndWait(RuntimePath, "/q:a", !EmbeddedMode);
+        RunAndWait(RuntimePath, "/q:a", RuntimeRunOptions());
         EndRuntime();
     }
     if (action == RuntimeNeedsSp6) {
@@ -264,9 +273,10 @@ void InstallRuntime(void)
         DWORD before = WininitStamp();
         if (DotNetMode)
             ShowRuntimeAnimation();
-        // A relative path in the settings file names a file beside the
-        // program, which therefore starts in the program's folder.
-        DWORD result = RunAndWait(RuntimePath, switches, !EmbeddedMode);
+        DWORD result = RunAndWait(RuntimePath, switches, RuntimeRunOptions());
+        // Nothing was installed: the user said No to the elevation.
+        if (result == RuntimeElevationDeclined)
+            FailWithMessage(SettingAdminError, IDS_ADMIN_ERROR, 0);
         if (result == 0 && WininitStamp() != before)
             result = 1;
         RuntimeResultAction action = RuntimeResultMeaning(result, DotNetMode, pass, custom,

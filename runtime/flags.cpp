@@ -1,4 +1,5 @@
 #include "runtime/runtime.h"
 
 int PlatformNT;
+int ShellElevates;
 int RebootPending;

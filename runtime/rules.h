@@ -51,6 +51,10 @@ enum RuntimeResultAction {
 };
 
 enum {
+    // ERROR_CANCELLED: the user declined the elevation, at the shell's
+    // prompt or at the installer's own. The run ends before the result
+    // is read any further.
+    RuntimeElevationDeclined = 1223,
     RuntimeProductVersionUnsupported = 1633,
     RuntimeServicePackMissing = 0x800401FAu
 };

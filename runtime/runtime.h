@@ -5,6 +5,9 @@
 #include <windows.h>
 
 extern int PlatformNT;      // Windows NT family rather than 9x
+// Windows Vista and later: a program started with the "runas" verb makes
+// Windows ask for consent or an administrator's credentials first.
+extern int ShellElevates;
 extern int RebootPending;   // a runtime installation wants a restart first
 
 // Reads the file version words of path into *ms and *ls, through
@@ -17,11 +20,13 @@ int QueryFileVersion(const char *path, DWORD *ms, DWORD *ls);
 enum RuntimeCheck {
     NoRuntimeStep,    // the runtime is recent enough, or nothing can install it
     RuntimeStep,      // InstallRuntime follows
-    RuntimeNoAdmin    // a runtime step is due on NT, but the user is no administrator
+    RuntimeNoAdmin    // a runtime step is due on NT 4 or 5, but the user is no administrator
 };
 
-// Sets PlatformNT, repairs empty expandable machine environment values on
-// NT, and compares the installed runtime with the required version.
+// Sets PlatformNT and ShellElevates, repairs empty expandable machine
+// environment values on NT, and compares the installed runtime with the
+// required version. Administrator rights are checked only on NT before
+// Vista: later, the runtime installer asks for them as it starts.
 RuntimeCheck CheckRuntime(void);
 
 // Turns every empty REG_EXPAND_SZ value of the machine environment into

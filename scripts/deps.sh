@@ -13,9 +13,10 @@ set -eu
 # Only the 32-bit scenarios need it; the rest of the list is needed.
 OPTIONAL="wine32:i386"
 PACKAGES="make cmake g++ g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 fonts-wine \
-wixl msitools xvfb xauth xdotool x11-apps imagemagick googletest libgtest-dev \
+wixl msitools libxml2-utils xvfb xauth xdotool x11-apps imagemagick googletest libgtest-dev \
 python3-pytest osslsigncode openssl libssl-dev tinyproxy dante-server curl nsis clang libclang-rt-14-dev"
 # clang and its runtime (libFuzzer, the sanitizers) build the fuzzers.
+# libxml2-utils: xmllint checks that the stubs' manifest is well-formed.
 # nsis: makensis builds the installer that make bench sets beside the stub.
 # Proxies that the transfer tests start themselves, in the foreground, on
 # loopback ports of their own; the system services these packages bring

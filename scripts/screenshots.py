@@ -4,9 +4,11 @@
     screenshots.py OUTDIR
 
 Writes language-dialog.png, password-dialog.png, progress-window.png and
-progress-animation.png. Needs the build (make) and Xvfb, xwd and convert.
-For the pictures Wine draws the window frames itself, since no window
-manager runs on the private display; the prefix setting is restored after.
+progress-animation.png, and the first three again at 144 and 192 DPI
+(language-dialog-144dpi.png, ...). Needs the build (make) and Xvfb, xwd and
+convert. For the pictures Wine draws the window frames itself, since no
+window manager runs on the private display; the prefix settings are
+restored after.
 """
 import subprocess
 import sys
@@ -18,6 +20,7 @@ from uitest import PRODUCT, UiTest  # noqa: E402
 from winehost import Display, Wine, wait_until  # noqa: E402
 
 X11_KEY = r"HKCU\Software\Wine\X11 Driver"
+DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
 PRODUCT_NAME = "Example Notes 2.4"
 LANGUAGES = {
     "KestInitLangDefault": "English,1033",
@@ -91,7 +94,15 @@ def main():
         password_dialog(wine, out / "password-dialog.png")
         progress_window(wine, out / "progress-window.png")
         progress_animation(wine, out / "progress-animation.png")
+        # The stub declares itself aware of the resolution: the windows
+        # grow with their font, drawn at the screen's own resolution.
+        for dpi in (144, 192):
+            wine.reg_set(DESKTOP_KEY, "LogPixels", str(dpi), "REG_DWORD")
+            language_dialog(wine, out / f"language-dialog-{dpi}dpi.png")
+            password_dialog(wine, out / f"password-dialog-{dpi}dpi.png")
+            progress_window(wine, out / f"progress-window-{dpi}dpi.png")
     finally:
+        wine.reg_delete(DESKTOP_KEY, "LogPixels")
         if before is None:
             wine.reg_delete(X11_KEY, "Decorated")
         else:

@@ -1,15 +1,20 @@
 #!/usr/bin/env python3
-"""Draws the stub's application icon and its progress animation.
+"""Draws the stub's application icon and its progress animation, and
+readies its application manifest.
 
-    media.py OUTDIR   writes OUTDIR/kest.ico and OUTDIR/kest.avi
+    media.py OUTDIR   writes OUTDIR/kest.ico, OUTDIR/kest.avi and
+                      OUTDIR/kest.manifest
 
 The icon is a yellow box into which a blue arrow drops, at 32x32 and 16x16
 in the 16-colour palette that every Windows version shows. The clip is a
 ring of eight dots whose dark head turns clockwise: a silent RLE8 AVI, the
 kind the animation control plays without any codec. Both are drawn from
-the shapes below, so the output is the same on every run.
+the shapes below, so the output is the same on every run. The manifest is
+ui/kest.manifest without its comments and the whitespace of its layout,
+which the program file would otherwise carry.
 """
 import math
+import re
 import struct
 import sys
 from pathlib import Path
@@ -187,6 +192,16 @@ def make_clip():
     return riff_list(b"RIFF", b"AVI ", body)
 
 
+# Manifest ---------------------------------------------------------------------
+
+def compact_manifest(text):
+    """The manifest's XML without comments, without whitespace between
+    elements, and with each run of whitespace inside a tag made one blank."""
+    text = re.sub(r"<!--.*?-->", "", text, flags=re.S)
+    text = re.sub(r">\s+<", "><", text)
+    return re.sub(r"\s+", " ", text).strip().encode("utf-8")
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit("usage: media.py OUTDIR")
@@ -194,6 +209,8 @@ def main():
     out.mkdir(parents=True, exist_ok=True)
     (out / "kest.ico").write_bytes(make_icon())
     (out / "kest.avi").write_bytes(make_clip())
+    source = Path(__file__).with_name("kest.manifest").read_text(encoding="utf-8")
+    (out / "kest.manifest").write_bytes(compact_manifest(source))
 
 
 if __name__ == "__main__":

@@ -23,6 +23,16 @@ def wine():
     display.close()
 
 
+@pytest.fixture(params=[96, 120, 144, 192], ids=lambda dpi: f"{dpi}dpi")
+def dpi(wine, request):
+    """The screen's resolution for one test, as Wine reads it at each
+    program's start (LogPixels); the prefix's own setting comes back after."""
+    desktop = r"HKCU\Control Panel\Desktop"
+    wine.reg_set(desktop, "LogPixels", str(request.param), "REG_DWORD")
+    yield request.param
+    wine.reg_delete(desktop, "LogPixels")
+
+
 @pytest.fixture(scope="module")
 def runtime_server():
     """A loopback server for runtime installers, on port 80 of its own address."""

@@ -1,8 +1,10 @@
 """The language dialog: in the stub's start-up, and on its own in uitest."""
+import re
+
 import pytest
 
 from stub import Setup
-from uitest import PRODUCT, UiTest, parse_dump
+from uitest import PRODUCT, UiTest, layout_faults, parse_dump
 
 RUN_KEY = r"HKCU\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
 GERMAN, JAPANESE = "de_DE.UTF-8", "ja_JP.UTF-8"
@@ -42,6 +44,36 @@ def test_dialog_shows_product_texts_and_list(wine):
     assert run_key_marked(wine)
     assert wine.records() == []
     wine.reg_delete(RUN_KEY, "KestStubReboot")
+
+
+def test_dialog_layout_holds_at_any_resolution(wine, dpi):
+    setup = Setup(wine, "lang-dpi").settings(**PRODUCT, ProductName="Lang Dpi", **LIST,
+                                             KestInitLangAlwaysPrompt="1")
+    running = setup.start(lang=GERMAN)
+    faults = layout_faults(wine, "Lang Dpi")
+    wine.ui("click", "Lang Dpi", "2")
+    assert running.finish(30) == 1
+    assert faults == []
+
+
+def test_manifest_makes_the_activation_context_with_common_controls_6(wine):
+    """Wine reads the stub's manifest as Windows does when the process
+    starts, and its trace says what the activation context holds."""
+    setup = Setup(wine, "lang-actctx").settings(**PRODUCT, ProductName="Lang Actctx", **LIST,
+                                                KestInitLangAlwaysPrompt="1")
+    running = setup.start(lang=GERMAN, env={"WINEDEBUG": "-all,trace+actctx"})
+    wine.ui("click", "Lang Actctx", "2")
+    assert running.finish(30) == 1
+    trace = running.stderr()
+    assert re.search(r'get_manifest_in_module looking for res #0001 in module \w+ '
+                     r'L"C:.*\\\\setup\.exe"', trace), trace[-2000:]
+    assert 'parse_settings_elem got L"dpiAware" L"true"' in trace
+    assert re.search(r'parse_dependent_assembly_elem adding name=L"Microsoft\.Windows\.'
+                     r'Common-Controls" version=6\.0\.0\.0', trace)
+    # Bound: the system's Common Controls 6 assembly answered.
+    assert re.search(r'get_manifest_in_manifest_file loading manifest file L"[^"]*\\\\winsxs'
+                     r'\\\\manifests\\\\\w+_microsoft\.windows\.common-controls_6595b64144ccf1df_6\.',
+                     trace)
 
 
 @pytest.mark.parametrize("lang", [GERMAN, JAPANESE])

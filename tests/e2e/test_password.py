@@ -1,5 +1,5 @@
 """The password dialog, run on its own by uitest."""
-from uitest import UiTest, parse_dump
+from uitest import UiTest, layout_faults, parse_dump
 
 PROMPT = ("This installation is password protected. Enter the installation password into the "
           "field below.")
@@ -34,3 +34,12 @@ def test_long_password_is_cut_to_255_characters(wine):
     result = ui.finish(30)
     assert result["password"] == "x" * 255
 
+
+def test_dialog_layout_holds_at_any_resolution(wine, dpi):
+    ui = UiTest(wine, "password-dpi").start("password")
+    faults = layout_faults(wine, "Enter Password")
+    wine.ui("click", "Enter Password", "2")
+    result = ui.finish(30)
+    assert faults == []
+    # Drawn at the screen's resolution, as the manifest asks.
+    assert (result["dpi"], result["aware"]) == (str(dpi), "1"), result["output"]

@@ -3,7 +3,7 @@ import subprocess
 
 import pytest
 
-from uitest import UiTest, parse_dump
+from uitest import UiTest, layout_faults, parse_dump
 from winehost import wait_until
 
 TEXT = ("The Kest Installation Wizard is extracting files to your local computer, "
@@ -28,6 +28,14 @@ def test_window_shows_product_name_and_cancel_sets_the_flag(wine):
     assert (result["cancel"], result["open"], result["enabled"], result["closed"]) == \
         ("1", "1", "1", "1"), result["output"]
     assert result["exit"] == 0
+
+
+def test_window_layout_holds_at_any_resolution(wine, dpi):
+    ui = UiTest(wine, "progress-dpi", ProductName="Progress Dpi").start("progress")
+    faults = layout_faults(wine, "Progress Dpi")
+    wine.ui("click", "Progress Dpi", "2")
+    assert ui.finish(30)["cancel"] == "1"
+    assert faults == []
 
 
 def test_quiet_mode_creates_no_window(wine):

@@ -7,6 +7,7 @@ The runtime installer is fake_runtime.exe, which records how it was
 started and ends with the codes a test gives it. Windows Installer is the
 recording msiexec.exe unless a test installs a real package."""
 import hashlib
+import re
 import shutil
 import subprocess
 
@@ -20,12 +21,15 @@ from runtime_fixtures import (DOWNLOAD_MINIMUM, PACKED_CODE, PRODUCT, PRODUCT_CO
                               FakeRuntime, RuntimeSetup, file_version,
                               padded_fake, temp_folder, temp_runtime_files, version_text,
                               wait_for_box, wait_for_wineboot)
-from winehost import BASE_OVERRIDES, TESTBIN, WINE, skip_unless, wait_until
+from uitest import layout_faults
+from winehost import BASE_OVERRIDES, TESTBIN, WINE, X64, skip_unless, wait_until
 
 INTERNET_TEXT = ("An attempt to install this product from the Internet has failed, possibly due "
                  "to a missing Internet connection or server error. Please check your Internet "
                  "connection and contact the vendor of this product for additional information.")
 CRC_TEXT = "Corrupt installation detected, check source media or re-download."
+ADMIN_TEXT = ("You must have administrator rights to run this installation. Please login as an "
+              "administrator and re-run this installation.")
 REBOOT_TEXT = ("This system must reboot before the installation can begin. After the reboot the "
                "installation will restart automatically. Do you want to reboot this system?")
 HASH_TEXT = "The downloaded file is not the one this installation expects. It was not run."
@@ -203,6 +207,16 @@ def test_declined_restart_ends_the_run_without_the_package(wine, restart_values)
     assert wine.reg_query(RUN, RESUME_VALUE) is None
 
 
+def test_restart_question_layout_holds_at_any_resolution(wine, restart_values, dpi):
+    setup = RuntimeSetup(wine, "ask-dpi", RuntimeVersion=above_installed(wine), RuntimeNT="fake.exe")
+    running = setup.start(env=setup.fake.env(3010))
+    wait_for_box(running)
+    faults = layout_faults(wine, PRODUCT_NAME, "message")
+    answer(wine, NO)
+    assert running.finish() == 1
+    assert faults == []
+
+
 def test_agreed_restart_registers_the_whole_msiexec_command(wine, restart_values):
     setup = RuntimeSetup(wine, "agreed", RuntimeVersion=above_installed(wine), RuntimeNT="fake.exe")
     wine.clear_records()
@@ -278,6 +292,64 @@ def test_payload_runtime_runs_from_a_temporary_file_that_is_removed(wine, packed
     assert not program.exists()
     assert temp_runtime_files(wine) == before
     assert len(wine.records()) == 1
+
+
+# Elevation: the stub runs as its user, and only the runtime installer asks
+# for an administrator, where Windows asks for consent (Vista and later).
+# Wine has no UAC: its shell starts a program with "runas" like any other,
+# and says in its trace which verb it was given.
+def shell_starts(running):
+    """(verb, program) of each ShellExecuteEx call of the run, from the
+    arguments that Wine's shell traces; verb None for the default."""
+    starts = []
+    for verb, program in re.findall(r'SHELL_execute mask=\S+ hwnd=\S+ verb=(\(null\)|L"\w*") '
+                                    r'file=L"((?:[^"\\]|\\.)*)"', running.stderr()):
+        starts.append((None if verb == "(null)" else verb[2:-1],
+                       program.encode().decode("unicode_escape")))
+    return starts
+
+
+@pytest.mark.parametrize("version, verb", [
+    (None, "runas"),
+    # Windows XP answers "runas" with a Run As dialog: the program checks
+    # the rights itself there, and starts the installer as it is.
+    ("winxp64" if X64 else "winxp", None),
+], ids=["current", "xp"])
+def test_only_the_runtime_installer_asks_for_elevation(wine, version, verb):
+    exe_name = "elevate.exe"
+    app_key = r"HKCU\Software\Wine\AppDefaults" + "\\" + exe_name
+    setup = RuntimeSetup(wine, "elevate", exe_name=exe_name, RuntimeVersion=above_installed(wine),
+                         RuntimeNT="fake.exe")
+    if version:
+        wine.reg_set(app_key, "Version", version)
+    try:
+        wine.clear_records()
+        running = setup.start(env={**setup.fake.env(0), "WINEDEBUG": "-all,trace+exec"})
+        assert running.finish() == 0
+    finally:
+        wine.reg("delete", app_key, "/f")
+    fake = wine.win(setup.folder / "fake.exe")
+    assert [(v, p.lower()) for v, p in shell_starts(running)] == [
+        (verb, fake.lower()), (None, SYSTEM_MSIEXEC.lower())]
+    assert setup.fake.switches() == [QUIET]
+    assert len(wine.records()) == 1
+
+
+def test_declined_elevation_fails_the_run_and_leaves_nothing(wine, packed_runtime):
+    """A runtime installer that ends with ERROR_CANCELLED, as the shell
+    returns it when the user declines the elevation and as an installer
+    does whose own elevation was declined."""
+    folder, exe = packed_runtime
+    fake = FakeRuntime(wine, folder)
+    before = temp_runtime_files(wine)
+    wine.clear_records()
+    running = wine.start(exe, f'"{wine.win(exe)}"', env=fake.env(1223))
+    assert wait_for_box(running) == f"Install: {ADMIN_TEXT}"
+    wine.ui("click", "Install", "1")
+    assert running.finish() == 1
+    assert len(fake.runs()) == 1 and wine.records() == []
+    assert temp_runtime_files(wine) == before
+    assert not wine.drive_c.joinpath(*WIZARD).exists()
 
 
 def test_corrupt_payload_runtime_is_reported_and_removed(wine, packed_runtime):

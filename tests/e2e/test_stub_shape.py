@@ -4,6 +4,7 @@ nothing."""
 import re
 import struct
 import subprocess
+import xml.etree.ElementTree as ET
 
 import pytest
 
@@ -14,6 +15,17 @@ KNOWN_DLLS = {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "ADVAPI32.DLL", "SHELL3
 DIALOGS = ("LanguageDlg", "PasswordDlg", "ProgressDlg")
 # The 32-bit stub's budget; the 64-bit one has longer code and pointers.
 SIZE_BUDGET = {"x86": 49152, "x64": 65536}
+RT_MANIFEST = 24
+ASM_V1, ASM_V2, ASM_V3 = (f"urn:schemas-microsoft-com:asm.v{n}" for n in (1, 2, 3))
+WINDOWS_SETTINGS = "http://schemas.microsoft.com/SMI/2005/WindowsSettings"
+COMPATIBILITY = "urn:schemas-microsoft-com:compatibility.v1"
+SUPPORTED_OS = [
+    "{e2011457-1546-43c5-a5fe-008deee3d3f0}",  # Vista
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # 7
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  # 8
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  # 8.1
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  # 10 and 11
+]
 
 
 @pytest.fixture(scope="module", params=["x86", "x64"])
@@ -96,3 +108,47 @@ def test_x86_code_runs_on_a_386_outside_the_vector_path():
     found = [line for line in listing.splitlines() if newer.search(line)]
     # The one CPUID is the one that asks, after the ID flag said it may.
     assert [line.split("\t")[-1].strip() for line in found] == ["cpuid"]
+
+
+def manifest_of(image):
+    found = {key: data for key, data in image.resources().items() if key[0] == RT_MANIFEST}
+    # The one that Windows reads at the start of a process.
+    assert list(found) == [(RT_MANIFEST, 1, 1033)]
+    return found[(RT_MANIFEST, 1, 1033)]
+
+
+def test_manifest_keeps_the_program_unelevated_and_sharp(image):
+    data = manifest_of(image)
+    lint = subprocess.run(["xmllint", "--noout", "-"], input=data, capture_output=True)
+    assert lint.returncode == 0, lint.stderr.decode(errors="replace")
+    # Compact: no whitespace between elements, no comments.
+    assert not re.search(rb">\s+<", data) and b"<!--" not in data
+    # Each namespace declared once: Windows XP SP2 crashes on an element
+    # that declares one twice.
+    declared = re.findall(rb'xmlns(?::[\w.-]+)?="([^"]*)"', data)
+    assert sorted(d.decode() for d in declared) == sorted(
+        [ASM_V1, ASM_V2, ASM_V3, WINDOWS_SETTINGS, COMPATIBILITY])
+    root = ET.fromstring(data)
+    assert (root.tag, root.get("manifestVersion")) == (f"{{{ASM_V1}}}assembly", "1.0")
+    # Windows XP refuses an element of asm.v1 it does not know: everything
+    # newer stands in a namespace of its own.
+    assert [child.tag for child in root if child.tag.startswith(f"{{{ASM_V1}}}")] == [
+        f"{{{ASM_V1}}}dependency"]
+    level = root.find(f"{{{ASM_V2}}}trustInfo/{{{ASM_V2}}}security/{{{ASM_V2}}}requestedPrivileges/"
+                      f"{{{ASM_V2}}}requestedExecutionLevel")
+    assert level.attrib == {"level": "asInvoker", "uiAccess": "false"}
+    dpi = root.find(f"{{{ASM_V3}}}application/{{{ASM_V3}}}windowsSettings/"
+                    f"{{{WINDOWS_SETTINGS}}}dpiAware")
+    assert dpi.text == "true"
+    systems = root.findall(f"{{{COMPATIBILITY}}}compatibility/{{{COMPATIBILITY}}}application/"
+                           f"{{{COMPATIBILITY}}}supportedOS")
+    assert [s.get("Id") for s in systems] == SUPPORTED_OS
+    controls = root.find(f"{{{ASM_V1}}}dependency/{{{ASM_V1}}}dependentAssembly/"
+                         f"{{{ASM_V1}}}assemblyIdentity")
+    assert controls.attrib == {"type": "win32", "name": "Microsoft.Windows.Common-Controls",
+                               "version": "6.0.0.0", "processorArchitecture": "*",
+                               "publicKeyToken": "6595b64144ccf1df", "language": "*"}
+
+
+def test_both_stubs_carry_the_same_manifest():
+    assert manifest_of(PeImage(STUB32.read_bytes())) == manifest_of(PeImage(STUB64.read_bytes()))

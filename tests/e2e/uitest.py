@@ -1,4 +1,6 @@
-"""uitest.exe: the stub's dialogs and progress window on their own."""
+"""uitest.exe: the stub's dialogs and progress window on their own, and
+what a window looks like to uidriver.exe."""
+import itertools
 import shutil
 import subprocess
 
@@ -85,3 +87,39 @@ def parse_dump(text):
         elif line.startswith("position="):
             last["position"] = int(line.split("=", 1)[1])
     return caption, controls
+
+
+# A push button's text needs its edge and the focus frame on either side.
+BUTTON_MARGIN = 6
+
+
+def layout_faults(wine, caption, font="dialog"):
+    """What is wrong with the layout of the window captioned caption: a
+    visible control outside the client area, two that overlap, a text
+    that needs more room than its control has (measured in the stub's
+    dialog font, or the system's message-box font). Empty when none."""
+    dump = wine.ui("layout", caption, font)
+    assert dump.returncode == 0, dump.stdout + dump.stderr
+    lines = dump.stdout.splitlines()
+    width, height = map(int, lines[0].split()[1:])
+    controls = []
+    for line in lines[1:]:
+        fields = dict(pair.split("=", 1) for pair in line.split()[1:])
+        rect = tuple(map(int, fields["rect"].split(",")))
+        need = tuple(map(int, fields["need"].split(",")))
+        controls.append((f"{fields['class']} {fields['id']}", fields["class"].lower(), rect, need))
+    faults = []
+    for name, kind, (left, top, right, bottom), (need_w, need_h) in controls:
+        if left < 0 or top < 0 or right > width or bottom > height:
+            faults.append(f"{name} {left},{top},{right},{bottom} outside {width}x{height}")
+        room = right - left - (BUTTON_MARGIN if kind == "button" else 0)
+        if need_w > room or need_h > bottom - top:
+            faults.append(f"{name} text needs {need_w}x{need_h} in {right - left}x{bottom - top}")
+    # Dialog units become pixels edge by edge, rounded: two controls that
+    # meet in the template may share one pixel.
+    for (a, _, ra, _), (b, _, rb, _) in itertools.combinations(controls, 2):
+        across = min(ra[2], rb[2]) - max(ra[0], rb[0])
+        down = min(ra[3], rb[3]) - max(ra[1], rb[1])
+        if across > 1 and down > 1:
+            faults.append(f"{a} {ra} overlaps {b} {rb}")
+    return faults

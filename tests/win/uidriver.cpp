@@ -14,6 +14,13 @@
 //   uidriver close CAPTION [MS]            post WM_CLOSE to the window
 //   uidriver rect CAPTION ID [MS]          screen rectangle of control ID, or of
 //                                          the window for ID 0: "L T R B"
+//   uidriver layout CAPTION dialog|message [MS]
+//                                          the window's client size ("client W H"),
+//                                          then each visible control's rectangle in
+//                                          client coordinates and the size its text
+//                                          needs in the stub's default dialog font
+//                                          or the system's message-box font:
+//                                          "control id=ID class=C rect=L,T,R,B need=W,H"
 //   uidriver catch CAPTION ID [MS]         press button ID the moment the window
 //                                          shows, its thread held while the press
 //                                          is posted, so that a quick program
@@ -98,6 +105,58 @@ static BOOL CALLBACK DumpChild(HWND w, LPARAM)
     return TRUE;
 }
 
+// The font a window's controls draw with, made here as its owner makes it:
+// the stub's default dialog font at the screen's resolution, or the one
+// the system gives message boxes.
+static HFONT MeasuringFont(HDC dc, const char *kind)
+{
+    if (!strcmp(kind, "message")) {
+        NONCLIENTMETRICSA metrics;
+        metrics.cbSize = sizeof metrics;
+        SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+        return CreateFontIndirectA(&metrics.lfMessageFont);
+    }
+    return CreateFontA(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE,
+                       FALSE, FALSE, 0, 0, 0, 0, 0, "MS Sans Serif");
+}
+
+struct Layout {
+    HWND window;
+    HDC dc;
+};
+
+// A static text wraps at the control's width, as the control wraps it; a
+// button's text stands on one line. A static with neither text nor image,
+// such as the icon place of a message box without an icon, draws nothing
+// and is left out.
+static BOOL CALLBACK PrintLayout(HWND control, LPARAM data)
+{
+    const Layout *layout = reinterpret_cast<const Layout *>(data);
+    if (!IsWindowVisible(control))
+        return TRUE;
+    char cls[128];
+    GetClassNameA(control, cls, sizeof cls);
+    wchar_t text[2048];
+    if (!SendMessageW(control, WM_GETTEXT, sizeof text / sizeof *text, (LPARAM)text))
+        text[0] = 0;
+    if (!lstrcmpiA(cls, "Static") && !text[0] && !SendMessageW(control, STM_GETICON, 0, 0) &&
+        !SendMessageW(control, STM_GETIMAGE, IMAGE_BITMAP, 0))
+        return TRUE;
+    RECT r;
+    GetWindowRect(control, &r);
+    MapWindowPoints(0, layout->window, reinterpret_cast<POINT *>(&r), 2);
+    RECT need = {0, 0, r.right - r.left, 0};
+    bool measured = text[0] && (!lstrcmpiA(cls, "Static") || !lstrcmpiA(cls, "Button"));
+    if (measured)
+        DrawTextW(layout->dc, text, -1, &need,
+                  DT_CALCRECT | (!lstrcmpiA(cls, "Static") ? DT_WORDBREAK : DT_SINGLELINE));
+    else
+        need.right = 0;
+    printf("control id=%d class=%s rect=%ld,%ld,%ld,%ld need=%ld,%ld\n", GetDlgCtrlID(control), cls,
+           r.left, r.top, r.right, r.bottom, need.right, need.bottom);
+    return TRUE;
+}
+
 static HWND Control(HWND dlg, int id)
 {
     HWND c = GetDlgItem(dlg, id);
@@ -110,6 +169,14 @@ static HWND Control(HWND dlg, int id)
 
 int main(int argc, char **argv)
 {
+    // Rectangles and fonts in the screen's own pixels, as the stub, which
+    // is aware of the resolution, sees them.
+    typedef BOOL(WINAPI * SetAware)(void);
+    SetAware setAware = reinterpret_cast<SetAware>(
+        reinterpret_cast<void (*)(void)>(GetProcAddress(GetModuleHandleA("user32.dll"),
+                                                        "SetProcessDPIAware")));
+    if (setAware)
+        setAware();
     if (argc < 2) {
         fprintf(stderr, "uidriver: no command\n");
         return 2;
@@ -124,7 +191,7 @@ int main(int argc, char **argv)
     const char *caption = argv[2];
     int need = 3; // arguments before the optional time-out
     if (!strcmp(cmd, "click") || !strcmp(cmd, "submit") || !strcmp(cmd, "rect") ||
-        !strcmp(cmd, "catch"))
+        !strcmp(cmd, "catch") || !strcmp(cmd, "layout"))
         need = 4;
     else if (!strcmp(cmd, "settext") || !strcmp(cmd, "select") || !strcmp(cmd, "dblclick") ||
              !strcmp(cmd, "key"))
@@ -198,6 +265,17 @@ int main(int argc, char **argv)
     }
     if (argc < need)
         return 2;
+    if (!strcmp(cmd, "layout")) {
+        RECT client;
+        GetClientRect(w, &client);
+        printf("client %ld %ld\n", client.right, client.bottom);
+        Layout layout = {w, GetDC(0)};
+        HGDIOBJ old = SelectObject(layout.dc, MeasuringFont(layout.dc, argv[3]));
+        EnumChildWindows(w, PrintLayout, reinterpret_cast<LPARAM>(&layout));
+        DeleteObject(SelectObject(layout.dc, old));
+        ReleaseDC(0, layout.dc);
+        return 0;
+    }
     int id = atoi(argv[3]);
     if (!strcmp(cmd, "rect")) {
         RECT r;

@@ -43,8 +43,10 @@ static void PrintFont(void)
     char face[LF_FACESIZE] = "";
     GetTextFaceA(screen, sizeof face, face);
     SelectObject(screen, old);
-    printf("height=%ld charset=%d dpi=%d\nface=%s\n", font.lfHeight, font.lfCharSet,
-           GetDeviceCaps(screen, LOGPIXELSY), face);
+    // aware: what USER32 made of the manifest, which this program carries
+    // with the stub's other resources.
+    printf("height=%ld charset=%d dpi=%d aware=%d\nface=%s\n", font.lfHeight, font.lfCharSet,
+           GetDeviceCaps(screen, LOGPIXELSY), IsProcessDPIAware() ? 1 : 0, face);
     ReleaseDC(0, screen);
 }
 
