@@ -91,6 +91,29 @@ else()
         -Wl,--major-os-version,4 -Wl,--minor-os-version,0)
 endif()
 
+# The linker's own script with one change: the export table, a few dozen
+# bytes, shares the section of the read-only data instead of having one of
+# its own, which the file would pad to 512 bytes. The linker points the
+# export directory at the section it finds by the name ".edata", so the
+# merged section keeps that name and begins with the table. The directory's
+# range then spans the read-only data as well; a loader takes an export
+# that points into that range for a forwarder, and every export points
+# into the code, which lies before it.
+execute_process(COMMAND ${CMAKE_LINKER} --verbose OUTPUT_VARIABLE KEST_LD_VERBOSE)
+string(REGEX REPLACE ".*\n=+\n(.*)\n=+\n.*" "\\1" KEST_LD_SCRIPT "${KEST_LD_VERBOSE}")
+set(KEST_LD_EDATA "  .edata BLOCK(__section_alignment__) :\n  {\n    *(.edata)\n  }\n")
+set(KEST_LD_RDATA "  .rdata BLOCK(__section_alignment__) :\n  {\n")
+string(FIND "${KEST_LD_SCRIPT}" "${KEST_LD_EDATA}" KEST_LD_EDATA_AT)
+string(FIND "${KEST_LD_SCRIPT}" "${KEST_LD_RDATA}" KEST_LD_RDATA_AT)
+if(KEST_LD_EDATA_AT LESS 0 OR KEST_LD_RDATA_AT LESS 0)
+    message(FATAL_ERROR "${CMAKE_LINKER}'s default script has no .edata or .rdata section as expected")
+endif()
+string(REPLACE "${KEST_LD_EDATA}" "" KEST_LD_SCRIPT "${KEST_LD_SCRIPT}")
+string(REPLACE "${KEST_LD_RDATA}" "  .edata BLOCK(__section_alignment__) :\n  {\n    *(.edata)\n"
+       KEST_LD_SCRIPT "${KEST_LD_SCRIPT}")
+set(KEST_STUB_SCRIPT ${CMAKE_BINARY_DIR}/kestsetup.ld)
+file(WRITE ${KEST_STUB_SCRIPT} "${KEST_LD_SCRIPT}\n")
+
 add_executable(kestsetup WIN32 ${KEST_STUB_SOURCES} ui/kest.rc)
 target_include_directories(kestsetup PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(kestsetup PRIVATE WINVER=0x0400 _WIN32_WINNT=0x0400
@@ -101,11 +124,12 @@ target_link_options(kestsetup PRIVATE
     ${KEST_ARCH_LINK_OPTIONS}
     -Wl,--dynamicbase -Wl,--nxcompat
     -Wl,--gc-sections
+    -Wl,-T,${KEST_STUB_SCRIPT}
     # CMake hands a .def file to the linker only for libraries.
     ${KEST_STUB_DEF})
 target_link_libraries(kestsetup PRIVATE kernel32 user32 gdi32 advapi32 shell32 gcc)
 set_target_properties(kestsetup PROPERTIES
-    LINK_DEPENDS ${KEST_STUB_DEF}
+    LINK_DEPENDS "${KEST_STUB_DEF};${KEST_STUB_SCRIPT}"
     OUTPUT_NAME ${KEST_STUB_NAME} SUFFIX .exe
     RUNTIME_OUTPUT_DIRECTORY ${KEST_BIN})
 
