@@ -31,6 +31,7 @@ set(KEST_STUB_SOURCES
     transfer/entry.cpp
     transfer/receive.cpp
     transfer/socket.cpp
+    transfer/state.cpp
     transfer/wininet.cpp
     transfer/winsock.cpp
     ui/animation.cpp

@@ -1,4 +1,5 @@
-#include "transfer/transfer.h"
+#include "transfer/discovery.h"
+#include <windows.h>
 #include "common/decimal.h"
 #include "common/routines.h"
 #include "common/text.h"

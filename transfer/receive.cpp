@@ -1,14 +1,16 @@
 #include "transfer/transfer.h"
+#include "common/window_messages.h"
 #include "transfer/response.h"
+#include "transfer/socket.h"
+#include "transfer/winsock.h"
 
 namespace {
 
 // The first block of an answer: its status line decides whether the body
 // follows the header or the whole answer is a failure kept for the report.
 // Returns the offset of what is to be written.
-unsigned ExamineAnswer(unsigned fill)
+unsigned ExamineAnswer(TransferStateRecord *state, unsigned fill)
 {
-    TransferStateRecord *state = CurrentTransfer();
     ResponseStart start;
     ReadResponseStart(ReceiveBuffer, fill, &start);
     state->HeaderSeen = 1;
@@ -19,7 +21,7 @@ unsigned ExamineAnswer(unsigned fill)
     }
     // Not a 2xx, a header that does not end within the block, or no
     // status line at all.
-    SetTransferStatus(TransferServerRefused);
+    SetStatusUnlessFailed(state, TransferServerRefused);
     ReportCursor *report = &state->Report;
     if (report->At && start.Examined) {
         unsigned length = WriteServerText(report->At, unsigned(report->End - report->At) + 1,
@@ -31,32 +33,30 @@ unsigned ExamineAnswer(unsigned fill)
 }
 
 // Writes out the block held in ReceiveBuffer.
-void ProcessBlock(void)
+void ProcessBlock(TransferStateRecord *state)
 {
-    TransferStateRecord *state = CurrentTransfer();
     unsigned fill = unsigned(state->Fill);
     unsigned body = 0;
     int counts = state->HeaderSeen;
     if (!state->HeaderSeen) {
-        body = ExamineAnswer(fill);
+        body = ExamineAnswer(state, fill);
         counts = state->Status >= 0;
     }
     state->Fill = 0;
     unsigned written = fill - body;
-    if (WriteTarget(ReceiveBuffer + body, written) && counts)
+    if (WriteTarget(state, ReceiveBuffer + body, written) && counts)
         state->BodyBytes = state->BodyBytes > ~0u - written ? ~0u : state->BodyBytes + written;
 }
 
 // The end of the answer after a 2xx: a body shorter than its announced
 // length is a cut file, not a download.
-void FinishAnswer(void)
+void FinishAnswer(TransferStateRecord *state)
 {
-    TransferStateRecord *state = CurrentTransfer();
     if (state->Status < 0)
         return;
     if (state->HeaderSeen && state->LengthKnown && state->BodyBytes < state->ContentLength) {
-        FailTransfer(TransferBodyShort);
-        ReportFailure("BodyLength", DWORD(state->BodyBytes));
+        RecordError(state, TransferBodyShort);
+        ReportFailure(state, "BodyLength", DWORD(state->BodyBytes));
         return;
     }
     state->Status = TransferSocketDone;
@@ -64,9 +64,8 @@ void FinishAnswer(void)
 
 } // namespace
 
-int ReceiveBlock(int closing)
+int ReceiveBlock(TransferStateRecord *state, int closing)
 {
-    TransferStateRecord *state = CurrentTransfer();
     int ended = 0;
     while (state->Fill < TransferBufferSize) {
         int count = Winsock.Recv(state->Socket, (char *)ReceiveBuffer + state->Fill,
@@ -75,7 +74,7 @@ int ReceiveBlock(int closing)
             // After the peer's close nothing more will come: a would-block
             // then ends the answer too.
             if (Winsock.LastError() != WSAEWOULDBLOCK) {
-                FailTransfer(TransferReceiveFailed);
+                RecordError(state, TransferReceiveFailed);
                 ended = 1;
             }
             ended |= closing;
@@ -95,7 +94,7 @@ int ReceiveBlock(int closing)
         return ended;
     // Blocks are written whole while they can grow; the last one as it is.
     if (state->Fill > 0 && (ended || state->Fill > TransferBufferSize - SegmentRoom))
-        ProcessBlock();
+        ProcessBlock(state);
     return ended;
 }
 
@@ -105,26 +104,26 @@ extern "C" int WINAPI t2(UINT message, WPARAM, LPARAM event)
         return 0;
     TransferStateRecord *state = CurrentTransfer();
     if (HIWORD(event))
-        FailTransfer(TransferEventError);
+        RecordError(state, TransferEventError);
     switch (LOWORD(event)) {
     case FD_READ:
         if (state->SocketOpen)
-            ReceiveBlock(0);
+            ReceiveBlock(state, 0);
         if (state->SocksPending)
-            SetTransferStatus(TransferStepDone);
+            SetStatusUnlessFailed(state, TransferStepDone);
         break;
     case FD_WRITE:
-        SendPending();
+        SendPending(state);
         break;
     case FD_CONNECT:
-        SetTransferStatus(TransferStepDone);
+        SetStatusUnlessFailed(state, TransferStepDone);
         break;
     case FD_CLOSE:
         // Data may still wait behind the close; it is read to the end.
         if (state->SocketOpen)
-            while (state->Status >= 0 && !ReceiveBlock(1))
+            while (state->Status >= 0 && !ReceiveBlock(state, 1))
                 ;
-        FinishAnswer();
+        FinishAnswer(state);
         break;
     }
     return 0;

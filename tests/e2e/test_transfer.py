@@ -32,6 +32,7 @@ EVENT_ERROR = -20
 NO_EVENTS = -24       # WSAAsyncSelect failed
 BAD_SCHEME = -40
 TOO_LONG = -41
+BUSY = -42            # t1 called while a call of it runs
 
 SOCKET_ONLY = {"WINEDLLOVERRIDES": BASE_OVERRIDES + ";wininet=d"}
 DIAG_FILE = "~KXHTTP1.TMP"
@@ -566,6 +567,23 @@ def test_cancel_ends_the_download(wine, net, socket):
     (request,) = net.origin_a.requests
     wait_until(lambda: request.aborted, 20, "the server to see the connection end")
     assert request.sent < total
+
+
+@pytest.mark.parametrize("socket", [False, True], ids=["wininet", "socket"])
+def test_call_from_the_window_procedure_is_refused(wine, net, socket):
+    total = 100000
+    net.origin_a.routes["/slow"] = trickle(total, 8192, 0.05)
+    target = wine.scratch("reenter") / "out.bin"
+    (wine.drive_c / "reentered.bin").unlink(missing_ok=True)
+    out = transfer(wine, f"http://{net.origin_a.address}/slow", socket=socket,
+                   options=["--target", wine.win(target), "--reenter"])
+    # Both the second transfer and the tear-down are refused; the running
+    # transfer ends as if it had been alone.
+    assert out[0]["reentered"] == f"{BUSY},{BUSY}"
+    assert (out.status, out[0]["counter"]) == (SOCKET_DONE if socket else WININET_DONE, "1000")
+    assert target.read_bytes() == bytes(i & 0xFF for i in range(total))
+    assert len(net.origin_a.requests) == 1
+    assert not (wine.drive_c / "reentered.bin").exists()
 
 
 def test_dos_date_and_time_stamp_only_socket_downloads(wine, net):

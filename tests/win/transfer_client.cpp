@@ -21,6 +21,9 @@
 //   --teardown           finish with a tear-down call (null URL)
 //   --dismiss-dialogs    cancel any dialog box the transfer opens
 //   --trace              print each socket event as it is forwarded
+//   --reenter            once per call, from the window procedure while the
+//                        call runs, call t1 again for the same URL and then
+//                        for a tear-down; prints reentered=S,S (or -)
 // Each call prints "call=I url=...", then status=, counter=, forwarded=,
 // report=, report_length=, canary=, microseconds= (the call's own time);
 // a tear-down prints teardown=; the end
@@ -53,6 +56,10 @@ static int Forwarded;
 static int DialogsDismissed;
 static bool DismissDialogs;
 static bool Trace;
+static TransferFn Transfer;
+static bool Reenter;
+static const char *Running; // the URL of the call that runs, or null
+static char Reentered[32];
 
 // Wine maps an executable loaded with LoadLibrary but, unlike Windows,
 // leaves its import table unresolved, so the first API call an export makes
@@ -128,6 +135,21 @@ static void CheckCancel()
         Cancel = 1;
 }
 
+// What a careless caller's window procedure might do while a transfer
+// runs: start another one, and tear the client down.
+static void ReenterOnce(HWND window)
+{
+    if (!Reenter || !Running || Reentered[0])
+        return;
+    strcpy(Reentered, "...");
+    int counter = 0;
+    char report[251];
+    int first = Transfer(&Cancel, Running, "C:\\reentered.bin", window, &counter, 0, 1000, 0, 0,
+                         report);
+    int second = Transfer(&Cancel, 0, 0, 0, &counter, 0, 0, 0, 0, 0);
+    snprintf(Reentered, sizeof Reentered, "%d,%d", first, second);
+}
+
 // Does no more than the stub allows while a transfer runs: forwards the
 // socket events and sets the cancel flag. A timer keeps the cancel check
 // going on the WinInet path, which sends no socket events; it also finds
@@ -142,10 +164,12 @@ static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPA
                    (unsigned)LOWORD(lParam), (unsigned)HIWORD(lParam));
         Event(message, wParam, lParam);
         CheckCancel();
+        ReenterOnce(window);
         return 0;
     }
     if (message == WM_TIMER) {
         CheckCancel();
+        ReenterOnce(window);
         if (DismissDialogs)
             EnumThreadWindows(GetCurrentThreadId(), CancelDialog, 0);
         return 0;
@@ -270,6 +294,8 @@ int main(int argc, char **argv)
             DismissDialogs = true;
         else if (!strcmp(a, "--trace"))
             Trace = true;
+        else if (!strcmp(a, "--reenter"))
+            Reenter = true;
         else if (a[0] == '-' && a[1] == '-') {
             printf("unknown option %s\n", a);
             return 2;
@@ -289,6 +315,7 @@ int main(int argc, char **argv)
     }
     TransferFn transfer = (TransferFn)(void *)GetProcAddress(stub, TransferName);
     Event = (EventFn)(void *)GetProcAddress(stub, EventName);
+    Transfer = transfer;
     if (!transfer || !Event) {
         printf("no %s or %s\n", TransferName, EventName);
         return 4;
@@ -334,13 +361,18 @@ int main(int argc, char **argv)
             LARGE_INTEGER frequency, start, end;
             QueryPerformanceFrequency(&frequency);
             QueryPerformanceCounter(&start);
+            Running = url;
+            Reentered[0] = 0;
             int status = transfer(&Cancel, url, third, noWindow ? 0 : window, &Counter,
                                   (int)expected, (int)share, dosDate, dosTime, report);
+            Running = 0;
             QueryPerformanceCounter(&end);
             printf("call=%d url=%s\n", call, url ? url : "-");
             printf("status=%d\ncounter=%d\nforwarded=%d\ncancelled=%d\nmicroseconds=%lld\n", status,
                    Counter, Forwarded, Cancel,
                    (long long)((end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart));
+            if (Reenter)
+                printf("reentered=%s\n", Reentered[0] ? Reentered : "-");
             if (report) {
                 size_t length = 0;
                 while (length < (size_t)reportSize && report[length])
