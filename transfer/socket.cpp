@@ -6,7 +6,7 @@
 
 namespace {
 
-// The SOCKS 4 request: version 4, CONNECT, port 80, the address, and an
+// The SOCKS 4 request: version 4, CONNECT, the port, the address, and an
 // empty user id. Filled at run time: initialised data would cost the
 // program file a section.
 char SocksRequest[9];
@@ -95,6 +95,7 @@ int OpenHttpRequest(TransferStateRecord *state, const char *url, const char *for
     case UrlSchemeRefused:
         return 0;
     case UrlPartTooLong:
+    case UrlHostRefused:
     case UrlControlRefused:
         RecordError(state, TransferInputRefused);
         return 0;
@@ -116,7 +117,7 @@ int OpenHttpRequest(TransferStateRecord *state, const char *url, const char *for
     if (viaProxy)
         ConnectSocket(state, ProxyConfig.Host, ProxyConfig.Port);
     else
-        ConnectSocket(state, parts.Host, DefaultHttpPort);
+        ConnectSocket(state, parts.Host, parts.Port);
     PumpUntilStatus(state);
     if (Stopped(state))
         return 0;
@@ -129,7 +130,8 @@ int OpenHttpRequest(TransferStateRecord *state, const char *url, const char *for
         }
         SocksRequest[0] = 4;
         SocksRequest[1] = 1;
-        SocksRequest[3] = DefaultHttpPort;
+        SocksRequest[2] = char(parts.Port >> 8);
+        SocksRequest[3] = char(parts.Port);
         CopyMemory(SocksRequest + 4, &address, 4);
         state->Status = TransferClear;
         SetPending(state, SocksRequest, sizeof SocksRequest);

@@ -2,8 +2,9 @@
 test process, tinyproxy as a real HTTP proxy and dante as a real SOCKS 4
 proxy, both run in the foreground as children of the test process.
 
-The stub's URLs carry no port, so every origin server listens on port 80;
-each session takes a /24 of its own inside 127.0.0.0/8, so that sessions
+The origin servers listen on port 80, as most URLs name no port (the
+recorder, on a port of its own, serves those that do); each session
+takes a /24 of its own inside 127.0.0.0/8, so that sessions
 on one machine do not meet, and every server, origin or proxy, has an
 address of its own in it. Which address connected to an origin server
 tells who made the request: the proxies connect out from addresses of

@@ -131,7 +131,7 @@ def wait_for_wineboot(wine, timeout=60):
 
 class RuntimeServer:
     """A recording HTTP server on port 80 of a loopback address of its own;
-    the stub's URLs carry no port."""
+    its URLs name no port."""
 
     def __init__(self):
         self.net = netserve.session_network()

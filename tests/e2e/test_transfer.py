@@ -31,7 +31,7 @@ SHORT_BODY = -5
 EVENT_ERROR = -20
 NO_EVENTS = -24       # WSAAsyncSelect failed
 BAD_SCHEME = -40
-TOO_LONG = -41
+INPUT_REFUSED = -41   # too long, missing, or a host the client cannot reach
 BUSY = -42            # t1 called while a call of it runs
 
 SOCKET_ONLY = {"WINEDLLOVERRIDES": BASE_OVERRIDES + ";wininet=d"}
@@ -282,6 +282,30 @@ def test_schemes_of_the_socket_path(wine, net):
     assert (folder / "out-3.bin").read_bytes() == b"any scheme"
 
 
+@pytest.mark.parametrize("path", PATHS)
+def test_explicit_port_on_every_path(wine, net, registry, path):
+    server = net.recorder  # listens on a port of its own
+    server.routes["/ported"] = content(b"from a port of its own")
+    if path == "tinyproxy":
+        registry.set(own_proxy(f"{net.tinyproxy.address}:{net.tinyproxy.port}"))
+    elif path == "socks":
+        registry.set(own_proxy(f"socks={net.socks.address}:{net.socks.port}"))
+    target = wine.scratch("port-" + path) / "out.bin"
+    out = transfer(wine, f"http://{server.address}:{server.port}/ported", socket=path != "wininet",
+                   options=["--target", wine.win(target)])
+    assert out.status == (WININET_DONE if path == "wininet" else SOCKET_DONE)
+    assert target.read_bytes() == b"from a port of its own"
+    via(net, server.requests, "direct" if path in ("wininet", "socket") else path)
+
+
+@pytest.mark.parametrize("socket", [False, True], ids=["wininet", "socket"])
+def test_ipv6_literal_is_refused(wine, net, socket):
+    target = wine.scratch("ipv6") / "out.bin"
+    out = transfer(wine, "http://[::1]/f", "http://u:p@[::1]:80/f", socket=socket,
+                   options=["--target", wine.win(target)])
+    assert statuses(out) == [INPUT_REFUSED, INPUT_REFUSED]
+
+
 # Form posts --------------------------------------------------------------------
 FORMS = [
     ("a=1\\r\\nb=x y\\r\\nmore", "a=1&b=x+y%0D%0Amore"),
@@ -332,25 +356,27 @@ def test_inputs_too_long_are_refused_before_any_connection(wine, net):
     target = ["--target", wine.win(folder) + "\\out-%d.bin"]
     for socket in (False, True):
         out = transfer(wine, longest, longest + "q", socket=socket, options=target)
-        assert statuses(out) == [WININET_DONE if not socket else SOCKET_DONE, TOO_LONG]
+        assert statuses(out) == [WININET_DONE if not socket else SOCKET_DONE, INPUT_REFUSED]
         assert (folder / "out-0.bin").read_bytes() == b"fits"
         assert len(net.origin_a.requests) == 1
         net.origin_a.requests.clear()
     # A form whose encoding outgrows the request buffer.
     out = transfer(wine, f"http://{host}/form", options=["--post", "a=" + "!" * 11000])
-    assert out.status == TOO_LONG
+    assert out.status == INPUT_REFUSED
     assert net.origin_a.requests == []
     # A URL that would end the request line and add a header of its own.
     out = transfer(wine, f"http://{host}/x\r\nX-Injected: 1", socket=True)
-    assert out.status == TOO_LONG
+    assert out.status == INPUT_REFUSED
     assert net.origin_a.requests == []
 
 
 # Proxies -----------------------------------------------------------------------
 def test_bypass_list_sends_its_hosts_direct_and_the_rest_through_the_proxy(wine, net, registry):
+    # The proxy's credentials go to the proxy only, never to a bypassed host.
     registry.set({IE: {"ProxyEnable": 1,
                        "ProxyServer": f"ftp=127.0.0.1:21;http={net.tinyproxy.address}:{net.tinyproxy.port}",
-                       "ProxyOverride": f"*.kest.test;{net.origin_a.address}"}})
+                       "ProxyOverride": f"*.kest.test;{net.origin_a.address}"},
+                  MIRELO + "\\ProxyUsername": {"@": "pu"}, MIRELO + "\\ProxyPassword": {"@": "pp"}})
     net.origin_a.routes["/f"] = content(b"from a")
     net.origin_b.routes["/f"] = content(b"from b")
     folder = wine.scratch("bypass")
@@ -364,7 +390,7 @@ def test_bypass_list_sends_its_hosts_direct_and_the_rest_through_the_proxy(wine,
     via(net, net.origin_b.requests, "tinyproxy")
 
 
-def test_socks_request_is_exact_and_proxy_credentials_go_along(wine, net, registry):
+def test_socks_request_is_exact_and_proxy_credentials_stay_behind(wine, net, registry):
     socks = net.socks_recorder
     keys = own_proxy(f"socks={socks.address}:{socks.port}")
     keys[MIRELO + "\\ProxyUsername"] = {"@": "pu"}
@@ -378,9 +404,9 @@ def test_socks_request_is_exact_and_proxy_credentials_go_along(wine, net, regist
     assert target.read_bytes() == b"socks"
     # Version 4, CONNECT, port 80, the host's address, an empty user id.
     assert socks.requests == [b"\x04\x01\x00\x50" + inet_aton(net.origin_a.address) + b"\x00"]
-    # Origin form, and the proxy's credentials even on a SOCKS connection.
-    assert [r.head for r in net.origin_a.requests] == [
-        f"GET /f HTTP/1.0\r\nProxy-Authorization: {basic('pu', 'pp')}\r\nAccept: */*\r\n\r\n".encode()]
+    # Origin form, and no proxy credentials: they are for an HTTP proxy,
+    # and through SOCKS they would reach the server.
+    assert [r.head for r in net.origin_a.requests] == [plain_get("f")]
 
 
 def test_socks_proxy_hanging_up_during_the_handshake(wine, net, registry):
@@ -502,6 +528,15 @@ def test_no_status_line(wine, net, answer):
     out = transfer(wine, f"http://{net.origin_a.address}/odd", socket=True,
                    options=["--target", wine.win(target)])
     assert out.status == SERVER_REFUSED
+
+
+def test_chunked_answer_is_refused_with_its_status_text(wine, net):
+    net.origin_a.routes["/chunked"] = raw(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                          b"5\r\nhello\r\n0\r\n\r\n")
+    target = wine.scratch("chunked") / "out.bin"
+    out = transfer(wine, f"http://{net.origin_a.address}/chunked", socket=True,
+                   options=["--target", wine.win(target)])
+    assert (out.status, out.report, out[0]["counter"]) == (SERVER_REFUSED, "\r\n\r\n200 OK", "0")
 
 
 def test_body_shorter_than_announced(wine, net):
