@@ -6,6 +6,26 @@
 
 namespace {
 
+// The SOCKS 4 proxy's reply: a zero, the result, and six bytes that say
+// nothing to a client. Only 0x5A grants the connection.
+const int SocksReplySize = 8;
+const unsigned char SocksGranted = 0x5A;
+
+// The proxy's reply, once all of it is in: its consent completes the
+// step, anything else is a refusal.
+void ReadSocksReply(TransferStateRecord *state)
+{
+    if (state->Fill < SocksReplySize)
+        return;
+    state->Fill = 0;
+    if (ReceiveBuffer[1] == SocksGranted) {
+        SetStatusUnlessFailed(state, TransferStepDone);
+        return;
+    }
+    RecordError(state, TransferUnreachable);
+    ReportFailure(state, "SocksReply", ReceiveBuffer[1]);
+}
+
 // The first block of an answer: its status line decides whether the body
 // follows the header or the whole answer is a failure kept for the report.
 // Returns the offset of what is to be written.
@@ -67,9 +87,12 @@ void FinishAnswer(TransferStateRecord *state)
 int ReceiveBlock(TransferStateRecord *state, int closing)
 {
     int ended = 0;
-    while (state->Fill < TransferBufferSize) {
+    // The SOCKS reply is read to its last byte and no further: what follows
+    // it is the server's answer. It may come in pieces.
+    int room = state->SocksPending ? SocksReplySize : TransferBufferSize;
+    while (state->Fill < room) {
         int count = Winsock.Recv(state->Socket, (char *)ReceiveBuffer + state->Fill,
-                                 TransferBufferSize - state->Fill, 0);
+                                 room - state->Fill, 0);
         if (count == SOCKET_ERROR) {
             // After the peer's close nothing more will come: a would-block
             // then ends the answer too.
@@ -84,14 +107,14 @@ int ReceiveBlock(TransferStateRecord *state, int closing)
             ended = 1;
             break;
         }
-        // The SOCKS proxy's reply is only its consent: it is not kept.
-        if (state->SocksPending)
-            continue;
         state->Fill += count;
-        AccountProgress(&state->Account, state->Counter, count);
+        if (!state->SocksPending)
+            AccountProgress(&state->Account, state->Counter, count);
     }
-    if (state->SocksPending)
+    if (state->SocksPending) {
+        ReadSocksReply(state);
         return ended;
+    }
     // Blocks are written whole while they can grow; the last one as it is.
     if (state->Fill > 0 && (ended || state->Fill > TransferBufferSize - SegmentRoom))
         ProcessBlock(state);
@@ -109,8 +132,6 @@ extern "C" int WINAPI t2(UINT message, WPARAM, LPARAM event)
     case FD_READ:
         if (state->SocketOpen)
             ReceiveBlock(state, 0);
-        if (state->SocksPending)
-            SetStatusUnlessFailed(state, TransferStepDone);
         break;
     case FD_WRITE:
         SendPending(state);

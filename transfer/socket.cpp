@@ -137,8 +137,7 @@ int OpenHttpRequest(TransferStateRecord *state, const char *url, const char *for
         SetPending(state, SocksRequest, sizeof SocksRequest);
         SendPending(state);
         PumpUntilStatus(state);
-        // Whatever the proxy answers is taken as its consent; closing is
-        // its refusal.
+        // The reply decides (receive.cpp); closing is a refusal too.
         if (state->Status == TransferSocketDone)
             RecordError(state, TransferUnreachable);
         if (Stopped(state))

@@ -10,7 +10,8 @@ enum TransferStatus {
     TransferStepDone = 1,       // connected, or the SOCKS proxy answered
     TransferSocketDone = 4,     // the server closed after a 2xx answer
     TransferUnreachable = -1,   // sockets did not start, a host did not resolve,
-                                // or the SOCKS proxy closed during the handshake
+                                // or the SOCKS proxy refused or closed during
+                                // the handshake
     TransferServerRefused = -3, // not a 2xx answer, or no answer at all
     TransferWriteFailed = -4,   // the target file could not be created or written
     TransferBodyShort = -5,     // the body ended before its announced length, or

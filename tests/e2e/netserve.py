@@ -258,7 +258,10 @@ def basic_auth(expected, data):
 class SocksRecorder:
     """A SOCKS 4 proxy in the test process that keeps the exact bytes of
     each connection request. mode "relay" grants it and relays to the
-    destination (loopback only); "close" hangs up once it has read it."""
+    destination (loopback only); "close" hangs up once it has read it;
+    "split" grants it in two pieces, a blank in the fields that a client
+    ignores, before it relays; "reject" refuses it (0x5B) and holds the
+    connection open for two seconds."""
 
     def __init__(self, address):
         self.address = address
@@ -298,13 +301,22 @@ class SocksRecorder:
             port, ip = int.from_bytes(request[2:4], "big"), socket.inet_ntoa(request[4:8])
             if self.mode == "close" or not ip.startswith("127."):
                 return
+            if self.mode == "reject":
+                client.sendall(b"\0\x5b" + request[2:8])
+                time.sleep(2)
+                return
             try:
                 upstream = socket.create_connection((ip, port), timeout=30)
             except OSError:
                 client.sendall(b"\0\x5b" + request[2:8])
                 return
             with upstream:
-                client.sendall(b"\0\x5a" + request[2:8])
+                if self.mode == "split":
+                    client.sendall(b"\0\x5a")
+                    time.sleep(0.3)
+                    client.sendall(b"  \0\0\0\0")
+                else:
+                    client.sendall(b"\0\x5a" + request[2:8])
                 back = threading.Thread(target=_pump, args=(upstream, client), daemon=True)
                 back.start()
                 _pump(client, upstream)

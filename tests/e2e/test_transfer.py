@@ -420,6 +420,22 @@ def test_socks_proxy_hanging_up_during_the_handshake(wine, net, registry):
     assert net.origin_a.requests == []
 
 
+@pytest.mark.parametrize("mode, expected", [("split", SOCKET_DONE), ("reject", UNRESOLVED)])
+def test_socks_reply_is_read_whole_and_checked(wine, net, registry, mode, expected):
+    socks = net.socks_recorder
+    socks.mode = mode
+    registry.set(own_proxy(f"socks={socks.address}:{socks.port}"))
+    net.origin_a.routes["/f"] = content(b"after the reply")
+    target = wine.scratch("socks-" + mode) / "out.bin"
+    out = transfer(wine, f"http://{net.origin_a.address}/f", socket=True,
+                   options=["--target", wine.win(target)])
+    assert out.status == expected
+    if mode == "split":
+        assert target.read_bytes() == b"after the reply"
+    else:
+        assert net.origin_a.requests == []
+
+
 def proxy_lines(host, ignore, port, kind):
     return f"ProxyServer={host}\r\nProxyIgnore={ignore}\r\nProxyPort={port}\r\nProxyType={kind}\r\n"
 
