@@ -26,40 +26,40 @@ void ReadSocksReply(TransferStateRecord *state)
     ReportFailure(state, "SocksReply", ReceiveBuffer[1]);
 }
 
-// The first block of an answer: its status line decides whether the body
-// follows the header or the whole answer is a failure kept for the report.
-// Returns the offset of what is to be written.
-unsigned ExamineAnswer(TransferStateRecord *state, unsigned fill)
+// The first block of an answer, as ReadResponseStart found it: its status
+// line decides whether the body follows the header or the whole answer is
+// a failure kept for the report. Returns the offset of what is to be
+// written.
+unsigned ExamineAnswer(TransferStateRecord *state, const ResponseStart *start, unsigned fill)
 {
-    ResponseStart start;
-    ReadResponseStart(ReceiveBuffer, fill, &start);
     state->HeaderSeen = 1;
-    if (start.Success) {
-        state->LengthKnown = start.LengthKnown;
-        state->ContentLength = start.ContentLength;
-        return start.Body;
+    if (start->Success) {
+        state->LengthKnown = start->LengthKnown;
+        state->ContentLength = start->ContentLength;
+        return start->Body;
     }
     // Not a 2xx, a header that does not end within the block, or no
     // status line at all.
     SetStatusUnlessFailed(state, TransferServerRefused);
     ReportCursor *report = &state->Report;
-    if (report->At && start.Examined) {
+    if (report->At && start->Examined) {
         unsigned length = WriteServerText(report->At, unsigned(report->End - report->At) + 1,
-                                          state->Diagnostics, ReceiveBuffer, fill, &start);
+                                          state->Diagnostics, ReceiveBuffer, fill, start);
         if (state->Diagnostics)
             report->At += length;
     }
-    return start.Body;
+    return start->Body;
 }
 
-// Writes out the block held in ReceiveBuffer.
-void ProcessBlock(TransferStateRecord *state)
+// Writes out the block held in ReceiveBuffer; start describes it when it
+// is the answer's first.
+void ProcessBlock(TransferStateRecord *state, const ResponseStart *start)
 {
     unsigned fill = unsigned(state->Fill);
     unsigned body = 0;
     int counts = state->HeaderSeen;
     if (!state->HeaderSeen) {
-        body = ExamineAnswer(state, fill);
+        body = ExamineAnswer(state, start, fill);
         counts = state->Status >= 0;
     }
     state->Fill = 0;
@@ -115,9 +115,30 @@ int ReceiveBlock(TransferStateRecord *state, int closing)
         ReadSocksReply(state);
         return ended;
     }
+    unsigned fill = unsigned(state->Fill);
+    if (!fill)
+        return ended;
     // Blocks are written whole while they can grow; the last one as it is.
-    if (state->Fill > 0 && (ended || state->Fill > TransferBufferSize - SegmentRoom))
-        ProcessBlock(state);
+    // The first goes as soon as its header has ended, so that the status
+    // and the body's length are known, and a later one as soon as it
+    // completes the body.
+    ResponseStart start;
+    int due = ended || fill > TransferBufferSize - SegmentRoom;
+    if (!state->HeaderSeen) {
+        ReadResponseStart(ReceiveBuffer, fill, &start);
+        due |= start.HeaderEnd != 0;
+    } else if (state->LengthKnown) {
+        due |= fill >= state->ContentLength - state->BodyBytes;
+    }
+    if (due)
+        ProcessBlock(state, &start);
+    // A server may keep the connection open after the announced body: the
+    // answer ends with its last byte.
+    if (!ended && state->Status >= 0 && state->HeaderSeen && state->LengthKnown &&
+        state->BodyBytes >= state->ContentLength) {
+        FinishAnswer(state);
+        ended = 1;
+    }
     return ended;
 }
 
@@ -126,6 +147,7 @@ extern "C" int WINAPI t2(UINT message, WPARAM, LPARAM event)
     if (message != SocketEventMessage)
         return 0;
     TransferStateRecord *state = CurrentTransfer();
+    state->LastEvent = GetTickCount();
     if (HIWORD(event))
         RecordError(state, TransferEventError);
     switch (LOWORD(event)) {

@@ -94,7 +94,7 @@ int PlainBody(const unsigned char *block, unsigned from, unsigned to)
 void ReadResponseStart(const unsigned char *block, unsigned fill, ResponseStart *start)
 {
     start->Examined = start->Success = 0;
-    start->StatusCode = start->Body = 0;
+    start->StatusCode = start->Body = start->HeaderEnd = 0;
     start->LengthKnown = 0;
     start->ContentLength = 0;
     unsigned at = 0;
@@ -107,13 +107,11 @@ void ReadResponseStart(const unsigned char *block, unsigned fill, ResponseStart 
     start->Examined = 1;
     start->StatusCode = at;
     start->Body = at;
-    if (block[at] == '2') {
-        unsigned end = HeaderEnd(block, fill, at);
-        if (end && PlainBody(block, at, end)) {
-            start->Success = 1;
-            start->Body = end;
-            start->LengthKnown = FindContentLength(block, at, end, &start->ContentLength);
-        }
+    unsigned end = start->HeaderEnd = HeaderEnd(block, fill, at);
+    if (block[at] == '2' && end && PlainBody(block, at, end)) {
+        start->Success = 1;
+        start->Body = end;
+        start->LengthKnown = FindContentLength(block, at, end, &start->ContentLength);
     }
 }
 

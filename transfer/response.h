@@ -12,6 +12,8 @@ struct ResponseStart {
     unsigned StatusCode; // offset of the status code
     unsigned Body;       // offset of the body: after the header on success,
                          // else the status code, so the whole answer is kept
+    unsigned HeaderEnd;  // offset after the header, whatever the status; 0
+                         // when the header does not end within the block
     int LengthKnown;     // a success whose header announces Content-Length
     unsigned ContentLength; // 0xFFFFFFFF for that length or any above it
 };

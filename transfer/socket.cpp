@@ -81,6 +81,9 @@ void SetPending(TransferStateRecord *state, const char *data, unsigned length)
     state->PendingLength = length;
 }
 
+// How long a transfer waits for the next socket event.
+const DWORD InactivityLimit = 60000;
+
 int Stopped(const TransferStateRecord *state)
 {
     return state->Status < 0 || TransferCancelled(state);
@@ -167,9 +170,21 @@ void SendPending(TransferStateRecord *state)
 
 void PumpUntilStatus(TransferStateRecord *state)
 {
+    state->LastEvent = GetTickCount();
     // The socket's events arrive as messages: wait for the next one rather
     // than spin, but wake now and then for a cancel flag set elsewhere.
     while (state->Status == TransferClear && !TransferCancelled(state)) {
+        // A window destroyed under the transfer receives no more events, and
+        // a server that holds the connection and sends nothing would be
+        // waited for without end.
+        if (!IsWindow(state->Window)) {
+            RecordError(state, TransferSelectFailed);
+            return;
+        }
+        if (GetTickCount() - state->LastEvent > InactivityLimit) {
+            RecordError(state, TransferStalled);
+            return;
+        }
         MSG message;
         if (PeekMessageA(&message, state->Window, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);

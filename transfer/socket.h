@@ -17,7 +17,8 @@ int OpenHttpRequest(TransferStateRecord *state, const char *url, const char *for
 void SendPending(TransferStateRecord *state);
 
 // Pumps the window's messages until the status changes or the caller
-// cancels.
+// cancels; records TransferStalled after a minute without a socket event,
+// and TransferSelectFailed once the window is destroyed.
 void PumpUntilStatus(TransferStateRecord *state);
 
 // Stops the events, takes what has arrived and closes the socket, at once

@@ -26,6 +26,7 @@ struct TransferStateRecord {
     int SocksPending;       // the SOCKS handshake is not done yet
     int Initialised;        // proxy discovery and WSAStartup have succeeded
     int Busy;               // a call of t1 runs
+    DWORD LastEvent;        // when the last socket event came, or the wait began
     // The body's announced length, and what of it has been written.
     int LengthKnown;
     unsigned ContentLength; // 0xFFFFFFFF: that many or more

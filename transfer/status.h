@@ -16,10 +16,12 @@ enum TransferStatus {
     TransferWriteFailed = -4,   // the target file could not be created or written
     TransferBodyShort = -5,     // the body ended before its announced length, or
                                 // reading it failed
+    TransferStalled = -6,       // no socket event for a minute
     TransferEventError = -20,   // a socket event carried an error code
     TransferUnselectFailed = -21,
     TransferSocketFailed = -23,
-    TransferSelectFailed = -24, // also: no window to deliver the events to
+    TransferSelectFailed = -24, // also: no window to deliver the events to, or
+                                // the window was destroyed during the transfer
     TransferConnectFailed = -25,
     TransferSendFailed = -26,
     TransferReceiveFailed = -32,

@@ -244,6 +244,25 @@ def trickle(total, chunk, interval, limit=60.0):
     return reply
 
 
+def silent(limit=90.0):
+    """Reads the request and answers nothing, holding the connection open
+    for up to limit seconds."""
+    def reply(handler, request):
+        time.sleep(limit)
+    return reply
+
+
+def keep_open(data, hold=100.0):
+    """An HTTP/1.1 answer with its length and the whole body, after which
+    the connection stays open for hold seconds, as a server that keeps
+    connections alive does."""
+    def reply(handler, request):
+        handler.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(data) + data)
+        handler.wfile.flush()
+        time.sleep(hold)
+    return reply
+
+
 def basic_auth(expected, data):
     """200 with data only for the exact Authorization header."""
     def reply(handler, request):

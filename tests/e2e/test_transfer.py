@@ -18,7 +18,7 @@ import time
 import pytest
 
 import netserve
-from netserve import content, early_close, raw, status, trickle
+from netserve import content, early_close, keep_open, raw, silent, status, trickle
 from winehost import BASE_OVERRIDES, STUB, WINE, wait_until
 
 # Results of t1.
@@ -28,8 +28,9 @@ UNRESOLVED = -1
 SERVER_REFUSED = -3   # not 2xx, or no answer examined
 WRITE_FAILED = -4
 SHORT_BODY = -5
+STALLED = -6          # no socket event for a minute
 EVENT_ERROR = -20
-NO_EVENTS = -24       # WSAAsyncSelect failed
+NO_EVENTS = -24       # WSAAsyncSelect failed, or the window is gone
 BAD_SCHEME = -40
 INPUT_REFUSED = -41   # too long, missing, or a host the client cannot reach
 BUSY = -42            # t1 called while a call of it runs
@@ -544,6 +545,38 @@ def test_no_status_line(wine, net, answer):
     out = transfer(wine, f"http://{net.origin_a.address}/odd", socket=True,
                    options=["--target", wine.win(target)])
     assert out.status == SERVER_REFUSED
+
+
+def test_server_that_never_answers_ends_after_a_minute(wine, net):
+    net.origin_a.routes["/silent"] = silent()
+    target = wine.scratch("silent") / "out.bin"
+    out = transfer(wine, f"http://{net.origin_a.address}/silent", socket=True, timeout=150,
+                   options=["--target", wine.win(target)])
+    assert (out.status, out[0]["counter"]) == (STALLED, "0")
+    assert 60_000_000 <= int(out[0]["microseconds"]) < 120_000_000
+
+
+def test_answer_ends_with_its_announced_body_on_a_kept_connection(wine, net):
+    data = data_of(70000)
+    net.origin_a.routes["/kept"] = keep_open(data)
+    target = wine.scratch("kept") / "out.bin"
+    # The server holds the connection far longer than the test waits.
+    out = transfer(wine, f"http://{net.origin_a.address}/kept", socket=True, timeout=45,
+                   options=["--target", wine.win(target)])
+    assert (out.status, out[0]["counter"]) == (SOCKET_DONE, "1000")
+    assert target.read_bytes() == data
+
+
+def test_window_destroyed_during_the_transfer(wine, net):
+    total = 10_000_000
+    net.origin_a.routes["/slow"] = trickle(total, 4096, 0.02, limit=40)
+    target = wine.scratch("window-gone") / "out.bin"
+    out = transfer(wine, f"http://{net.origin_a.address}/slow", socket=True, timeout=45,
+                   options=["--target", wine.win(target), "--expected", total, "--share", total,
+                            "--destroy-after", 20000])
+    assert out.status == NO_EVENTS
+    (request,) = net.origin_a.requests
+    wait_until(lambda: request.aborted, 20, "the server to see the connection end")
 
 
 def test_chunked_answer_is_refused_with_its_status_text(wine, net):

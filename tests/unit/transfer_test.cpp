@@ -287,6 +287,10 @@ TEST(ReadResponseStart, StatusAndHeaderEnd)
     EXPECT_TRUE(r.Examined);
     EXPECT_FALSE(r.Success);
     EXPECT_EQ(r.Body, 9u);
+    // Where the header ends, whatever the status: the answer can be judged
+    // before the server closes.
+    EXPECT_EQ(r.HeaderEnd, 26u);
+    EXPECT_EQ(Start(ok).HeaderEnd, ok.size() - 4);
     // A block that ends before the status code or the header's end.
     EXPECT_FALSE(Start("HTTP/1.0").Examined);
     EXPECT_FALSE(Start("HTTP/1.0   \t").Examined);
@@ -294,6 +298,7 @@ TEST(ReadResponseStart, StatusAndHeaderEnd)
     r = Start("HTTP/1.0 200 OK\r\nServer: x\r\n");
     EXPECT_TRUE(r.Examined);
     EXPECT_FALSE(r.Success);
+    EXPECT_EQ(r.HeaderEnd, 0u);
     EXPECT_FALSE(Start("HTTP/1.0 200 OK\r\n\r").Success);
 }
 

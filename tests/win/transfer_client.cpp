@@ -15,6 +15,7 @@
 //   --dos-date N --dos-time N
 //   --no-window          null window handle
 //   --cancel-after N     set the cancel flag once the counter passes N
+//   --destroy-after N    destroy the window once the counter passes N
 //   --report-size N      status buffer size (default 1913 in the diagnostics
 //                        mode, 251 otherwise); 0 passes a null buffer
 //   --repeat K           run the list of URLs K times
@@ -52,6 +53,7 @@ static EventFn Event;
 static int Cancel;
 static int Counter;
 static long CancelAfter = -1;
+static long DestroyAfter = -1;
 static int Forwarded;
 static int DialogsDismissed;
 static bool DismissDialogs;
@@ -165,6 +167,8 @@ static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPA
         Event(message, wParam, lParam);
         CheckCancel();
         ReenterOnce(window);
+        if (DestroyAfter >= 0 && Counter > DestroyAfter)
+            DestroyWindow(window);
         return 0;
     }
     if (message == WM_TIMER) {
@@ -284,6 +288,8 @@ int main(int argc, char **argv)
             noWindow = true;
         else if (!strcmp(a, "--cancel-after") && more)
             CancelAfter = strtol(argv[++i], 0, 10);
+        else if (!strcmp(a, "--destroy-after") && more)
+            DestroyAfter = strtol(argv[++i], 0, 10);
         else if (!strcmp(a, "--report-size") && more)
             reportSize = strtol(argv[++i], 0, 10);
         else if (!strcmp(a, "--repeat") && more)
@@ -393,8 +399,10 @@ int main(int argc, char **argv)
         printf("teardown=%d\n", status);
     }
     printf("dialogs=%d\n", DialogsDismissed);
-    KillTimer(window, 1);
-    DestroyWindow(window);
+    if (IsWindow(window)) {
+        KillTimer(window, 1);
+        DestroyWindow(window);
+    }
     fflush(stdout);
     return 0;
 }
