@@ -88,7 +88,10 @@ int Transfer(TransferStateRecord *state, const char *url, const char *target, in
     state->Target = _lcreat(target ? target : DiagnosticsFile, 0);
     if (state->Target == HFILE_ERROR) {
         ReportFailure(state, "CreateError", GetLastError());
-        return TransferWriteFailed;
+        // A standard user cannot create the diagnostics file at the root of
+        // the drive; the diagnosis goes on without it.
+        if (!state->Diagnostics)
+            return TransferWriteFailed;
     }
     if (TryInternetTransfer(state, url)) {
         _lclose(state->Target);

@@ -145,7 +145,9 @@ int TryInternetTransfer(TransferStateRecord *state, const char *url)
         if (request)
             QueryStatus(request, &code);
     }
-    if (!request || code == 0 || code >= 400) {
+    // Only a 2xx is the file: WinInet hands over an unfollowed 3xx, or a
+    // redirect to another scheme, as it came.
+    if (!request || code - 200 >= 100) {
         if (request)
             Internet.CloseHandle(request);
         AbandonInternet(state);

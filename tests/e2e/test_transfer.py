@@ -530,6 +530,36 @@ def test_not_found_in_diagnostics_mode(wine, net):
                         out.report), out.report
 
 
+@pytest.mark.parametrize("reply, text", [
+    (status("300 Multiple Choices", b"<a href=/one>one</a>"), "300 Multiple Choices"),
+    (status("302 Found", b"", ["Location: gopher://127.0.0.1/x"]), "302 Found"),
+], ids=["unfollowed", "across-schemes"])
+def test_wininet_counts_only_2xx_as_success(wine, net, reply, text):
+    net.origin_a.routes["/moved"] = reply
+    target = wine.scratch("wininet-3xx") / "out.bin"
+    out = transfer(wine, f"http://{net.origin_a.address}/moved", options=["--target", wine.win(target)])
+    # WinInet gives up, and the socket path, which follows no redirect,
+    # reports the answer.
+    assert (out.status, out.report) == (SERVER_REFUSED, "\r\n\r\n" + text)
+
+
+@pytest.mark.parametrize("socket", [False, True], ids=["wininet", "socket"])
+def test_diagnostics_go_on_without_their_file(wine, net, socket):
+    # A standard user cannot create a file at the root of the system drive.
+    blocker = wine.drive_c / DIAG_FILE
+    blocker.unlink(missing_ok=True)
+    blocker.mkdir()
+    try:
+        net.origin_a.routes["/diag"] = content(b"fine")
+        out = transfer(wine, f"http://{net.origin_a.address}/diag", socket=socket,
+                       options=["--diagnostics"])
+        assert out.status == (SOCKET_DONE if socket else WININET_DONE)
+        assert out.report.startswith(proxy_lines("", "", 80, "CERN") + "CreateError=5\r\n"), out.report
+        assert len(net.origin_a.requests) == 1
+    finally:
+        blocker.rmdir()
+
+
 @pytest.mark.parametrize("socket", [False, True], ids=["wininet", "socket"])
 def test_refused_connection(wine, net, socket):
     target = wine.scratch("refused") / "out.bin"
