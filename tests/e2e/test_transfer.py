@@ -437,12 +437,32 @@ def test_socks_reply_is_read_whole_and_checked(wine, net, registry, mode, expect
         assert net.origin_a.requests == []
 
 
+def test_socks_flag_does_not_outlive_a_teardown(wine, net, registry):
+    socks, tp = net.socks, net.tinyproxy
+    registry.set(own_proxy(f"socks={socks.address}:{socks.port}"))
+    # Between the calls the program's own keys go and Netscape names an
+    # HTTP proxy, which the discovery after the tear-down finds.
+    later = wine.drive_c / "t" / "later.reg"
+    later.write_bytes(("REGEDIT4\r\n\r\n[-" + MIRELO + "]\r\n\r\n[" + NETSCAPE + "\\Proxy Information]\r\n"
+                       f'"Proxy Type"=dword:00000001\r\n"HTTP_Proxy"="{tp.address}"\r\n'
+                       f'"HTTP_ProxyPort"=dword:{tp.port:08x}\r\n').encode())
+    net.origin_a.routes["/f"] = content(b"either way")
+    url = f"http://{net.origin_a.address}/f"
+    folder = wine.scratch("socks-flag")
+    out = transfer(wine, url, "-", url, socket=True,
+                   options=["--target", wine.win(folder) + "\\out-%d.bin", "--between", wine.win(later)])
+    assert [int(c["status"]) for c in out.calls] == [SOCKET_DONE, 0, SOCKET_DONE]
+    first, second = net.origin_a.requests
+    via(net, [first], "socks")
+    via(net, [second], "tinyproxy")
+
+
 def proxy_lines(host, ignore, port, kind):
     return f"ProxyServer={host}\r\nProxyIgnore={ignore}\r\nProxyPort={port}\r\nProxyType={kind}\r\n"
 
 
 SOURCES = ["own-http", "own-socks", "own-off", "netscape-http", "netscape-socks", "netscape-ini",
-           "internet-explorer"]
+           "internet-explorer", "explorer-switch-as-text", "netscape-host-as-number"]
 
 
 @pytest.mark.parametrize("source", SOURCES)
@@ -479,6 +499,14 @@ def test_proxy_source_is_reported_and_used(wine, net, registry, source):
         registry.set({"HKEY_CLASSES_ROOT\\NetscapeMarkup\\shell\\open\\command":
                       {"@": "C:\\kestns\\netscape.exe"}})
         expected, kind = proxy_lines(tp.address, ";;kest.test", tp.port, "CERN"), "tinyproxy"
+    elif source == "explorer-switch-as-text":
+        # A number stored as text is no number: the switch reads as off.
+        registry.set({IE: {**ie[IE], "ProxyEnable": "0"}})
+        expected, kind = proxy_lines("", "", 80, "CERN"), "direct"
+    elif source == "netscape-host-as-number":
+        # A host stored as a number is no host: the next source decides.
+        registry.set({NETSCAPE + "\\Proxy Information": {"Proxy Type": 1, "HTTP_Proxy": 0x31}, **ie})
+        expected, kind = proxy_lines(tp.address, "<local>;;;;kest.test;;;;;", tp.port, "CERN"), "tinyproxy"
     else:
         registry.set(ie)
         expected, kind = proxy_lines(tp.address, "<local>;;;;kest.test;;;;;", tp.port, "CERN"), "tinyproxy"

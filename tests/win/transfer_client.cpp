@@ -20,6 +20,7 @@
 //                        mode, 251 otherwise); 0 passes a null buffer
 //   --repeat K           run the list of URLs K times
 //   --teardown           finish with a tear-down call (null URL)
+//   --between FILE       after each tear-down call, import FILE with regedit
 //   --dismiss-dialogs    cancel any dialog box the transfer opens
 //   --trace              print each socket event as it is forwarded
 //   --reenter            once per call, from the window procedure while the
@@ -62,6 +63,23 @@ static TransferFn Transfer;
 static bool Reenter;
 static const char *Running; // the URL of the call that runs, or null
 static char Reentered[32];
+
+// Changes the registry between calls, as another program might.
+static void ImportRegistry(const char *file)
+{
+    char command[MAX_PATH + 32];
+    snprintf(command, sizeof command, "regedit.exe /S \"%s\"", file);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(0, command, 0, 0, FALSE, 0, 0, 0, &startup, &process)) {
+        printf("regedit failed: %lu\n", GetLastError());
+        return;
+    }
+    WaitForSingleObject(process.hProcess, 60000);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+}
 
 // Wine maps an executable loaded with LoadLibrary but, unlike Windows,
 // leaves its import table unresolved, so the first API call an export makes
@@ -258,7 +276,7 @@ int main(int argc, char **argv)
         return 2;
     const char *urls[64];
     int urlCount = 0;
-    const char *target = 0, *form = 0;
+    const char *target = 0, *form = 0, *between = 0;
     bool diagnostics = true, noWindow = false, teardown = false, expectedGiven = false;
     long expected = 0, share = 1000, reportSize = -1, repeat = 1;
     DWORD dosDate = 0, dosTime = 0;
@@ -296,6 +314,8 @@ int main(int argc, char **argv)
             repeat = strtol(argv[++i], 0, 10);
         else if (!strcmp(a, "--teardown"))
             teardown = true;
+        else if (!strcmp(a, "--between") && more)
+            between = argv[++i];
         else if (!strcmp(a, "--dismiss-dialogs"))
             DismissDialogs = true;
         else if (!strcmp(a, "--trace"))
@@ -392,6 +412,8 @@ int main(int argc, char **argv)
                 printf("canary=%s\n", intact ? "intact" : "overwritten");
             }
             fflush(stdout);
+            if (!url && between)
+                ImportRegistry(between);
         }
     }
     if (teardown) {
