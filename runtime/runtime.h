@@ -25,8 +25,8 @@ enum RuntimeCheck {
 RuntimeCheck CheckRuntime(void);
 
 // Turns every empty REG_EXPAND_SZ value of the machine environment into
-// an empty REG_SZ value, one at a time; stops silently at the first
-// failure.
+// an empty REG_SZ value in place, one at a time; stops silently at the
+// first failure.
 void RepairEnvironmentValues(void);
 
 // The low 32 bits of WININIT.INI's last-write time in the system

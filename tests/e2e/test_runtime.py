@@ -389,7 +389,13 @@ def test_empty_expandable_environment_values_become_plain(wine):
         wine.reg_set(ENVIRONMENT, names[2], r"%SystemRoot%\kest", "REG_EXPAND_SZ")
         # Made on every run on NT, whether a runtime step follows or not.
         setup = RuntimeSetup(wine, "environment")
-        assert setup.run() == 0
+        running = setup.start(env={"WINEDEBUG": "-all,+reg"})
+        assert running.finish() == 0
+        # Rewritten in place: deleted first, a value would be lost if the
+        # write then failed. Wine's registry trace shows each deletion.
+        deleted = [line for line in running.stderr().splitlines()
+                   if "NtDeleteValueKey" in line and "KestEmpty" in line]
+        assert deleted == []
         assert value_type(wine, ENVIRONMENT, names[0]) == ("REG_SZ", "")
         assert value_type(wine, ENVIRONMENT, names[1]) == ("REG_SZ", "")
         assert value_type(wine, ENVIRONMENT, names[2]) == ("REG_EXPAND_SZ", r"%SystemRoot%\kest")
