@@ -15,7 +15,8 @@ char *FindChar(char *text, int c);
 void CreatePathDirectories(char *path);
 
 // Creates a new, empty file named KXC*.TMP in the temporary directory and
-// leaves its name in out, which holds at least MAX_PATH bytes.
+// leaves its name in out, which holds at least MAX_PATH bytes; the empty
+// text when none can be created.
 void MakeTempFileName(char *out);
 
 // The path of name in the system directory, or with windowsFolder in the

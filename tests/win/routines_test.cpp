@@ -77,6 +77,17 @@ static void TestMakeTempFileName(void)
     CHECK(GetFileAttributesExA(one, GetFileExInfoStandard, &data) && data.nFileSizeLow == 0);
     DeleteFileA(one);
     DeleteFileA(two);
+
+    // No temporary folder: no name, rather than the caller's previous one.
+    char temp[MAX_PATH], tmp[MAX_PATH];
+    GetEnvironmentVariableA("TEMP", temp, sizeof temp);
+    GetEnvironmentVariableA("TMP", tmp, sizeof tmp);
+    SetEnvironmentVariableA("TEMP", "C:\\no-such-folder-kest");
+    SetEnvironmentVariableA("TMP", "C:\\no-such-folder-kest");
+    MakeTempFileName(one);
+    CHECK(one[0] == 0);
+    SetEnvironmentVariableA("TEMP", temp);
+    SetEnvironmentVariableA("TMP", tmp);
 }
 
 static void TestPumpMessages(void)
