@@ -12,27 +12,30 @@ void PumpMessages(void)
     }
 }
 
-DWORD RunAndWait(const char *program, const char *parameters, int inProgramFolder)
+int RunAndWait(const char *program, const char *parameters, int inProgramFolder, DWORD *exitCode)
 {
     SHELLEXECUTEINFOA info;
     ZeroMemory(&info, sizeof info);
     info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // The shell would report a program it cannot start in a box of its
+    // own, which nobody may be there to answer in a quiet run; the caller
+    // reports it instead.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.lpFile = program;
     info.lpParameters = parameters;
     // With its last backslash: it names a root as well as any other folder.
     info.lpDirectory = inProgramFolder ? ExeDirectory : 0;
     info.nShow = SW_SHOWNORMAL;
+    *exitCode = 0;
     if (!ShellExecuteExA(&info))
         return 0;
 
     PumpMessages();
     while (WaitForSingleObject(info.hProcess, 500) == WAIT_TIMEOUT)
         PumpMessages();
-    DWORD code = 0;
-    if (!GetExitCodeProcess(info.hProcess, &code))
-        code = 0;
+    if (!GetExitCodeProcess(info.hProcess, exitCode))
+        *exitCode = 0;
     CloseHandle(info.hProcess);
     PumpMessages();
-    return code;
+    return 1;
 }

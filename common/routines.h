@@ -62,7 +62,9 @@ void ReadMachineText(const char *keyPath, const char *valueName, char *out, unsi
 void PumpMessages(void);
 
 // Starts program with parameters and waits for it, pumping messages every
-// 500 ms. Returns its exit code, or 0 when it could not be started. With
+// 500 ms, and leaves its exit code in *exitCode. Returns 0, with no box of
+// the shell's and *exitCode 0, when the program could not be started, so
+// that a failed start never passes for a run that ended with 0. With
 // inProgramFolder the child starts in the folder of this program's own file
 // (ExeDirectory); otherwise in the current folder.
-DWORD RunAndWait(const char *program, const char *parameters, int inProgramFolder);
+int RunAndWait(const char *program, const char *parameters, int inProgramFolder, DWORD *exitCode);

@@ -112,5 +112,11 @@ unsigned LaunchPackage(void)
     }
     // In settings-file mode the package and its transforms are named
     // relative to the program's folder, so msiexec starts there.
-    return RunAndWait(installerProgram, argumentText, !EmbeddedMode);
+    DWORD code;
+    if (RunAndWait(installerProgram, argumentText, !EmbeddedMode, &code))
+        return code;
+    // An engine that cannot start (a damaged one, or one of another
+    // architecture) installed nothing.
+    ShowErrorBox(0);
+    return ExitNotInstalled;
 }

@@ -197,7 +197,8 @@ void ActOnSpecialResult(RuntimeResultAction action)
         // The .NET runtime is installed already in another version: let it
         // repair itself, and leave the package for another run.
         CloseProgressWindow();
-        RunAndWait(RuntimePath, "/q:a", !EmbeddedMode);
+        DWORD ignored;
+        RunAndWait(RuntimePath, "/q:a", !EmbeddedMode, &ignored);
         EndRuntime();
     }
     if (action == RuntimeNeedsSp6) {
@@ -243,7 +244,12 @@ void InstallRuntime(void)
             ShowRuntimeAnimation();
         // A relative path in the settings file names a file beside the
         // program, which therefore starts in the program's folder.
-        DWORD result = RunAndWait(RuntimePath, switches, !EmbeddedMode);
+        DWORD result;
+        // A runtime installer that cannot be started installed nothing.
+        if (!RunAndWait(RuntimePath, switches, !EmbeddedMode, &result)) {
+            ShowErrorBox(0);
+            EndRuntime();
+        }
         if (result == 0 && WininitStamp() != before)
             result = 1;
         RuntimeResultAction action = RuntimeResultMeaning(result, DotNetMode, pass, custom,

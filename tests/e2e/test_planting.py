@@ -149,16 +149,17 @@ def downloaded_runtime(server):
             "RuntimeSizeNT": str(len(data))}
 
 
-def check(plant, code, loaded, control, expected):
+def check(plant, code, loaded, control, expected, installed=True):
     stub = plant.marks("setup.exe")
     print(f"\n{plant.folder.name}: control {dict(control)}, stub {dict(stub)}, "
           f"system copies {sorted(loaded)}")
-    assert code == 0
+    assert code == (0 if installed else 1)
     # Each library was loaded on this path, and from the system folder.
     assert {name + ".dll" for name in expected} <= loaded
     assert stub - control == Counter()
     # Windows Installer is the system's, whichever msiexec.exe lies about.
-    assert [r["program"].lower() for r in plant.wine.records()] == [SYSTEM_MSIEXEC.lower()]
+    assert [r["program"].lower() for r in plant.wine.records()] == \
+        ([SYSTEM_MSIEXEC.lower()] if installed else [])
 
 
 @pytest.mark.parametrize("sockets", [False, True], ids=["wininet", "sockets"])
@@ -205,7 +206,8 @@ def test_dotnet_animation_and_a_runtime_of_the_planted_name(wine):
 def test_runtime_missing_beside_setup_is_not_taken_from_the_working_directory(wine):
     """The settings name the installer by a relative name, and it is not
     beside setup.exe: the one of that name in the working directory is
-    somebody else's. The shell reports the missing file; the run goes on."""
+    somebody else's. The run reports the runtime that could not start, in
+    a box of its own and without the shell's, and installs nothing."""
     plant = Planting(wine, "plant-missing", RuntimeVersion=above_installed(wine),
                      RuntimeNT="instmsiw.exe")
     shutil.copy2(TESTBIN / "fake_runtime.exe", plant.cwd / "instmsiw.exe")
@@ -213,13 +215,13 @@ def test_runtime_missing_beside_setup_is_not_taken_from_the_working_directory(wi
     boxes = []
 
     def answer(running):
-        boxes.append(wait_until(running.message_boxes, 30, "the shell's box"))
-        plant.wine.ui("click", "Error", "1")
+        boxes.append(wait_until(running.message_boxes, 30, "the stub's box"))
+        plant.wine.ui("click", "Install", "1")
 
     code, loaded = plant.run_stub(0, answer=answer)
-    check(plant, code, loaded, control, ["version"])
+    check(plant, code, loaded, control, ["version", "ole32"], installed=False)
     assert plant.fake.runs() == []
-    assert boxes and "File not found" in boxes[0][0], boxes
+    assert boxes == [["Install: Corrupt installation detected."]], boxes
 
 
 @pytest.fixture
