@@ -127,6 +127,22 @@ void ExtractRuntime(HFILE file, RuntimeEntry entry)
     }
 }
 
+// The progress window for a download, with its bar and Cancel, or, for
+// the .NET installers, which show no progress of their own, with the
+// animation and no Cancel. The .NET update's download comes after the
+// runtime's animation: each download shows the bar and Cancel again.
+void ShowRuntimeWindow(int animated)
+{
+    ShowProgressWindow();
+    if (!ProgressWindow)
+        return;
+    ShowWindow(GetDlgItem(ProgressWindow, IDC_PROGRESS_BAR), animated ? SW_HIDE : SW_SHOW);
+    ShowWindow(GetDlgItem(ProgressWindow, IDC_ANIMATION), animated ? SW_SHOW : SW_HIDE);
+    EnableWindow(GetDlgItem(ProgressWindow, IDCANCEL), !animated);
+    if (animated)
+        StartAnimation();
+}
+
 void DownloadRuntime(HFILE file, RuntimeEntry entry)
 {
     _lclose(file);
@@ -135,7 +151,7 @@ void DownloadRuntime(HFILE file, RuntimeEntry entry)
     unsigned expected = RuntimeDownloadSize(&InstallerSettings, entry, EmbeddedMode);
     DownloadTotal = int(expected);
     DownloadProgress = 0;
-    ShowProgressWindow();
+    ShowRuntimeWindow(0);
     if (ProgressWindow)
         SetTimer(ProgressWindow, ProgressTimerId, ProgressTimerPeriod, 0);
     PumpMessages();
@@ -174,19 +190,6 @@ int RuntimeSwitches(int pass, char *switches)
         settingsValue = value;
     }
     return ChooseRuntimeSwitches(DotNetMode, pass, s.DelayReboot, settingsValue, switches);
-}
-
-// The .NET installers show no progress of their own: the window plays
-// its animation instead of a bar, and cannot be cancelled.
-void ShowRuntimeAnimation(void)
-{
-    ShowProgressWindow();
-    if (!ProgressWindow)
-        return;
-    ShowWindow(GetDlgItem(ProgressWindow, IDC_PROGRESS_BAR), SW_HIDE);
-    ShowWindow(GetDlgItem(ProgressWindow, IDC_ANIMATION), SW_SHOW);
-    EnableWindow(GetDlgItem(ProgressWindow, IDCANCEL), FALSE);
-    StartAnimation();
 }
 
 // The results that end the run before the runtime file is removed: both
@@ -241,7 +244,7 @@ void InstallRuntime(void)
         int custom = RuntimeSwitches(pass, switches);
         DWORD before = WininitStamp();
         if (DotNetMode)
-            ShowRuntimeAnimation();
+            ShowRuntimeWindow(1);
         // A relative path in the settings file names a file beside the
         // program, which therefore starts in the program's folder.
         DWORD result;

@@ -346,6 +346,31 @@ def test_failed_download_shows_the_internet_message(wine, server, reply, detail)
     assert temp_runtime_files(wine) == before
 
 
+def test_dotnet_update_download_can_be_cancelled(wine, server):
+    """The .NET runtime's run hides the bar and Cancel for its animation;
+    the update's download shows them again."""
+    data = padded_fake(DOWNLOAD_MINIMUM + 4096)
+    setup = RuntimeSetup(wine, "dotnet-cancel", RuntimeVersion="99.0.0.0", CmdLine="",
+                         RuntimeDotNet=server.serve("/dotnet.exe", content(data)),
+                         RuntimeSizeDotNet=str(len(data)),
+                         RuntimeDotNetUpdate=server.serve("/update.exe", trickle(len(data), 2048, 0.05)),
+                         RuntimeSizeDotNetUpdate=str(len(data)))
+    env = {**setup.fake.env(0), "WINEDLLOVERRIDES": BASE_OVERRIDES + ";msiexec.exe=n;wininet=d"}
+    before = temp_runtime_files(wine)
+    wine.clear_records()
+    running = setup.start(env=env)
+    wait_until(lambda: len(server.server.requests) == 2, 60, "the update's download to start")
+    # The bar and a Cancel that can be pressed, not the animation.
+    dump = wine.ui("dump", PRODUCT_NAME).stdout
+    assert "class=msctls_progress32 id=1007 enabled=1 visible=1" in dump, dump
+    assert "class=Button id=2 enabled=1 visible=1" in dump, dump
+    assert "class=SysAnimate32 id=112 enabled=1 visible=0" in dump, dump
+    wine.ui("click", PRODUCT_NAME, "2")
+    assert running.finish() == 1
+    assert len(setup.fake.runs()) == 1 and wine.records() == []
+    assert temp_runtime_files(wine) == before
+
+
 def test_cancelled_download_ends_the_run_and_removes_the_file(wine, server):
     total = DOWNLOAD_MINIMUM + 4096
     # Slow enough that the window is there long before the end.
