@@ -248,8 +248,14 @@ void InstallRuntime(void)
         // A relative path in the settings file names a file beside the
         // program, which therefore starts in the program's folder.
         DWORD result;
+        int started = RunAndWait(RuntimePath, switches, !EmbeddedMode, &result);
+        // Cancel, pressed while the installer ran (the window's bar and
+        // Cancel stay up after a copy or a download), ends the run as soon
+        // as it has ended: no question follows, and no package.
+        if (CancelRequested)
+            EndRuntime();
         // A runtime installer that cannot be started installed nothing.
-        if (!RunAndWait(RuntimePath, switches, !EmbeddedMode, &result)) {
+        if (!started) {
             ShowErrorBox(0);
             EndRuntime();
         }

@@ -346,6 +346,41 @@ def test_failed_download_shows_the_internet_message(wine, server, reply, detail)
     assert temp_runtime_files(wine) == before
 
 
+@pytest.mark.parametrize("source", ["payload", "download"])
+def test_cancel_while_the_runtime_installer_runs_ends_the_run(wine, server, restart_values, source):
+    """After a copy from the payload or a download the progress window stays
+    up, with its Cancel, while the installer runs. Pressed then, Cancel ends
+    the run once the installer has ended: no restart question, password or
+    package. (The .NET installers run without Cancel, and a runtime named
+    by path, or any in a quiet run, without the window.)"""
+    extraction = wine.drive_c.joinpath(*WIZARD)
+    if source == "payload":
+        shutil.rmtree(extraction, ignore_errors=True)
+        folder = wine.scratch("cancel-run")
+        shutil.copy2(make_package(code=PRODUCT_CODE, product=PRODUCT_NAME), folder / "sample.msi")
+        shutil.copy2(TESTBIN / "fake_runtime.exe", folder / "fake.exe")
+        exe = pack(folder, {**PRODUCT, "RuntimeVersion": above_installed(wine), "RuntimeNT": "fake.exe",
+                            "CmdLine": ""}, {"Password": "kest"})
+        fake = FakeRuntime(wine, folder)
+
+        def start(env):
+            return wine.start(exe, f'"{wine.win(exe)}"', env=env)
+    else:
+        data = padded_fake(DOWNLOAD_MINIMUM + 4096)
+        setup = download_setup(wine, server.serve("/instmsi.exe", content(data)), len(data))
+        fake, start = setup.fake, lambda env: setup.start(env=env)
+    before = temp_runtime_files(wine)
+    wine.clear_records()
+    running = start({**fake.env(3010), "KEST_RUNTIME_SLEEP": "3000"})
+    wait_until(fake.runs, 30, "the runtime installer to start")
+    wine.ui("click", PRODUCT_NAME, "2")
+    assert running.finish() == 1
+    assert len(fake.runs()) == 1 and wine.records() == []
+    assert temp_runtime_files(wine) == before
+    assert wine.reg_query(RUN_ONCE, RESUME_VALUE) is None
+    assert not extraction.exists()
+
+
 def test_dotnet_update_download_can_be_cancelled(wine, server):
     """The .NET runtime's run hides the bar and Cancel for its animation;
     the update's download shows them again."""
