@@ -34,9 +34,15 @@ void RepairEnvironmentValues(void);
 // change across a run means files are to be replaced at the next start.
 DWORD WininitStamp(void);
 
+// The longest command that Windows runs from RunOnce.
+enum { RunOnceCommandLimit = 260 };
+
 // Registers command under RunOnce as "KestStubReboot", unless Windows
-// Installer already holds a RunOnceEntries value for productCode.
-void RegisterResume(const char *productCode, const char *command);
+// Installer already holds a RunOnceEntries value for productCode, which
+// resumes the package itself. Returns 1 when the package will resume after
+// the restart; 0, writing nothing, for a command longer than
+// RunOnceCommandLimit or a value that cannot be written.
+int RegisterResume(const char *productCode, const char *command);
 
 // Asks Windows to restart (with the shutdown privilege where there is
 // one) and sets ShutdownStarted.

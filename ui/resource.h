@@ -19,3 +19,4 @@
 #define IDS_REBOOT 4
 #define IDS_EXIST_ERROR 5
 #define IDS_INTERNET 6
+#define IDS_RESUME_BY_HAND 7

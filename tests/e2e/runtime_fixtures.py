@@ -92,8 +92,8 @@ class RuntimeSetup(Setup):
     """setup.exe in settings-file mode for the product above, with the fake
     runtime installer beside it as fake.exe."""
 
-    def __init__(self, wine, name, exe_name="setup.exe", **settings):
-        super().__init__(wine, name, exe_name=exe_name)
+    def __init__(self, wine, name, exe_name="setup.exe", subdir=None, **settings):
+        super().__init__(wine, name, exe_name=exe_name, subdir=subdir)
         shutil.copy2(TESTBIN / "fake_runtime.exe", self.folder / "fake.exe")
         self.fake = FakeRuntime(wine, self.folder)
         self.settings(**{**PRODUCT, **settings})

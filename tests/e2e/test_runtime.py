@@ -227,6 +227,37 @@ def test_dotnet_product_version_unsupported_reruns_quietly_and_stops(wine):
     assert wine.records() == []
 
 
+@pytest.mark.parametrize("folder, registered", [
+    ("a folder whose name is far too long for the command that Windows runs after a restart", True),
+    ("/".join(["abcdefgh"] * 12), False),
+], ids=["short-forms", "too-long"])
+def test_resume_command_stays_within_what_runonce_runs(wine, restart_values, folder, registered):
+    """Windows runs no RunOnce command of more than 260 characters: past
+    that, the paths' short forms are used; where even they do not fit,
+    nothing is registered and the user is told to start setup again."""
+    setup = RuntimeSetup(wine, "resume-length", subdir=folder, RuntimeVersion=above_installed(wine),
+                         RuntimeNT="fake.exe")
+    assert len(msiexec_arguments(setup)) > 260
+    wine.clear_records()
+    running = setup.start(env=setup.fake.env(3010))
+    wait_for_box(running)
+    answer(wine, YES)
+    if registered:
+        assert running.finish() == 1641
+        command = wine.reg_query(RUN_ONCE, RESUME_VALUE)
+        assert len(command) <= 260 and "~" in command, command
+        assert command.startswith(f'"{SYSTEM_MSIEXEC}" /qn /I "') and "sample.msi\" KEST_SETUP_EXE_PATH=" in command
+    else:
+        box = wait_until(lambda: [b for b in running.message_boxes() if "start this setup again" in b], 30,
+                         "the word on starting setup again")
+        assert box == [f"{PRODUCT_NAME}: Windows must restart before the installation can go on. "
+                       "After the restart, please start this setup again."]
+        wine.ui("click", PRODUCT_NAME, "2")
+        assert running.finish() == 1
+        assert wine.reg_query(RUN_ONCE, RESUME_VALUE) is None
+    assert wine.records() == []
+
+
 def test_missing_service_pack_is_reported(wine):
     setup = RuntimeSetup(wine, "sp6", RuntimeVersion=above_installed(wine), RuntimeNT="fake.exe")
     wine.clear_records()
