@@ -30,6 +30,10 @@ int SystemFilePath(const char *name, char *out, int windowsFolder);
 // cannot be loaded.
 HMODULE LoadSystemLibrary(const char *name);
 
+// LoadSystemLibrary for each of names (each NUL-terminated, an empty name
+// ends the list); a library that is missing is passed over.
+void LoadSystemLibraries(const char *names);
+
 // Loads the system library `library` by full path and looks up the entry
 // points named in names (each NUL-terminated, an empty name ends the list)
 // into binding, a record of size bytes that holds one function pointer per
@@ -40,7 +44,9 @@ int BindSystemEntries(const char *library, const char *names, void *binding, uns
                       unsigned required);
 
 // Keeps the program's folder and the current folder out of later library
-// searches where the system offers that; nothing on older systems.
+// searches where the system offers that, and loads by full path the
+// libraries that system DLLs load by name for a window, a message box or
+// the shell, which older systems would look for there first.
 void RestrictLibrarySearch(void);
 
 // "SOFTWARE\Microsoft\Windows\CurrentVersion", the key of several settings
