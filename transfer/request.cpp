@@ -153,21 +153,25 @@ int EncodeBasicCredentials(const char *user, const char *password, char *out)
     if (TextLength(user) != length || length + 1 + TextLength(password) >= sizeof joined)
         return 0;
     AppendText(joined, sizeof joined, ":");
-    length = AppendText(joined, sizeof joined, password);
+    AppendText(joined, sizeof joined, password);
 
+    // Six bits a character, the last one filled up with zero bits, then
+    // '=' to a whole group of four.
     static const char Alphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    const unsigned char *in = reinterpret_cast<const unsigned char *>(joined);
-    unsigned at = 0;
-    for (unsigned i = 0; i < length; i += 3) {
-        unsigned left = length - i;
-        unsigned group = unsigned(in[i]) << 16 | (left > 1 ? unsigned(in[i + 1]) << 8 : 0) |
-                         (left > 2 ? in[i + 2] : 0);
-        out[at++] = Alphabet[group >> 18];
-        out[at++] = Alphabet[(group >> 12) & 63];
-        out[at++] = left > 1 ? Alphabet[(group >> 6) & 63] : '=';
-        out[at++] = left > 2 ? Alphabet[group & 63] : '=';
+    unsigned bits = 0, at = 0;
+    int held = 0;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(joined); *p; ++p) {
+        bits = bits << 8 | *p;
+        for (held += 8; held >= 6;) {
+            held -= 6;
+            out[at++] = Alphabet[(bits >> held) & 63];
+        }
     }
+    if (held)
+        out[at++] = Alphabet[(bits << (6 - held)) & 63];
+    while (at % 4)
+        out[at++] = '=';
     out[at] = 0;
     return 1;
 }

@@ -263,6 +263,20 @@ TEST(AccountProgress, LagsThenTheShareCompletes)
     counter = 0;
     AccountProgress(&c, &counter, 500);
     EXPECT_EQ(counter, 1000000000);
+    // Every advance is the 64-bit product's quotient, times the step.
+    unsigned seed = 1;
+    for (int i = 0; i < 20000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        int expected = int(seed >> 1) >> (seed % 31), share = int(seed * 7u >> 1) >> (seed % 29);
+        int n = int(seed * 13u >> 1) >> (seed % 30);
+        if (expected <= 0 || share <= 0 || n <= 0)
+            continue;
+        ProgressAccount d{expected, share};
+        counter = 0;
+        AccountProgress(&d, &counter, n);
+        long long m = n < expected ? n : expected, step = m / 100 ? m / 100 : 1;
+        ASSERT_EQ(counter, (m / step) * share / expected * step) << expected << " " << share << " " << n;
+    }
 }
 
 ResponseStart Start(const std::string &block)
