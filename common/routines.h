@@ -59,8 +59,12 @@ enum { CurrentVersionSubKeySize = 64 };
 // cut to capacity.
 void CurrentVersionSubKey(char *out, unsigned capacity, const char *subKey);
 
-// Reads a text value under HKEY_LOCAL_MACHINE into out (capacity bytes,
-// always terminated); the empty text when it cannot be read or is too long.
+// Reads the text value valueName of an open key into out (capacity bytes,
+// always terminated); the empty text when it cannot be read, is no text
+// (REG_SZ or REG_EXPAND_SZ), or is too long.
+void ReadKeyText(HKEY key, const char *valueName, char *out, unsigned capacity);
+
+// ReadKeyText on a key under HKEY_LOCAL_MACHINE.
 void ReadMachineText(const char *keyPath, const char *valueName, char *out, unsigned capacity);
 
 // Dispatches every message waiting in the thread's queue; does nothing once

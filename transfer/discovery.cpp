@@ -28,18 +28,6 @@ int ReadProgramValue(const char *name, char *out, LONG size)
     return 1;
 }
 
-// A text value of an open key into out (size bytes, always terminated);
-// empty when it cannot be read, is no text, or fills out without a NUL of
-// its own: a cut value, or a number's bytes, would name another host.
-void ReadKeyText(HKEY key, const char *name, char *out, DWORD size)
-{
-    DWORD type, length = size;
-    if (RegQueryValueExA(key, name, 0, &type, (BYTE *)out, &length) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ) || (length == size && out[size - 1]))
-        length = 0;
-    out[length < size ? length : size - 1] = 0;
-}
-
 // A number of an open key: four bytes, stored as a number. 0 when it
 // cannot be read, and for anything else, such as "0" stored as text, whose
 // bytes would read as a number that is not 0.
