@@ -36,13 +36,15 @@ void SystemInstallerPath(char *out)
     }
 }
 
-// The short (8.3) form of path, in place, where the file system has one.
-void ShortenPath(char *path, unsigned capacity)
+// The short (8.3) form of path, in place, where the file system has one
+// and it fits a path of the program's own (shorter ones serve no command
+// that must stay within RunOnceCommandLimit).
+void ShortenPath(char *path)
 {
-    char shortPath[PackagePathSize];
+    char shortPath[ModulePathSize];
     DWORD length = GetShortPathNameA(path, shortPath, sizeof shortPath);
-    if (length && length < capacity)
-        CopyText(path, capacity, shortPath);
+    if (length && length < sizeof shortPath)
+        CopyText(path, sizeof shortPath, shortPath);
 }
 
 } // namespace
@@ -99,9 +101,9 @@ unsigned LaunchPackage(void)
         if (!resume || shortened ||
             TextLength(installerProgram) + 3 + TextLength(argumentText) <= RunOnceCommandLimit)
             break;
-        ShortenPath(PackagePath, sizeof PackagePath);
-        ShortenPath(TransformPath, sizeof TransformPath);
-        ShortenPath(programPath, sizeof programPath);
+        ShortenPath(PackagePath);
+        ShortenPath(TransformPath);
+        ShortenPath(programPath);
     }
     if (resume) {
         // The package runs after the restart, from the command registered

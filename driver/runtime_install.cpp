@@ -42,6 +42,13 @@ __attribute__((noreturn)) void EndRuntime(void)
     EndRun(ExitNotInstalled);
 }
 
+// "Corrupt installation detected.": no runtime can be installed from here.
+__attribute__((noreturn)) void EndCorrupt(void)
+{
+    ShowErrorBox(0);
+    EndRuntime();
+}
+
 __attribute__((noreturn)) void FailWithMessage(SettingText which, UINT stringId, const char *detail)
 {
     char text[512];
@@ -101,10 +108,8 @@ HFILE CreateRuntimeFile(void)
     if (file != HFILE_ERROR)
         _lclose(file);
     file = _lopen(RuntimePath, OF_READWRITE);
-    if (file == HFILE_ERROR) {
-        ShowErrorBox(0);
-        EndRuntime();
-    }
+    if (file == HFILE_ERROR)
+        EndCorrupt();
     return file;
 }
 
@@ -255,10 +260,8 @@ void InstallRuntime(void)
         if (CancelRequested)
             EndRuntime();
         // A runtime installer that cannot be started installed nothing.
-        if (!started) {
-            ShowErrorBox(0);
-            EndRuntime();
-        }
+        if (!started)
+            EndCorrupt();
         if (result == 0 && WininitStamp() != before)
             result = 1;
         RuntimeResultAction action = RuntimeResultMeaning(result, DotNetMode, pass, custom,

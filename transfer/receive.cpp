@@ -18,12 +18,10 @@ void ReadSocksReply(TransferStateRecord *state)
     if (state->Fill < SocksReplySize)
         return;
     state->Fill = 0;
-    if (ReceiveBuffer[1] == SocksGranted) {
+    if (ReceiveBuffer[1] == SocksGranted)
         SetStatusUnlessFailed(state, TransferStepDone);
-        return;
-    }
-    RecordError(state, TransferUnreachable);
-    ReportFailure(state, "SocksReply", ReceiveBuffer[1]);
+    else
+        RecordError(state, TransferUnreachable);
 }
 
 // The first block of an answer, as ReadResponseStart found it: its status
@@ -74,7 +72,7 @@ void FinishAnswer(TransferStateRecord *state)
 {
     if (state->Status < 0)
         return;
-    if (state->HeaderSeen && state->LengthKnown && state->BodyBytes < state->ContentLength) {
+    if (state->LengthKnown && state->BodyBytes < state->ContentLength) {
         RecordError(state, TransferBodyShort);
         ReportFailure(state, "BodyLength", DWORD(state->BodyBytes));
         return;
@@ -134,12 +132,7 @@ int ReceiveBlock(TransferStateRecord *state, int closing)
         ProcessBlock(state, &start);
     // A server may keep the connection open after the announced body: the
     // answer ends with its last byte.
-    if (!ended && state->Status >= 0 && state->HeaderSeen && state->LengthKnown &&
-        state->BodyBytes >= state->ContentLength) {
-        FinishAnswer(state);
-        ended = 1;
-    }
-    return ended;
+    return ended | (state->LengthKnown && state->BodyBytes >= state->ContentLength);
 }
 
 extern "C" int WINAPI t2(UINT message, WPARAM, LPARAM event)
@@ -152,8 +145,8 @@ extern "C" int WINAPI t2(UINT message, WPARAM, LPARAM event)
         RecordError(state, TransferEventError);
     switch (LOWORD(event)) {
     case FD_READ:
-        if (state->SocketOpen)
-            ReceiveBlock(state, 0);
+        if (state->SocketOpen && ReceiveBlock(state, 0))
+            FinishAnswer(state);
         break;
     case FD_WRITE:
         SendPending(state);

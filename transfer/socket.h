@@ -28,5 +28,6 @@ void CloseTransferSocket(TransferStateRecord *state);
 // Reads what the socket holds into ReceiveBuffer and writes out a block
 // when it is nearly full or the answer has ended. With closing, the peer
 // has closed and a would-block ends the answer too. Returns 1 when the
-// answer has ended (or reading failed).
+// answer has ended: the peer closed, reading failed, or the announced
+// body is complete.
 int ReceiveBlock(TransferStateRecord *state, int closing);
