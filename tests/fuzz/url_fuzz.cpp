@@ -52,8 +52,10 @@ void CheckSplit(const std::string &text)
     FUZZ_CHECK(std::strlen(parts.UserName) + std::strlen(parts.Password) +
                    std::strlen(parts.Host) + std::strlen(parts.Path) <=
                rest.size());
-    // Without credentials, the host runs to the first '/' after it.
-    if (rest.size() > 1 && rest.find_first_of(":@", 1) == std::string::npos) {
+    // Without credentials or a port, the host runs to the first '/' after
+    // it. (A first '@' is the host's own; a ':' anywhere begins a port.)
+    if (rest.size() > 1 && rest.find(':') == std::string::npos &&
+        rest.find('@', 1) == std::string::npos) {
         FUZZ_CHECK(!parts.UserName[0] && !parts.Password[0]);
         size_t slash = rest.find('/', 1);
         if (slash == std::string::npos) {
