@@ -625,18 +625,6 @@ def test_answer_ends_with_its_announced_body_on_a_kept_connection(wine, net):
     assert target.read_bytes() == data
 
 
-def test_window_destroyed_during_the_transfer(wine, net):
-    total = 10_000_000
-    net.origin_a.routes["/slow"] = trickle(total, 4096, 0.02, limit=40)
-    target = wine.scratch("window-gone") / "out.bin"
-    out = transfer(wine, f"http://{net.origin_a.address}/slow", socket=True, timeout=45,
-                   options=["--target", wine.win(target), "--expected", total, "--share", total,
-                            "--destroy-after", 20000])
-    assert out.status == NO_EVENTS
-    (request,) = net.origin_a.requests
-    wait_until(lambda: request.aborted, 20, "the server to see the connection end")
-
-
 def test_chunked_answer_is_refused_with_its_status_text(wine, net):
     net.origin_a.routes["/chunked"] = raw(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
                                           b"5\r\nhello\r\n0\r\n\r\n")
@@ -694,17 +682,22 @@ def test_hostile_status_line_stays_inside_the_report(wine, net, registry, answer
     assert (out[0]["terminated"], out[0]["canary"]) == ("yes", "intact")
 
 
-@pytest.mark.parametrize("socket", [False, True], ids=["wininet", "socket"])
-def test_cancel_ends_the_download(wine, net, socket):
+@pytest.mark.parametrize("socket, ending", [(False, "cancel"), (True, "cancel"), (True, "destroy")],
+                         ids=["wininet", "socket", "window-destroyed"])
+def test_cancel_ends_the_download(wine, net, socket, ending):
     total = 10_000_000
     net.origin_a.routes["/slow"] = trickle(total, 4096, 0.02, limit=40)
     target = wine.scratch("cancel") / "out.bin"
     out = transfer(wine, f"http://{net.origin_a.address}/slow", socket=socket, timeout=45,
                    options=["--target", wine.win(target), "--expected", total, "--share", total,
-                            "--cancel-after", 20000])
-    # Cancelled: the usual result, and no final top-up of the counter.
-    assert (out.status, out[0]["cancelled"]) == (WININET_DONE, "1")
-    assert 20000 < int(out[0]["counter"]) < total
+                            f"--{ending}-after", 20000])
+    if ending == "destroy":
+        # No window, no more events: the transfer ends at once.
+        assert out.status == NO_EVENTS
+    else:
+        # Cancelled: the usual result, and no final top-up of the counter.
+        assert (out.status, out[0]["cancelled"]) == (WININET_DONE, "1")
+        assert 20000 < int(out[0]["counter"]) < total
     # The server learns that the client went away, long before its end.
     (request,) = net.origin_a.requests
     wait_until(lambda: request.aborted, 20, "the server to see the connection end")
