@@ -15,7 +15,9 @@ Each run ends in one class:
   x  a field that only the system loader reads (the entry point, the image
      base, the section layout, the stack size) made the loader map and
      start a broken image, which faulted or stalled before or beside the
-     stub's own code: nothing in the stub can answer for that;
+     stub's own code, or returned at once with whatever code its registers
+     held (an entry point moved onto the last byte of the code before it):
+     nothing in the stub can answer for that;
   c  a fault of the stub: a crash (an exception code), a hang, a window
      other than a message box in a quiet run, a file left in the
      extraction or temporary folder, msiexec handed bytes that are not an
@@ -463,12 +465,15 @@ class Series:
         crash = [line.strip() for line in self.stray if "exception" in line.lower()]
         self.stray = []
         faulted = crash or r["hang"] == "1" or (code >= 0xC0000000 and code not in LOADER_REFUSALS)
-        if faulted and mutation is not None and mutation.field.loader:
+        # A moved entry point may land on the return of the code before it:
+        # the process ends at once, with what a register held for its code.
+        stray_exit = code not in CLEAN_EXITS and not boxes and not self.records()
+        if (faulted or stray_exit) and mutation is not None and mutation.field.loader:
             # The system loader mapped and started what the damaged header
             # told it to (another entry point, image base, section layout,
             # stack size): the stub's own code cannot answer for that.
-            return outcome("x", "the damaged image faulted or stalled in the loader's hands",
-                           (f"{code:#x} " if code >= 0xC0000000 else "hang ")
+            return outcome("x", "the damaged image faulted, stalled or ended in the loader's hands",
+                           (f"{code:#x} " if code >= 0xC0000000 or stray_exit else "hang ")
                            + " ".join(crash)[:200])
         if crash:
             return outcome("c", "a program of the run faulted", " ".join(crash)[:300])
