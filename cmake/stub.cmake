@@ -18,7 +18,7 @@ set(KEST_STUB_SOURCES
     driver/runtime_install.cpp
     driver/settings_file.cpp
     driver/settings_source.cpp
-    driver/socket_events.cpp
+    driver/socket_handler.cpp
     payload/digest.cpp
     payload/header.cpp
     payload/locator.cpp
@@ -30,8 +30,9 @@ set(KEST_STUB_SOURCES
     runtime/version.cpp
     transfer/discovery.cpp
     transfer/entry.cpp
-    transfer/events.cpp
+    transfer/receive.cpp
     transfer/socket.cpp
+    transfer/state.cpp
     transfer/wininet.cpp
     transfer/winsock.cpp
     ui/animation.cpp

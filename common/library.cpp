@@ -22,6 +22,12 @@ HMODULE LoadSystemLibrary(const char *name)
     return SystemFilePath(name, path, 0) ? LoadLibraryA(path) : 0;
 }
 
+void LoadSystemLibraries(const char *names)
+{
+    for (; *names; names += TextLength(names) + 1)
+        LoadSystemLibrary(names);
+}
+
 int BindSystemEntries(const char *library, const char *names, void *binding, unsigned size,
                       unsigned required)
 {
@@ -57,4 +63,11 @@ void RestrictLibrarySearch(void)
     SetDllDirectoryFn setDirectory = (SetDllDirectoryFn)GetProcAddress(kernel, "SetDllDirectoryA");
     if (setDirectory)
         setDirectory("");
+    // Where neither call exists (XP, Vista, 7 without its update), system
+    // DLLs that load a library by name, or resolve a delayed import, find
+    // it in the program's folder first: USER32 loads UXTHEME for the first
+    // window or message box, the shell OLE32 (and RPCRT4 beneath it) to
+    // start a program, as the service manager does RPCRT4. Loaded now by
+    // full path, before any window, each is found already loaded.
+    LoadSystemLibraries("UXTHEME.DLL\0RPCRT4.DLL\0OLE32.DLL\0");
 }

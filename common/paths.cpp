@@ -33,5 +33,7 @@ void MakeTempFileName(char *out)
     char directory[256];
     directory[0] = 0;
     GetTempPathA(sizeof directory, directory);
-    GetTempFileNameA(directory, "KXC", 0, out);
+    // A failure would leave the caller's previous name, a file in use.
+    if (!GetTempFileNameA(directory, "KXC", 0, out))
+        out[0] = 0;
 }

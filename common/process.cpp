@@ -12,12 +12,15 @@ void PumpMessages(void)
     }
 }
 
-DWORD RunAndWait(const char *program, const char *parameters, int options)
+int RunAndWait(const char *program, const char *parameters, int options, DWORD *exitCode)
 {
     SHELLEXECUTEINFOA info;
     ZeroMemory(&info, sizeof info);
     info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // The shell would report a program it cannot start in a box of its
+    // own, which nobody may be there to answer in a quiet run; the caller
+    // reports it instead.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     if (options & RunElevated)
         info.lpVerb = "runas";
     info.lpFile = program;
@@ -25,16 +28,20 @@ DWORD RunAndWait(const char *program, const char *parameters, int options)
     // With its last backslash: it names a root as well as any other folder.
     info.lpDirectory = options & RunInProgramFolder ? ExeDirectory : 0;
     info.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExA(&info))
-        return GetLastError() == ERROR_CANCELLED ? ERROR_CANCELLED : 0;
+    *exitCode = 0;
+    if (!ShellExecuteExA(&info)) {
+        if (GetLastError() != ERROR_CANCELLED)
+            return 0;
+        *exitCode = ERROR_CANCELLED;
+        return 1;
+    }
 
     PumpMessages();
     while (WaitForSingleObject(info.hProcess, 500) == WAIT_TIMEOUT)
         PumpMessages();
-    DWORD code = 0;
-    if (!GetExitCodeProcess(info.hProcess, &code))
-        code = 0;
+    if (!GetExitCodeProcess(info.hProcess, exitCode))
+        *exitCode = 0;
     CloseHandle(info.hProcess);
     PumpMessages();
-    return code;
+    return 1;
 }

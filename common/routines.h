@@ -15,7 +15,8 @@ char *FindChar(char *text, int c);
 void CreatePathDirectories(char *path);
 
 // Creates a new, empty file named KXC*.TMP in the temporary directory and
-// leaves its name in out, which holds at least MAX_PATH bytes.
+// leaves its name in out, which holds at least MAX_PATH bytes; the empty
+// text when none can be created.
 void MakeTempFileName(char *out);
 
 // The path of name in the system directory, or with windowsFolder in the
@@ -29,6 +30,10 @@ int SystemFilePath(const char *name, char *out, int windowsFolder);
 // cannot be loaded.
 HMODULE LoadSystemLibrary(const char *name);
 
+// LoadSystemLibrary for each of names (each NUL-terminated, an empty name
+// ends the list); a library that is missing is passed over.
+void LoadSystemLibraries(const char *names);
+
 // Loads the system library `library` by full path and looks up the entry
 // points named in names (each NUL-terminated, an empty name ends the list)
 // into binding, a record of size bytes that holds one function pointer per
@@ -39,7 +44,9 @@ int BindSystemEntries(const char *library, const char *names, void *binding, uns
                       unsigned required);
 
 // Keeps the program's folder and the current folder out of later library
-// searches where the system offers that; nothing on older systems.
+// searches where the system offers that, and loads by full path the
+// libraries that system DLLs load by name for a window, a message box or
+// the shell, which older systems would look for there first.
 void RestrictLibrarySearch(void);
 
 // "SOFTWARE\Microsoft\Windows\CurrentVersion", the key of several settings
@@ -52,8 +59,12 @@ enum { CurrentVersionSubKeySize = 64 };
 // cut to capacity.
 void CurrentVersionSubKey(char *out, unsigned capacity, const char *subKey);
 
-// Reads a text value under HKEY_LOCAL_MACHINE into out (capacity bytes,
-// always terminated); the empty text when it cannot be read or is too long.
+// Reads the text value valueName of an open key into out (capacity bytes,
+// always terminated); the empty text when it cannot be read, is no text
+// (REG_SZ or REG_EXPAND_SZ), or is too long.
+void ReadKeyText(HKEY key, const char *valueName, char *out, unsigned capacity);
+
+// ReadKeyText on a key under HKEY_LOCAL_MACHINE.
 void ReadMachineText(const char *keyPath, const char *valueName, char *out, unsigned capacity);
 
 // Dispatches every message waiting in the thread's queue; does nothing once
@@ -67,8 +78,11 @@ enum RunOptions {
 };
 
 // Starts program with parameters and waits for it, pumping messages every
-// 500 ms. Returns its exit code, or 0 when it could not be started; a
-// start whose elevation the user declined returns ERROR_CANCELLED, as an
-// installer does whose own elevation was declined. The child starts in the
-// current folder unless options hold RunInProgramFolder.
-DWORD RunAndWait(const char *program, const char *parameters, int options);
+// 500 ms, and leaves its exit code in *exitCode. Returns 0, with no box of
+// the shell's and *exitCode 0, when the program could not be started, so
+// that a failed start never passes for a run that ended with 0. A start
+// whose elevation the user declined counts as a run that ended with
+// ERROR_CANCELLED, as an installer does whose own elevation was declined.
+// The child starts in the current folder unless options hold
+// RunInProgramFolder.
+int RunAndWait(const char *program, const char *parameters, int options, DWORD *exitCode);

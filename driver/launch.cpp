@@ -6,6 +6,7 @@
 #include "common/text.h"
 #include "payload/payload.h"
 #include "runtime/runtime.h"
+#include "ui/resource.h"
 #include "ui/ui.h"
 
 char PackagePath[PackagePathSize];
@@ -33,6 +34,17 @@ void SystemInstallerPath(char *out)
         ShowErrorBox(0);
         EndRun(ExitNotInstalled);
     }
+}
+
+// The short (8.3) form of path, in place, where the file system has one
+// and it fits a path of the program's own (shorter ones serve no command
+// that must stay within RunOnceCommandLimit).
+void ShortenPath(char *path)
+{
+    char shortPath[ModulePathSize];
+    DWORD length = GetShortPathNameA(path, shortPath, sizeof shortPath);
+    if (length && length < sizeof shortPath)
+        CopyText(path, sizeof shortPath, shortPath);
 }
 
 } // namespace
@@ -75,14 +87,25 @@ unsigned LaunchPackage(void)
     in.Expand = ExpandEnvironment;
 
     static char argumentText[ArgumentTextSize];
-    int any = ComposeArguments(in, argumentText);
-    PumpMessages();
-    if (!any)
-        return ExitNormal;
-
     char installerProgram[MAX_PATH + 16];
-    SystemInstallerPath(installerProgram);
-    if (RebootPending && !InstallerSettings.DelayReboot) {
+    int resume = RebootPending && !InstallerSettings.DelayReboot;
+    for (int shortened = 0;; shortened = 1) {
+        int any = ComposeArguments(in, argumentText);
+        PumpMessages();
+        if (!any)
+            return ExitNormal;
+        SystemInstallerPath(installerProgram);
+        // Windows runs no RunOnce command longer than RunOnceCommandLimit
+        // (the engine's quoted path, a blank, the arguments): the short
+        // forms of the paths may bring a longer one within it.
+        if (!resume || shortened ||
+            TextLength(installerProgram) + 3 + TextLength(argumentText) <= RunOnceCommandLimit)
+            break;
+        ShortenPath(PackagePath);
+        ShortenPath(TransformPath);
+        ShortenPath(programPath);
+    }
+    if (resume) {
         // The package runs after the restart, from the command registered
         // now: the engine by its quoted full path, and the arguments as
         // built. Nothing is cut: a cut command would install something else.
@@ -91,9 +114,16 @@ unsigned LaunchPackage(void)
         AppendText(command, sizeof command, installerProgram);
         AppendText(command, sizeof command, "\" ");
         AppendText(command, sizeof command, argumentText);
-        RegisterResume(InstallerSettings.ProductCode, command);
+        int registered = RegisterResume(InstallerSettings.ProductCode, command);
+        if (!registered) {
+            // Nothing will resume the installation after the restart: the
+            // user must, and is told so before it.
+            char text[MessageTextSize];
+            LoadStringA(ModuleHandle, IDS_RESUME_BY_HAND, text, sizeof text);
+            MessageBoxA(0, text, InstallerSettings.ProductName, MB_OK);
+        }
         RequestReboot();
-        return ExitRestartStarted;
+        return registered ? ExitRestartStarted : ExitNotInstalled;
     }
     if (RebootPending && InstallerSettings.DelayReboot) {
         // The runtime installer deferred its restart: run the engine it
@@ -112,5 +142,11 @@ unsigned LaunchPackage(void)
     }
     // In settings-file mode the package and its transforms are named
     // relative to the program's folder, so msiexec starts there.
-    return RunAndWait(installerProgram, argumentText, !EmbeddedMode);
+    DWORD code;
+    if (RunAndWait(installerProgram, argumentText, !EmbeddedMode, &code))
+        return code;
+    // An engine that cannot start (a damaged one, or one of another
+    // architecture) installed nothing.
+    ShowErrorBox(0);
+    return ExitNotInstalled;
 }

@@ -11,7 +11,10 @@ extern char TransformPath[PackagePathSize];
 void ResolvePackageFromSettings(void);
 
 // Composes the arguments and runs Windows Installer, waiting for it, and
-// returns its exit code (0 when there is nothing to start). When a runtime
-// installation wants a restart first, registers the command to run after
-// it, requests the restart and returns ExitRestartStarted instead.
+// returns its exit code (0 when there is nothing to start; ExitNotInstalled,
+// after the corrupt-installation box, when it cannot be started). When a
+// runtime installation wants a restart first, registers the command to run
+// after it, requests the restart and returns ExitRestartStarted instead;
+// when nothing could be registered, it tells the user to start setup again
+// after the restart and returns ExitNotInstalled.
 unsigned LaunchPackage(void);

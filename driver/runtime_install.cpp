@@ -47,6 +47,13 @@ __attribute__((noreturn)) void EndRuntime(void)
     EndRun(ExitNotInstalled);
 }
 
+// "Corrupt installation detected.": no runtime can be installed from here.
+__attribute__((noreturn)) void EndCorrupt(void)
+{
+    ShowErrorBox(0);
+    EndRuntime();
+}
+
 __attribute__((noreturn)) void FailWithMessage(SettingText which, UINT stringId, const char *detail)
 {
     char text[512];
@@ -122,10 +129,8 @@ HFILE CreateRuntimeFile(void)
     if (file != HFILE_ERROR)
         _lclose(file);
     file = _lopen(RuntimePath, OF_READWRITE);
-    if (file == HFILE_ERROR) {
-        ShowErrorBox(0);
-        EndRuntime();
-    }
+    if (file == HFILE_ERROR)
+        EndCorrupt();
     return file;
 }
 
@@ -148,6 +153,22 @@ void ExtractRuntime(HFILE file, RuntimeEntry entry)
     }
 }
 
+// The progress window for a download, with its bar and Cancel, or, for
+// the .NET installers, which show no progress of their own, with the
+// animation and no Cancel. The .NET update's download comes after the
+// runtime's animation: each download shows the bar and Cancel again.
+void ShowRuntimeWindow(int animated)
+{
+    ShowProgressWindow();
+    if (!ProgressWindow)
+        return;
+    ShowWindow(GetDlgItem(ProgressWindow, IDC_PROGRESS_BAR), animated ? SW_HIDE : SW_SHOW);
+    ShowWindow(GetDlgItem(ProgressWindow, IDC_ANIMATION), animated ? SW_SHOW : SW_HIDE);
+    EnableWindow(GetDlgItem(ProgressWindow, IDCANCEL), !animated);
+    if (animated)
+        StartAnimation();
+}
+
 void DownloadRuntime(HFILE file, RuntimeEntry entry)
 {
     _lclose(file);
@@ -156,7 +177,7 @@ void DownloadRuntime(HFILE file, RuntimeEntry entry)
     unsigned expected = RuntimeDownloadSize(&InstallerSettings, entry, EmbeddedMode);
     DownloadTotal = int(expected);
     DownloadProgress = 0;
-    ShowProgressWindow();
+    ShowRuntimeWindow(0);
     if (ProgressWindow)
         SetTimer(ProgressWindow, ProgressTimerId, ProgressTimerPeriod, 0);
     PumpMessages();
@@ -197,19 +218,6 @@ int RuntimeSwitches(int pass, char *switches)
     return ChooseRuntimeSwitches(DotNetMode, pass, s.DelayReboot, settingsValue, switches);
 }
 
-// The .NET installers show no progress of their own: the window plays
-// its animation instead of a bar, and cannot be cancelled.
-void ShowRuntimeAnimation(void)
-{
-    ShowProgressWindow();
-    if (!ProgressWindow)
-        return;
-    ShowWindow(GetDlgItem(ProgressWindow, IDC_PROGRESS_BAR), SW_HIDE);
-    ShowWindow(GetDlgItem(ProgressWindow, IDC_ANIMATION), SW_SHOW);
-    EnableWindow(GetDlgItem(ProgressWindow, IDCANCEL), FALSE);
-    StartAnimation();
-}
-
 // A relative path in the settings file names a file beside the program,
 // which therefore starts in the program's folder. Where Windows asks for
 // consent, the installer asks for it as it starts: the program itself
@@ -227,7 +235,8 @@ void ActOnSpecialResult(RuntimeResultAction action)
         // The .NET runtime is installed already in another version: let it
         // repair itself, and leave the package for another run.
         CloseProgressWindow();
-        RunAndWait(RuntimePath, "/q:a", RuntimeRunOptions());
+        DWORD ignored;
+        RunAndWait(RuntimePath, "/q:a", RuntimeRunOptions(), &ignored);
         EndRuntime();
     }
     if (action == RuntimeNeedsSp6) {
@@ -272,8 +281,17 @@ void InstallRuntime(void)
         int custom = RuntimeSwitches(pass, switches);
         DWORD before = WininitStamp();
         if (DotNetMode)
-            ShowRuntimeAnimation();
-        DWORD result = RunAndWait(RuntimePath, switches, RuntimeRunOptions());
+            ShowRuntimeWindow(1);
+        DWORD result;
+        int started = RunAndWait(RuntimePath, switches, RuntimeRunOptions(), &result);
+        // Cancel, pressed while the installer ran (the window's bar and
+        // Cancel stay up after a copy or a download), ends the run as soon
+        // as it has ended: no question follows, and no package.
+        if (CancelRequested)
+            EndRuntime();
+        // A runtime installer that cannot be started installed nothing.
+        if (!started)
+            EndCorrupt();
         // Nothing was installed: the user said No to the elevation.
         if (result == RuntimeElevationDeclined)
             FailWithMessage(SettingAdminError, IDS_ADMIN_ERROR, 0);

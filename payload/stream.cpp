@@ -15,8 +15,9 @@ namespace {
 // gets its imports resolved everywhere) can still call UpdateCRC.
 unsigned CrcTableStorage[CrcTableEntries];
 unsigned *CrcTable;
-// Set with the table: fold and descramble on the 128-bit registers.
-int VectorPath;
+// Chosen with the table: on the 128-bit registers where they are usable.
+CrcFoldFn CrcFold;
+KeystreamXorFn Descramble;
 // The shared register, kept complemented: its reset value 0xFFFFFFFF then
 // needs no initialised data section of its own.
 unsigned CrcRegisterComplement;
@@ -43,7 +44,9 @@ void BuildCrcTable(void)
 {
     FillCrcTable(CrcTableStorage);
     CrcTable = CrcTableStorage;
-    VectorPath = VectorPathUsable();
+    int vector = VectorPathUsable();
+    CrcFold = vector ? FoldCrcWide : FoldCrc;
+    Descramble = vector ? KeystreamXorWide : KeystreamXor;
 }
 
 void FreeCrcTable(void)
@@ -59,8 +62,7 @@ extern "C" DWORD WINAPI UpdateCRC(const BYTE *data, DWORD length)
     }
     if (!CrcTable)
         BuildCrcTable();
-    CrcRegisterComplement =
-        ~(VectorPath ? FoldCrcWide : FoldCrc)(~CrcRegisterComplement, CrcTable, data, length);
+    CrcRegisterComplement = ~CrcFold(~CrcRegisterComplement, CrcTable, data, length);
     return CrcRegisterComplement;
 }
 
@@ -81,7 +83,7 @@ CopyResult CopyStream(HFILE output, int size, int descramble)
         if (got <= 0)
             break;
         if (descramble)
-            (VectorPath ? KeystreamXorWide : KeystreamXor)(IoBuffer, got);
+            Descramble(IoBuffer, got);
         crc = UpdateCRC(IoBuffer, DWORD(got));
         if (_lwrite(output, reinterpret_cast<LPCCH>(IoBuffer), UINT(got)) != UINT(got))
             return CopyWriteFailed;

@@ -59,29 +59,22 @@ RuntimeCheck CheckRuntime(void)
 
 void RepairEnvironmentValues(void)
 {
-    for (;;) {
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                          "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
-                          KEY_READ | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-            return;
-        char name[1024];
-        int repaired = 0;
-        for (DWORD index = 0;; ++index) {
-            DWORD nameLength = sizeof name, type, size;
-            if (RegEnumValueA(key, index, name, &nameLength, 0, &type, 0, &size) != ERROR_SUCCESS)
-                break;
-            if (type != REG_EXPAND_SZ || size > 1)
-                continue;
-            // An empty expandable value breaks some installers' expansion
-            // of the environment; an empty plain one does not.
-            repaired = RegDeleteValueA(key, name) == ERROR_SUCCESS &&
-                       RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)"", 1) == ERROR_SUCCESS;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                      "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
+                      KEY_READ | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    char name[1024];
+    for (DWORD index = 0;; ++index) {
+        DWORD nameLength = sizeof name, type, size;
+        if (RegEnumValueA(key, index, name, &nameLength, 0, &type, 0, &size) != ERROR_SUCCESS)
             break;
-        }
-        RegCloseKey(key);
-        // The deletion shifted the indices: enumerate from the start again.
-        if (!repaired)
-            return;
+        // An empty expandable value breaks some installers' expansion of
+        // the environment; an empty plain one does not. It is rewritten in
+        // place: deleted first, it would be lost if the write then failed.
+        if (type == REG_EXPAND_SZ && size <= 1 &&
+            RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)"", 1) != ERROR_SUCCESS)
+            break;
     }
+    RegCloseKey(key);
 }

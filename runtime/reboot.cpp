@@ -25,19 +25,24 @@ int InstallerResumesProduct(const char *productCode)
 
 } // namespace
 
-void RegisterResume(const char *productCode, const char *command)
+int RegisterResume(const char *productCode, const char *command)
 {
     if (InstallerResumesProduct(productCode))
-        return;
+        return 1;
+    int length = lstrlenA(command);
+    if (length > RunOnceCommandLimit)
+        return 0;
     char keyPath[CurrentVersionSubKeySize];
     CurrentVersionSubKey(keyPath, sizeof keyPath, "RunOnce");
     HKEY key;
     DWORD disposition;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, keyPath, 0, (LPSTR) "", 0, KEY_ALL_ACCESS, 0, &key,
                         &disposition) != ERROR_SUCCESS)
-        return;
-    RegSetValueExA(key, ResumeValue, 0, REG_SZ, (const BYTE *)command, lstrlenA(command) + 1);
+        return 0;
+    int written = RegSetValueExA(key, ResumeValue, 0, REG_SZ, (const BYTE *)command,
+                                 DWORD(length + 1)) == ERROR_SUCCESS;
     RegCloseKey(key);
+    return written;
 }
 
 void RequestReboot(void)

@@ -45,11 +45,12 @@ unsigned RuntimeDownloadSize(const InstallerSettingsRecord *settings, RuntimeEnt
 {
     // A settings file gives one number for both; the payload stores the
     // size beside the URL, whose length is the mark.
-    if (!embedded)
-        return unsigned(RuntimeDownloadMark(settings, entry));
     const unsigned sizes[] = {settings->DownloadSize9X, settings->DownloadSizeNT,
                               settings->DownloadSizeDotNet, settings->DownloadSizeDotNetUpdate};
-    return sizes[entry];
+    unsigned size = embedded ? sizes[entry] : unsigned(RuntimeDownloadMark(settings, entry));
+    // The transfer client takes a negative size for a form post: a damaged
+    // one of 2 GiB or more counts as unknown.
+    return size > 0x7FFFFFFFu ? 0 : size;
 }
 
 int RuntimePassDownloads(const InstallerSettingsRecord *settings, int platformNT, int pass)

@@ -22,7 +22,8 @@ RuntimeEntry ChooseRuntimeEntry(int dotNet, int platformNT, int pass);
 // The payload's runtime stream (0 the first, 1 the second) of an entry.
 int RuntimeStreamIndex(RuntimeEntry entry);
 
-// The entry's download mark and its expected size.
+// The entry's download mark and its expected size; 0 (unknown) for a size
+// that a signed 32-bit number cannot hold.
 int RuntimeDownloadMark(const InstallerSettingsRecord *settings, RuntimeEntry entry);
 unsigned RuntimeDownloadSize(const InstallerSettingsRecord *settings, RuntimeEntry entry,
                              int embedded);

@@ -30,8 +30,8 @@ enum RuntimeCheck {
 RuntimeCheck CheckRuntime(void);
 
 // Turns every empty REG_EXPAND_SZ value of the machine environment into
-// an empty REG_SZ value, one at a time; stops silently at the first
-// failure.
+// an empty REG_SZ value in place, one at a time; stops silently at the
+// first failure.
 void RepairEnvironmentValues(void);
 
 // The low 32 bits of WININIT.INI's last-write time in the system
@@ -39,9 +39,15 @@ void RepairEnvironmentValues(void);
 // change across a run means files are to be replaced at the next start.
 DWORD WininitStamp(void);
 
+// The longest command that Windows runs from RunOnce.
+enum { RunOnceCommandLimit = 260 };
+
 // Registers command under RunOnce as "KestStubReboot", unless Windows
-// Installer already holds a RunOnceEntries value for productCode.
-void RegisterResume(const char *productCode, const char *command);
+// Installer already holds a RunOnceEntries value for productCode, which
+// resumes the package itself. Returns 1 when the package will resume after
+// the restart; 0, writing nothing, for a command longer than
+// RunOnceCommandLimit or a value that cannot be written.
+int RegisterResume(const char *productCode, const char *command);
 
 // Asks Windows to restart (with the shutdown privilege where there is
 // one) and sets ShutdownStarted.

@@ -1,4 +1,5 @@
-#include "transfer/transfer.h"
+#include "transfer/discovery.h"
+#include <windows.h>
 #include "common/decimal.h"
 #include "common/routines.h"
 #include "common/text.h"
@@ -27,23 +28,15 @@ int ReadProgramValue(const char *name, char *out, LONG size)
     return 1;
 }
 
-// A text value of an open key into out (size bytes, always terminated);
-// empty when it cannot be read, or when it fills out without a NUL of its
-// own: a cut value would name another host.
-void ReadKeyText(HKEY key, const char *name, char *out, DWORD size)
-{
-    DWORD type, length = size;
-    if (RegQueryValueExA(key, name, 0, &type, (BYTE *)out, &length) != ERROR_SUCCESS ||
-        (length == size && out[size - 1]))
-        length = 0;
-    out[length < size ? length : size - 1] = 0;
-}
-
-// A four-byte value of an open key; 0 when it cannot be read.
+// A number of an open key: four bytes, stored as a number. 0 when it
+// cannot be read, and for anything else, such as "0" stored as text, whose
+// bytes would read as a number that is not 0.
 int ReadKeyNumber(HKEY key, const char *name, DWORD *value)
 {
     DWORD type, length = sizeof *value;
-    return RegQueryValueExA(key, name, 0, &type, (BYTE *)value, &length) == ERROR_SUCCESS;
+    *value = 0;
+    return RegQueryValueExA(key, name, 0, &type, (BYTE *)value, &length) == ERROR_SUCCESS &&
+           length == sizeof *value && (type == REG_DWORD || type == REG_BINARY);
 }
 
 int OpenUserKey(const char *path, HKEY *key)
@@ -143,6 +136,7 @@ void DiscoverProxy(void)
 {
     ProxyConfigRecord *config = &ProxyConfig;
     config->Port = DefaultHttpPort;
+    config->Socks = 0;
     config->Host[0] = config->BypassList[0] = 0;
     // The proxy credentials count whichever source names the proxy.
     ReadProgramValue("ProxyUsername", config->UserName, ProxyCredentialSize);

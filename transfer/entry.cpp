@@ -1,9 +1,9 @@
 #include "transfer/transfer.h"
 #include "common/text.h"
-
-TransferStateRecord TransferState;
-char TransferBuffer[TransferBufferSize];
-unsigned char ReceiveBuffer[TransferBufferSize];
+#include "transfer/discovery.h"
+#include "transfer/socket.h"
+#include "transfer/wininet.h"
+#include "transfer/winsock.h"
 
 namespace {
 
@@ -11,9 +11,8 @@ namespace {
 const char DiagnosticsFile[] = "C:\\~KXHTTP1.TMP";
 const unsigned UrlLimit = 255;
 
-void ReportProxy(void)
+void ReportProxy(TransferStateRecord *state)
 {
-    TransferStateRecord *state = CurrentTransfer();
     ReportCursor *report = &state->Report;
     ReportText(report, "ProxyServer=", 1);
     ReportText(report, ProxyConfig.Host, 1);
@@ -26,9 +25,8 @@ void ReportProxy(void)
 
 // Proxy discovery and Windows Sockets, once per process; both again at
 // the next call while the sockets cannot start.
-int Initialise(void)
+int Initialise(TransferStateRecord *state)
 {
-    TransferStateRecord *state = CurrentTransfer();
     if (state->Initialised)
         return 1;
     DiscoverProxy();
@@ -40,132 +38,89 @@ int Initialise(void)
 }
 
 // The last-write time of a socket-path download, taken as local time.
-void StampTarget(DWORD dosDate, DWORD dosTime)
+void StampTarget(TransferStateRecord *state, DWORD dosDate, DWORD dosTime)
 {
     FILETIME local, universal;
     if (DosDateTimeToFileTime(WORD(dosDate), WORD(dosTime), &local) &&
         LocalFileTimeToFileTime(&local, &universal))
-        SetFileTime(HANDLE(INT_PTR(TransferState.Target)), 0, 0, &universal);
+        SetFileTime(HANDLE(INT_PTR(state->Target)), 0, 0, &universal);
 }
 
-int SocketTransfer(const char *url, const char *form, DWORD dosDate, DWORD dosTime)
+int SocketTransfer(TransferStateRecord *state, const char *url, const char *form, DWORD dosDate,
+                   DWORD dosTime)
 {
-    TransferStateRecord *state = CurrentTransfer();
-    if (OpenHttpRequest(url, form)) {
-        SendPending();
-        PumpUntilStatus();
+    if (OpenHttpRequest(state, url, form)) {
+        SendPending(state);
+        PumpUntilStatus(state);
         if (dosDate && state->Target != HFILE_ERROR)
-            StampTarget(dosDate, dosTime);
-    } else if (!TransferCancelled()) {
-        SetTransferStatus(TransferSchemeRefused);
+            StampTarget(state, dosDate, dosTime);
+    } else if (!TransferCancelled(state)) {
+        SetStatusUnlessFailed(state, TransferSchemeRefused);
     }
     if (state->Target != HFILE_ERROR) {
         _lclose(state->Target);
         state->Target = HFILE_ERROR;
     }
-    CloseTransferSocket();
+    CloseTransferSocket(state);
     // A connection that ended before any answer was read delivered nothing.
-    if (!state->HeaderSeen && !TransferCancelled())
-        SetTransferStatus(TransferServerRefused);
+    if (!state->HeaderSeen && !TransferCancelled(state))
+        SetStatusUnlessFailed(state, TransferServerRefused);
     if (state->Diagnostics)
         ReportNumber(&state->Report, "WinSockError", DWORD(Winsock.LastError()), 1, 0);
     return state->Status;
 }
 
-int Transfer(const char *url, const char *target, int expected, DWORD dosDate, DWORD dosTime)
+int Transfer(TransferStateRecord *state, const char *url, const char *target, int expected,
+             DWORD dosDate, DWORD dosTime)
 {
-    TransferStateRecord *state = CurrentTransfer();
     if (state->Diagnostics)
-        ReportProxy();
+        ReportProxy(state);
     // A cut URL would fetch something else; a post needs its form.
     if (TextLength(url) > UrlLimit) {
-        ReportFailure("UrlLength", TextLength(url));
+        ReportFailure(state, "UrlLength", TextLength(url));
         return TransferInputRefused;
     }
     if (expected < 0 && !target)
         return TransferInputRefused;
     if (expected < 0)
-        return SocketTransfer(url, target, 0, 0);
+        return SocketTransfer(state, url, target, 0, 0);
 
     state->Target = _lcreat(target ? target : DiagnosticsFile, 0);
     if (state->Target == HFILE_ERROR) {
-        ReportFailure("CreateError", GetLastError());
-        return TransferWriteFailed;
+        ReportFailure(state, "CreateError", GetLastError());
+        // A standard user cannot create the diagnostics file at the root of
+        // the drive; the diagnosis goes on without it.
+        if (!state->Diagnostics)
+            return TransferWriteFailed;
     }
-    if (TryInternetTransfer(url)) {
+    if (TryInternetTransfer(state, url)) {
         _lclose(state->Target);
         state->Target = HFILE_ERROR;
         return state->Status;
     }
-    return SocketTransfer(url, 0, dosDate, dosTime);
+    return SocketTransfer(state, url, 0, dosDate, dosTime);
 }
 
-} // namespace
-
-void SetTransferStatus(int status)
+int TearDown(TransferStateRecord *state)
 {
-    TransferStateRecord *state = CurrentTransfer();
-    if (state->Status >= 0)
-        state->Status = status;
-}
-
-void FailTransfer(int error)
-{
-    TransferState.Status = error;
-}
-
-void ReportFailure(const char *key, DWORD value)
-{
-    TransferStateRecord *state = CurrentTransfer();
-    if (state->Diagnostics) {
-        ReportNumber(&state->Report, key, value, 0, 1);
-        return;
-    }
-    // Outside diagnostics the reason follows a message after an empty line,
-    // and the cursor stays: the last reason is the one reported.
-    ReportCursor line = state->Report;
-    ReportText(&line, "\r\n\r\n", 1);
-    ReportNumber(&line, key, value, 0, 0);
-}
-
-int WriteTarget(const void *data, unsigned count)
-{
-    TransferStateRecord *state = CurrentTransfer();
-    if (state->Target == HFILE_ERROR || count == 0)
-        return 1;
-    if (_lwrite(state->Target, (LPCCH)data, count) == count)
-        return 1;
-    FailTransfer(TransferWriteFailed);
-    ReportFailure("WriteError", GetLastError());
+    CloseInternet();
+    if (!Winsock.Cleanup || Winsock.Cleanup() != 0)
+        return -1;
+    // Sockets have stopped: a later transfer starts them again rather
+    // than fail on every socket call.
+    state->Initialised = 0;
     return 0;
 }
 
-void DispatchTransferMessages(void)
+int Run(TransferStateRecord *state, const int *cancel, const char *url, const char *target,
+        HWND window, int *counter, int expected, int share, DWORD dosDate, DWORD dosTime,
+        char *status)
 {
-    MSG message;
-    while (PeekMessageA(&message, TransferState.Window, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-}
-
-extern "C" int WINAPI t1(const int *cancel, const char *url, const char *target, HWND window,
-                         int *counter, int expected, int share, DWORD dosDate, DWORD dosTime,
-                         char *status)
-{
-    if (!url) {
-        CloseInternet();
-        if (!Winsock.Cleanup || Winsock.Cleanup() != 0)
-            return -1;
-        // Sockets have stopped: a later transfer starts them again rather
-        // than fail on every socket call.
-        TransferState.Initialised = 0;
-        return 0;
-    }
-    if (!Initialise())
+    if (!url)
+        return TearDown(state);
+    if (!Initialise(state))
         return TransferUnreachable;
 
-    TransferStateRecord *state = CurrentTransfer();
     state->Diagnostics = target == 0 && expected >= 0;
     state->Report.At = status;
     state->Report.End = status ? status + (state->Diagnostics ? DiagnosticsReportSize : ReportSize) - 1 : 0;
@@ -176,14 +131,33 @@ extern "C" int WINAPI t1(const int *cancel, const char *url, const char *target,
     state->Account.RemainingShare = share;
     state->Account.RemainingExpected = expected;
     state->Window = window;
-    state->Status = TransferWaiting;
+    state->Status = TransferClear;
     state->Fill = state->HeaderSeen = state->LengthKnown = 0;
     state->BodyBytes = 0;
     state->Target = HFILE_ERROR;
 
-    int result = Transfer(url, target, expected, dosDate, dosTime);
-    if (!TransferCancelled() && result >= 0)
+    int result = Transfer(state, url, target, expected, dosDate, dosTime);
+    if (!TransferCancelled(state) && result >= 0)
         *counter += state->Account.RemainingShare;
     state->Report.At = 0;
+    return result;
+}
+
+} // namespace
+
+extern "C" int WINAPI t1(const int *cancel, const char *url, const char *target, HWND window,
+                         int *counter, int expected, int share, DWORD dosDate, DWORD dosTime,
+                         char *status)
+{
+    TransferStateRecord *state = CurrentTransfer();
+    // The caller's window procedure runs while a transfer pumps messages; a
+    // call from there would take over the running transfer's record, its
+    // file and socket, and leave it pointers into a finished frame.
+    if (state->Busy)
+        return TransferBusy;
+    state->Busy = 1;
+    int result = Run(state, cancel, url, target, window, counter, expected, share, dosDate,
+                     dosTime, status);
+    state->Busy = 0;
     return result;
 }

@@ -11,7 +11,7 @@ int CleanInternetUrl(const char *url, char *out, char *userName, char *password)
     // The fragment stays with the client, as HTTP has it.
     for (unsigned i = 0; url[i] && url[i] != '#'; ++i) {
         char c = url[i];
-        if ((c == ':' && i > 5) || c == '@') {
+        if ((c == ':' && i > 5 && CredentialsFollow(url + i)) || c == '@') {
             // The credential is what was written since the last '/'; it
             // and its separator leave the URL.
             out[length] = 0;
@@ -24,6 +24,10 @@ int CleanInternetUrl(const char *url, char *out, char *userName, char *password)
             afterSlash = length;
     }
     out[length] = 0;
+    // The socket client reaches IPv4 hosts only; both paths refuse alike.
+    for (unsigned i = 0; out[i]; ++i)
+        if (out[i] == '/' && out[i + 1] == '/')
+            return out[i + 2] != '[';
     return 1;
 }
 

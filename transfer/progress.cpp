@@ -1,24 +1,5 @@
 #include "transfer/progress.h"
 
-namespace {
-
-// n / d by shift and subtract: the stub links no 64-bit division routine
-// (whose unwind tables would cost the program file a section of its own).
-unsigned long long DivideWide(unsigned long long n, unsigned d)
-{
-    unsigned long long quotient = 0, remainder = 0;
-    for (int bit = 63; bit >= 0; --bit) {
-        remainder = remainder << 1 | ((n >> bit) & 1);
-        if (remainder >= d) {
-            remainder -= d;
-            quotient |= 1ull << bit;
-        }
-    }
-    return quotient;
-}
-
-} // namespace
-
 void AccountProgress(ProgressAccount *account, int *counter, int n)
 {
     if (account->RemainingExpected <= 0 || n <= 0)
@@ -27,14 +8,27 @@ void AccountProgress(ProgressAccount *account, int *counter, int n)
     int step = m / 100;
     if (step == 0)
         step = 1;
-    // m / step is at most 199: with a 64-bit product a share of any size
-    // gives the quotient that 32 bits give for the shares they can hold.
+    // (m / step) * share / expected, exactly, in 32 bits: m / step is at
+    // most 199, and the quotient is at most the share. With share = a *
+    // expected + b, it is (m / step) * a plus b added up m / step times,
+    // one expected taken away whenever the sum reaches it. No 64-bit
+    // division routine is linked, whose unwind tables would cost the
+    // program file a section of its own.
     int advance = 0;
-    if (account->RemainingShare > 0)
-        advance = int(DivideWide((unsigned long long)unsigned(m / step) *
-                                     unsigned(account->RemainingShare),
-                                 unsigned(account->RemainingExpected))) *
-                  step;
+    if (account->RemainingShare > 0) {
+        unsigned expected = unsigned(account->RemainingExpected);
+        unsigned share = unsigned(account->RemainingShare);
+        unsigned times = unsigned(m / step), rest = share % expected, sum = 0;
+        unsigned quotient = times * (share / expected);
+        while (times--) {
+            sum += rest;
+            if (sum >= expected) {
+                sum -= expected;
+                ++quotient;
+            }
+        }
+        advance = int(quotient) * step;
+    }
     *counter += advance;
     account->RemainingExpected -= m;
     account->RemainingShare -= advance;

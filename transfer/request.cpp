@@ -24,7 +24,37 @@ struct Builder {
             Fits = 0;
         }
     }
+    void PutNumber(unsigned n)
+    {
+        char digits[12];
+        char *p = digits + sizeof digits - 1;
+        *p = 0;
+        do
+            *--p = char('0' + n % 10);
+        while (n /= 10);
+        Put(p);
+    }
 };
+
+// Takes ":port" off the end of the host; 0 for a port that is not a
+// number from 1 to 65535. An IPv6 literal ("[::1]") fails here too: the
+// client reaches IPv4 hosts only.
+int SplitPort(UrlParts *parts)
+{
+    parts->Port = DefaultHttpPort;
+    for (char *p = parts->Host; *p; ++p) {
+        if (*p != ':')
+            continue;
+        *p = 0;
+        unsigned port = 0;
+        while (*++p)
+            if (*p < '0' || *p > '9' || (port = port * 10 + unsigned(*p - '0')) > 65535)
+                return 0;
+        parts->Port = (unsigned short)port;
+        return port != 0;
+    }
+    return 1;
+}
 
 // Stores token into part; 0 when it does not fit.
 int TakeToken(char *part, const char *token, unsigned length)
@@ -52,6 +82,14 @@ void PutHexByte(Builder *b, unsigned char c)
 
 } // namespace
 
+int CredentialsFollow(const char *p)
+{
+    for (; *p && *p != '/' && *p != '#'; ++p)
+        if (*p == '@')
+            return 1;
+    return 0;
+}
+
 UrlSplit SplitRequestUrl(const char *url, UrlParts *parts)
 {
     // "ftp://" is read only with a lower-case 'f': a capital first letter
@@ -77,7 +115,7 @@ UrlSplit SplitRequestUrl(const char *url, UrlParts *parts)
         if ((unsigned char)*p < ' ' || *p == 0x7F)
             return UrlControlRefused;
         token[length++] = *p++;
-        if (*p == ':' && !colonTaken) {
+        if (*p == ':' && !colonTaken && !hostKnown && CredentialsFollow(p)) {
             if (!TakeToken(parts->UserName, token, length))
                 return UrlPartTooLong;
             colonTaken = 1;
@@ -107,7 +145,9 @@ UrlSplit SplitRequestUrl(const char *url, UrlParts *parts)
             ++p;
         }
     }
-    return TakeToken(parts->Path, token, length) ? UrlSplitDone : UrlPartTooLong;
+    if (!TakeToken(parts->Path, token, length))
+        return UrlPartTooLong;
+    return SplitPort(parts) ? UrlSplitDone : UrlHostRefused;
 }
 
 int EncodeBasicCredentials(const char *user, const char *password, char *out)
@@ -118,21 +158,25 @@ int EncodeBasicCredentials(const char *user, const char *password, char *out)
     if (TextLength(user) != length || length + 1 + TextLength(password) >= sizeof joined)
         return 0;
     AppendText(joined, sizeof joined, ":");
-    length = AppendText(joined, sizeof joined, password);
+    AppendText(joined, sizeof joined, password);
 
+    // Six bits a character, the last one filled up with zero bits, then
+    // '=' to a whole group of four.
     static const char Alphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    const unsigned char *in = reinterpret_cast<const unsigned char *>(joined);
-    unsigned at = 0;
-    for (unsigned i = 0; i < length; i += 3) {
-        unsigned left = length - i;
-        unsigned group = unsigned(in[i]) << 16 | (left > 1 ? unsigned(in[i + 1]) << 8 : 0) |
-                         (left > 2 ? in[i + 2] : 0);
-        out[at++] = Alphabet[group >> 18];
-        out[at++] = Alphabet[(group >> 12) & 63];
-        out[at++] = left > 1 ? Alphabet[(group >> 6) & 63] : '=';
-        out[at++] = left > 2 ? Alphabet[group & 63] : '=';
+    unsigned bits = 0, at = 0;
+    int held = 0;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(joined); *p; ++p) {
+        bits = bits << 8 | *p;
+        for (held += 8; held >= 6;) {
+            held -= 6;
+            out[at++] = Alphabet[(bits >> held) & 63];
+        }
     }
+    if (held)
+        out[at++] = Alphabet[(bits << (6 - held)) & 63];
+    while (at % 4)
+        out[at++] = '=';
     out[at] = 0;
     return 1;
 }
@@ -187,9 +231,14 @@ unsigned ComposeRequest(const UrlParts *url, const ProxyConfigRecord *proxy, int
     b.Put(postForm ? "POST " : "GET ");
     // An HTTP proxy is asked for the whole URL; a host reached directly,
     // and a SOCKS proxy's far end, for the path alone.
-    if (proxy->Host[0] && !bypassed && !proxy->Socks) {
+    int viaHttpProxy = proxy->Host[0] && !bypassed && !proxy->Socks;
+    if (viaHttpProxy) {
         b.Put("http://");
         b.Put(url->Host);
+        if (url->Port != DefaultHttpPort) {
+            b.PutChar(':');
+            b.PutNumber(url->Port);
+        }
     }
     b.Put("/");
     b.Put(url->Path);
@@ -203,7 +252,9 @@ unsigned ComposeRequest(const UrlParts *url, const ProxyConfigRecord *proxy, int
         b.Put(encoded);
         b.Put("\r\n");
     }
-    if (proxy->UserName[0]) {
+    // The proxy's credentials are for the proxy alone: never for a server
+    // reached directly or through SOCKS.
+    if (viaHttpProxy && proxy->UserName[0]) {
         if (!EncodeBasicCredentials(proxy->UserName, proxy->Password, encoded))
             return 0;
         b.Put("Proxy-Authorization: Basic ");

@@ -29,38 +29,67 @@ unsigned HeaderEnd(const unsigned char *block, unsigned fill, unsigned at)
     return 0;
 }
 
+// The offset after text (lower case) at block[p], compared without regard
+// to case and never past to; 0 when it is not there. Kept a routine of its
+// own: inlined and specialised for each text, it costs the program file
+// more than the calls.
+__attribute__((noinline)) unsigned After(const unsigned char *block, unsigned p, unsigned to,
+                                         const char *text)
+{
+    for (; *text; ++text, ++p) {
+        if (p >= to)
+            return 0;
+        unsigned char c = block[p];
+        if (unsigned(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c) != unsigned(*text))
+            return 0;
+    }
+    return p;
+}
+
+// The offset of the value of a header field (its lower-case name and
+// colon) among the header lines between from and to, past its blanks; 0
+// when no line holds the field.
+unsigned FindField(const unsigned char *block, unsigned from, unsigned to, const char *field)
+{
+    for (unsigned at = from; at < to; ++at) {
+        unsigned p = block[at] == '\n' ? After(block, at + 1, to, field) : 0;
+        if (!p)
+            continue;
+        while (p < to && IsBlank(block[p]))
+            ++p;
+        return p;
+    }
+    return 0;
+}
+
 // Reads a "Content-Length:" field among the header lines between from and
 // to. A value too large for 32 bits counts as the largest, as the body's
 // count stops there too: a file of 4 GiB or more is no runtime installer.
 int FindContentLength(const unsigned char *block, unsigned from, unsigned to, unsigned *length)
 {
-    static const char Field[] = "content-length:";
-    for (unsigned at = from; at < to; ++at) {
-        if (block[at] != '\n')
-            continue;
-        unsigned p = at + 1, i = 0;
-        for (; Field[i] && p < to; ++i, ++p) {
-            unsigned char c = block[p];
-            if (unsigned(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c) != unsigned(Field[i]))
-                break;
-        }
-        if (Field[i])
-            continue;
-        while (p < to && IsBlank(block[p]))
-            ++p;
-        if (p >= to || block[p] < '0' || block[p] > '9')
-            return 0;
-        unsigned value = 0;
-        for (; p < to && block[p] >= '0' && block[p] <= '9'; ++p) {
-            unsigned digit = unsigned(block[p] - '0');
-            // 429,496,729 tens and 5 are the most that 32 bits hold.
-            value = value > 429496729u || (value == 429496729u && digit > 5) ? ~0u
-                                                                            : value * 10 + digit;
-        }
-        *length = value;
-        return 1;
+    unsigned p = FindField(block, from, to, "content-length:");
+    if (!p || p >= to || block[p] < '0' || block[p] > '9')
+        return 0;
+    unsigned value = 0;
+    for (; p < to && block[p] >= '0' && block[p] <= '9'; ++p) {
+        unsigned digit = unsigned(block[p] - '0');
+        // 429,496,729 tens and 5 are the most that 32 bits hold.
+        value = value > 429496729u || (value == 429496729u && digit > 5) ? ~0u
+                                                                        : value * 10 + digit;
     }
-    return 0;
+    *length = value;
+    return 1;
+}
+
+// A body in any coding but the plain one (such as "chunked") would be
+// saved with its framing: only its absence, or "identity", is taken.
+int PlainBody(const unsigned char *block, unsigned from, unsigned to)
+{
+    unsigned p = FindField(block, from, to, "transfer-encoding:");
+    if (!p)
+        return 1;
+    p = After(block, p, to, "identity");
+    return p && (p == to || block[p] == '\r' || block[p] == '\n' || IsBlank(block[p]));
 }
 
 } // namespace
@@ -68,7 +97,7 @@ int FindContentLength(const unsigned char *block, unsigned from, unsigned to, un
 void ReadResponseStart(const unsigned char *block, unsigned fill, ResponseStart *start)
 {
     start->Examined = start->Success = 0;
-    start->StatusCode = start->Body = 0;
+    start->StatusCode = start->Body = start->HeaderEnd = 0;
     start->LengthKnown = 0;
     start->ContentLength = 0;
     unsigned at = 0;
@@ -81,13 +110,11 @@ void ReadResponseStart(const unsigned char *block, unsigned fill, ResponseStart 
     start->Examined = 1;
     start->StatusCode = at;
     start->Body = at;
-    if (block[at] == '2') {
-        unsigned end = HeaderEnd(block, fill, at);
-        if (end) {
-            start->Success = 1;
-            start->Body = end;
-            start->LengthKnown = FindContentLength(block, at, end, &start->ContentLength);
-        }
+    unsigned end = start->HeaderEnd = HeaderEnd(block, fill, at);
+    if (block[at] == '2' && end && PlainBody(block, at, end)) {
+        start->Success = 1;
+        start->Body = end;
+        start->LengthKnown = FindContentLength(block, at, end, &start->ContentLength);
     }
 }
 

@@ -7,18 +7,23 @@ enum { ServerTextLimit = 250 }; // characters of server text in a report line
 
 struct ResponseStart {
     int Examined;        // the block holds a status code
-    int Success;         // it begins with '2' and the header ends in the block
+    int Success;         // it begins with '2', the header ends in the block and
+                         // announces no transfer coding but "identity"
     unsigned StatusCode; // offset of the status code
     unsigned Body;       // offset of the body: after the header on success,
                          // else the status code, so the whole answer is kept
+    unsigned HeaderEnd;  // offset after the header, whatever the status; 0
+                         // when the header does not end within the block
     int LengthKnown;     // a success whose header announces Content-Length
     unsigned ContentLength; // 0xFFFFFFFF for that length or any above it
 };
 
 // Reads the first block of an answer, fill bytes: the first word (the
 // protocol), the blanks after it, the status code, and for a success the
-// end of the header (CR LF CR LF, LF LF or CR CR) and the Content-Length
-// it announces, if any. Never looks past fill.
+// end of the header (CR LF CR LF, LF LF or CR CR), its Transfer-Encoding
+// and the Content-Length it announces, if any. A 2xx answer whose body
+// comes in another coding (as "chunked") is no success: its framing would
+// end up in the file. Never looks past fill.
 void ReadResponseStart(const unsigned char *block, unsigned fill, ResponseStart *start);
 
 // Writes at report (room bytes, always terminated) the line a failed answer

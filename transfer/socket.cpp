@@ -1,9 +1,12 @@
-#include "transfer/transfer.h"
+#include "transfer/socket.h"
 #include "common/text.h"
+#include "common/window_messages.h"
+#include "transfer/discovery.h"
+#include "transfer/winsock.h"
 
 namespace {
 
-// The SOCKS 4 request: version 4, CONNECT, port 80, the address, and an
+// The SOCKS 4 request: version 4, CONNECT, the port, the address, and an
 // empty user id. Filled at run time: initialised data would cost the
 // program file a section.
 char SocksRequest[9];
@@ -22,9 +25,8 @@ unsigned long ResolveHost(const char *name)
     return *(unsigned long *)entry->h_addr_list[0];
 }
 
-void CloseSocketNow(void)
+void CloseSocketNow(TransferStateRecord *state)
 {
-    TransferStateRecord *state = CurrentTransfer();
     Winsock.CloseSocket(state->Socket);
     state->SocketOpen = 0;
     // Events of this socket may still wait in the queue, and the next
@@ -37,67 +39,68 @@ void CloseSocketNow(void)
 }
 
 // Starts a non-blocking connection whose completion arrives as FD_CONNECT.
-void ConnectSocket(const char *name, unsigned short port)
+void ConnectSocket(TransferStateRecord *state, const char *name, unsigned short port)
 {
-    TransferStateRecord *state = CurrentTransfer();
     struct sockaddr_in address;
     ZeroMemory(&address, sizeof address);
     address.sin_addr.s_addr = ResolveHost(name);
     if (!address.sin_addr.s_addr) {
-        FailTransfer(TransferUnreachable);
+        RecordError(state, TransferUnreachable);
         return;
     }
     // Without a window the events would reach no window procedure, and the
     // transfer would wait for them for ever.
     if (!state->Window) {
-        FailTransfer(TransferSelectFailed);
+        RecordError(state, TransferSelectFailed);
         return;
     }
     SOCKET s = Winsock.Socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) {
-        FailTransfer(TransferSocketFailed);
+        RecordError(state, TransferSocketFailed);
         return;
     }
     state->Socket = s;
     state->SocketOpen = 1;
     if (Winsock.AsyncSelect(s, state->Window, SocketEventMessage, SocketEventMask) != 0) {
-        FailTransfer(TransferSelectFailed);
-        CloseSocketNow();
+        RecordError(state, TransferSelectFailed);
+        CloseSocketNow(state);
         return;
     }
     address.sin_family = AF_INET;
     address.sin_port = (unsigned short)(port << 8 | port >> 8);
     if (Winsock.Connect(s, (struct sockaddr *)&address, sizeof address) != 0 &&
         Winsock.LastError() != WSAEWOULDBLOCK) {
-        FailTransfer(TransferConnectFailed);
-        CloseSocketNow();
+        RecordError(state, TransferConnectFailed);
+        CloseSocketNow(state);
     }
 }
 
-void SetPending(const char *data, unsigned length)
+void SetPending(TransferStateRecord *state, const char *data, unsigned length)
 {
-    TransferStateRecord *state = CurrentTransfer();
     state->Pending = data;
     state->PendingLength = length;
 }
 
-int Stopped(void)
+// How long a transfer waits for the next socket event.
+const DWORD InactivityLimit = 60000;
+
+int Stopped(const TransferStateRecord *state)
 {
-    return TransferState.Status < 0 || TransferCancelled();
+    return state->Status < 0 || TransferCancelled(state);
 }
 
 } // namespace
 
-int OpenHttpRequest(const char *url, const char *form)
+int OpenHttpRequest(TransferStateRecord *state, const char *url, const char *form)
 {
-    TransferStateRecord *state = CurrentTransfer();
     UrlParts parts;
     switch (SplitRequestUrl(url, &parts)) {
     case UrlSchemeRefused:
         return 0;
     case UrlPartTooLong:
+    case UrlHostRefused:
     case UrlControlRefused:
-        FailTransfer(TransferInputRefused);
+        RecordError(state, TransferInputRefused);
         return 0;
     case UrlSplitDone:
         break;
@@ -109,56 +112,55 @@ int OpenHttpRequest(const char *url, const char *form)
     unsigned length = ComposeRequest(&parts, &ProxyConfig, bypassed, form, TransferBuffer,
                                      TransferBufferSize);
     if (!length) {
-        FailTransfer(TransferInputRefused);
+        RecordError(state, TransferInputRefused);
         return 0;
     }
     state->SocksPending = viaProxy && ProxyConfig.Socks;
-    SetPending(0, 0);
+    SetPending(state, 0, 0);
     if (viaProxy)
-        ConnectSocket(ProxyConfig.Host, ProxyConfig.Port);
+        ConnectSocket(state, ProxyConfig.Host, ProxyConfig.Port);
     else
-        ConnectSocket(parts.Host, DefaultHttpPort);
-    PumpUntilStatus();
-    if (Stopped())
+        ConnectSocket(state, parts.Host, parts.Port);
+    PumpUntilStatus(state);
+    if (Stopped(state))
         return 0;
 
     if (state->SocksPending) {
         unsigned long address = ResolveHost(parts.Host);
         if (!address) {
-            FailTransfer(TransferUnreachable);
+            RecordError(state, TransferUnreachable);
             return 0;
         }
         SocksRequest[0] = 4;
         SocksRequest[1] = 1;
-        SocksRequest[3] = DefaultHttpPort;
+        SocksRequest[2] = char(parts.Port >> 8);
+        SocksRequest[3] = char(parts.Port);
         CopyMemory(SocksRequest + 4, &address, 4);
-        state->Status = TransferWaiting;
-        SetPending(SocksRequest, sizeof SocksRequest);
-        SendPending();
-        PumpUntilStatus();
-        // Whatever the proxy answers is taken as its consent; closing is
-        // its refusal.
+        state->Status = TransferClear;
+        SetPending(state, SocksRequest, sizeof SocksRequest);
+        SendPending(state);
+        PumpUntilStatus(state);
+        // The reply decides (receive.cpp); closing is a refusal too.
         if (state->Status == TransferSocketDone)
-            FailTransfer(TransferUnreachable);
-        if (Stopped())
+            RecordError(state, TransferUnreachable);
+        if (Stopped(state))
             return 0;
         state->SocksPending = 0;
     }
-    state->Status = TransferWaiting;
-    SetPending(TransferBuffer, length);
+    state->Status = TransferClear;
+    SetPending(state, TransferBuffer, length);
     return 1;
 }
 
-void SendPending(void)
+void SendPending(TransferStateRecord *state)
 {
-    TransferStateRecord *state = CurrentTransfer();
     // A would-block leaves the rest pending for the next FD_WRITE; what was
     // sent is never sent again.
     while (state->PendingLength && state->SocketOpen) {
         int sent = Winsock.Send(state->Socket, state->Pending, int(state->PendingLength), 0);
         if (sent == SOCKET_ERROR) {
             if (Winsock.LastError() != WSAEWOULDBLOCK)
-                FailTransfer(TransferSendFailed);
+                RecordError(state, TransferSendFailed);
             return;
         }
         state->Pending += sent;
@@ -166,12 +168,23 @@ void SendPending(void)
     }
 }
 
-void PumpUntilStatus(void)
+void PumpUntilStatus(TransferStateRecord *state)
 {
-    TransferStateRecord *state = CurrentTransfer();
+    state->LastEvent = GetTickCount();
     // The socket's events arrive as messages: wait for the next one rather
     // than spin, but wake now and then for a cancel flag set elsewhere.
-    while (state->Status == TransferWaiting && !TransferCancelled()) {
+    while (state->Status == TransferClear && !TransferCancelled(state)) {
+        // A window destroyed under the transfer receives no more events, and
+        // a server that holds the connection and sends nothing would be
+        // waited for without end.
+        if (!IsWindow(state->Window)) {
+            RecordError(state, TransferSelectFailed);
+            return;
+        }
+        if (GetTickCount() - state->LastEvent > InactivityLimit) {
+            RecordError(state, TransferStalled);
+            return;
+        }
         MSG message;
         if (PeekMessageA(&message, state->Window, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);
@@ -182,13 +195,12 @@ void PumpUntilStatus(void)
     }
 }
 
-void CloseTransferSocket(void)
+void CloseTransferSocket(TransferStateRecord *state)
 {
-    TransferStateRecord *state = CurrentTransfer();
     if (!state->SocketOpen)
         return;
     if (state->Window && Winsock.AsyncSelect(state->Socket, state->Window, 0, 0) != 0)
-        SetTransferStatus(TransferUnselectFailed);
+        SetStatusUnlessFailed(state, TransferUnselectFailed);
     if (Winsock.Shutdown(state->Socket, 1) == 0) {
         // Takes only what has already arrived, as the socket does not
         // block, and no more than a block: a server still sending after a
@@ -197,11 +209,11 @@ void CloseTransferSocket(void)
         for (int n = 0; n < TransferBufferSize / int(sizeof rest); ++n)
             if (Winsock.Recv(state->Socket, rest, sizeof rest, 0) <= 0)
                 break;
-        if (TransferCancelled()) {
+        if (TransferCancelled(state)) {
             // An abortive close: the server learns at once that nobody reads.
             struct linger abort = {1, 0};
             Winsock.SetSockOpt(state->Socket, SOL_SOCKET, SO_LINGER, (const char *)&abort, sizeof abort);
         }
     }
-    CloseSocketNow();
+    CloseSocketNow(state);
 }

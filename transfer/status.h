@@ -3,25 +3,31 @@
 #pragma once
 
 enum TransferStatus {
-    TransferWaiting = 0,        // the socket client is waiting for its next event
+    // No step done and no error: the socket client waits for its next
+    // event. As the result of t1: the WinInet transfer completed, or the
+    // caller cancelled (its own flag tells which).
+    TransferClear = 0,
     TransferStepDone = 1,       // connected, or the SOCKS proxy answered
-    TransferInternetDone = 0,   // the WinInet transfer completed
     TransferSocketDone = 4,     // the server closed after a 2xx answer
     TransferUnreachable = -1,   // sockets did not start, a host did not resolve,
-                                // or the SOCKS proxy closed during the handshake
+                                // or the SOCKS proxy refused or closed during
+                                // the handshake
     TransferServerRefused = -3, // not a 2xx answer, or no answer at all
     TransferWriteFailed = -4,   // the target file could not be created or written
     TransferBodyShort = -5,     // the body ended before its announced length, or
                                 // reading it failed
+    TransferStalled = -6,       // no socket event for a minute
     TransferEventError = -20,   // a socket event carried an error code
     TransferUnselectFailed = -21,
     TransferSocketFailed = -23,
-    TransferSelectFailed = -24, // also: no window to deliver the events to
+    TransferSelectFailed = -24, // also: no window to deliver the events to, or
+                                // the window was destroyed during the transfer
     TransferConnectFailed = -25,
     TransferSendFailed = -26,
     TransferReceiveFailed = -32,
     TransferSchemeRefused = -40, // neither "http://" nor "ftp://"
-    TransferInputRefused = -41   // an input longer than its buffer, or missing
+    TransferInputRefused = -41,  // an input longer than its buffer, or missing
+    TransferBusy = -42           // t1 was called while a call of it ran
 };
 
 // The status report's sizes: what a caller's buffer holds at least.

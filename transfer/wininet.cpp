@@ -1,5 +1,6 @@
-#include "transfer/transfer.h"
+#include "transfer/wininet.h"
 #include "common/routines.h"
+#include "transfer/discovery.h"
 #include "transfer/internet_url.h"
 
 typedef void *HINTERNET;
@@ -62,9 +63,8 @@ DWORD QueryStatus(HINTERNET request, DWORD *code)
 // Gives up the root handle after a failed attempt: every later transfer
 // goes to the socket path. In diagnostics WinInet's last answer is
 // reported first.
-void AbandonInternet(void)
+void AbandonInternet(TransferStateRecord *state)
 {
-    TransferStateRecord *state = CurrentTransfer();
     if (state->Diagnostics && Internet.LastResponseInfo) {
         ReportText(&state->Report, "WinInetText=", 1);
         char text[256];
@@ -83,38 +83,36 @@ void AbandonInternet(void)
 // Reads the body into the target file. A read that fails, or a body
 // shorter than the length WinInet reports, is a failure: the caller would
 // otherwise run a cut file.
-void ReadBody(HINTERNET request)
+void ReadBody(TransferStateRecord *state, HINTERNET request)
 {
-    TransferStateRecord *state = CurrentTransfer();
     DWORD announced, size = sizeof announced;
     int lengthKnown = Internet.QueryInfo(request, QueryContentLength, &announced, &size, 0);
     DWORD received = 0;
     for (;;) {
         DWORD count = 0;
         if (!Internet.ReadFile(request, TransferBuffer, TransferBufferSize, &count)) {
-            FailTransfer(TransferBodyShort);
-            ReportFailure("ReadError", GetLastError());
+            RecordError(state, TransferBodyShort);
+            ReportFailure(state, "ReadError", GetLastError());
             return;
         }
-        if (TransferCancelled() || count == 0)
+        if (TransferCancelled(state) || count == 0)
             break;
-        if (!WriteTarget(TransferBuffer, count))
+        if (!WriteTarget(state, TransferBuffer, count))
             return;
         received += count;
         AccountProgress(&state->Account, state->Counter, int(count));
-        DispatchTransferMessages();
+        DispatchTransferMessages(state);
     }
-    if (!TransferCancelled() && lengthKnown && received < announced) {
-        FailTransfer(TransferBodyShort);
-        ReportFailure("BodyLength", DWORD(received));
+    if (!TransferCancelled(state) && lengthKnown && received < announced) {
+        RecordError(state, TransferBodyShort);
+        ReportFailure(state, "BodyLength", DWORD(received));
     }
 }
 
 } // namespace
 
-int TryInternetTransfer(const char *url)
+int TryInternetTransfer(TransferStateRecord *state, const char *url)
 {
-    TransferStateRecord *state = CurrentTransfer();
     if (!InternetBound)
         BindInternet();
     if (!InternetRoot) {
@@ -127,7 +125,7 @@ int TryInternetTransfer(const char *url)
     char headers[InternetHeaderSize];
     if (!CleanInternetUrl(url, cleanUrl, userName, password) ||
         !ComposeInternetHeaders(userName, password, headers)) {
-        FailTransfer(TransferInputRefused);
+        RecordError(state, TransferInputRefused);
         return 1;
     }
     if (ProxyConfig.UserName[0]) {
@@ -147,13 +145,15 @@ int TryInternetTransfer(const char *url)
         if (request)
             QueryStatus(request, &code);
     }
-    if (!request || code == 0 || code >= 400) {
+    // Only a 2xx is the file: WinInet hands over an unfollowed 3xx, or a
+    // redirect to another scheme, as it came.
+    if (!request || code - 200 >= 100) {
         if (request)
             Internet.CloseHandle(request);
-        AbandonInternet();
+        AbandonInternet(state);
         return 0;
     }
-    ReadBody(request);
+    ReadBody(state, request);
     Internet.CloseHandle(request);
     return 1;
 }

@@ -1,4 +1,4 @@
-#include "transfer/transfer.h"
+#include "transfer/winsock.h"
 #include "common/routines.h"
 
 WinsockBinding Winsock;

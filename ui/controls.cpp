@@ -22,6 +22,10 @@ void LoadCommonControls(void)
     library = LoadSystemLibrary("COMCTL32.DLL");
     if (!library)
         return;
+    // The animation control loads MSVFW32, and COMCTL32 delays WINMM, by
+    // name: loaded by full path first, neither is looked for in the
+    // program's folder on a system that would look there.
+    LoadSystemLibraries("WINMM.DLL\0MSVFW32.DLL\0");
     // The first COMCTL32 of Windows 95 and NT 4 lacks the Ex form; its
     // InitCommonControls registers every class at once.
     typedef BOOL(WINAPI * InitEx)(const INITCOMMONCONTROLSEX *);

@@ -20,3 +20,4 @@
 #define IDS_EXIST_ERROR 5
 #define IDS_INTERNET 6
 #define IDS_HASH_ERROR 7
+#define IDS_RESUME_BY_HAND 8

@@ -15,9 +15,10 @@ Each run ends in one class:
      involved, since every extracted file is still intact;
   x  a field that only the system loader reads (the entry point, the
      section layout, the stack size, a data directory) made the loader map
-     and start a broken image, which faulted or stalled before the stub's
-     entry routine was ever reached: nothing in the stub can answer for
-     that;
+     and start a broken image, which faulted, stalled, or returned at once
+     with whatever code its registers held (an entry point moved onto the
+     last byte of the code before it), before the stub's entry routine was
+     ever reached: nothing in the stub can answer for that;
   c  a fault of the stub: a crash (an exception code), a hang, a window
      other than a message box in a quiet run, a file left in the
      extraction or temporary folder, msiexec handed bytes that are not an

@@ -2,8 +2,9 @@
 test process, tinyproxy as a real HTTP proxy and dante as a real SOCKS 4
 proxy, both run in the foreground as children of the test process.
 
-The stub's URLs carry no port, so every origin server listens on port 80;
-each session takes a /24 of its own inside 127.0.0.0/8, so that sessions
+The origin servers listen on port 80, as most URLs name no port (the
+recorder, on a port of its own, serves those that do); each session
+takes a /24 of its own inside 127.0.0.0/8, so that sessions
 on one machine do not meet, and every server, origin or proxy, has an
 address of its own in it. Which address connected to an origin server
 tells who made the request: the proxies connect out from addresses of
@@ -243,6 +244,25 @@ def trickle(total, chunk, interval, limit=60.0):
     return reply
 
 
+def silent(limit=90.0):
+    """Reads the request and answers nothing, holding the connection open
+    for up to limit seconds."""
+    def reply(handler, request):
+        time.sleep(limit)
+    return reply
+
+
+def keep_open(data, hold=100.0):
+    """An HTTP/1.1 answer with its length and the whole body, after which
+    the connection stays open for hold seconds, as a server that keeps
+    connections alive does."""
+    def reply(handler, request):
+        handler.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(data) + data)
+        handler.wfile.flush()
+        time.sleep(hold)
+    return reply
+
+
 def basic_auth(expected, data):
     """200 with data only for the exact Authorization header."""
     def reply(handler, request):
@@ -257,7 +277,10 @@ def basic_auth(expected, data):
 class SocksRecorder:
     """A SOCKS 4 proxy in the test process that keeps the exact bytes of
     each connection request. mode "relay" grants it and relays to the
-    destination (loopback only); "close" hangs up once it has read it."""
+    destination (loopback only); "close" hangs up once it has read it;
+    "split" grants it in two pieces, a blank in the fields that a client
+    ignores, before it relays; "reject" refuses it (0x5B) and holds the
+    connection open for two seconds."""
 
     def __init__(self, address):
         self.address = address
@@ -297,13 +320,22 @@ class SocksRecorder:
             port, ip = int.from_bytes(request[2:4], "big"), socket.inet_ntoa(request[4:8])
             if self.mode == "close" or not ip.startswith("127."):
                 return
+            if self.mode == "reject":
+                client.sendall(b"\0\x5b" + request[2:8])
+                time.sleep(2)
+                return
             try:
                 upstream = socket.create_connection((ip, port), timeout=30)
             except OSError:
                 client.sendall(b"\0\x5b" + request[2:8])
                 return
             with upstream:
-                client.sendall(b"\0\x5a" + request[2:8])
+                if self.mode == "split":
+                    client.sendall(b"\0\x5a")
+                    time.sleep(0.3)
+                    client.sendall(b"  \0\0\0\0")
+                else:
+                    client.sendall(b"\0\x5a" + request[2:8])
                 back = threading.Thread(target=_pump, args=(upstream, client), daemon=True)
                 back.start()
                 _pump(client, upstream)

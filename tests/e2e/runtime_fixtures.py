@@ -92,8 +92,8 @@ class RuntimeSetup(Setup):
     """setup.exe in settings-file mode for the product above, with the fake
     runtime installer beside it as fake.exe."""
 
-    def __init__(self, wine, name, exe_name="setup.exe", **settings):
-        super().__init__(wine, name, exe_name=exe_name)
+    def __init__(self, wine, name, exe_name="setup.exe", subdir=None, **settings):
+        super().__init__(wine, name, exe_name=exe_name, subdir=subdir)
         shutil.copy2(TESTBIN / "fake_runtime.exe", self.folder / "fake.exe")
         self.fake = FakeRuntime(wine, self.folder)
         self.settings(**{**PRODUCT, **settings})
@@ -131,7 +131,7 @@ def wait_for_wineboot(wine, timeout=60):
 
 class RuntimeServer:
     """A recording HTTP server on port 80 of a loopback address of its own;
-    the stub's URLs carry no port."""
+    its URLs name no port."""
 
     def __init__(self):
         self.net = netserve.session_network()

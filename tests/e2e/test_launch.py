@@ -120,6 +120,24 @@ def test_planted_msiexec_is_never_started(wine):
     assert programs == [SYSTEM_MSIEXEC.lower()]
 
 
+def test_installer_that_cannot_start_is_reported(wine):
+    """An msiexec.exe that is no program (damaged, or of another
+    architecture) installs nothing: the run says so and ends with 1, and
+    the shell shows no box of its own, which a quiet run could not answer."""
+    setup = Setup(wine, "broken-msiexec").settings(**PRODUCT, CmdLine="/qn")
+    system_msiexec = wine.system32 / "msiexec.exe"
+    recording = system_msiexec.read_bytes()
+    try:
+        system_msiexec.write_bytes(b"MZ not a program at all" + bytes(200))
+        running = setup.start(record_msiexec=True)
+        box = wine.ui("dump", "Install")
+        assert "Corrupt installation detected." in box.stdout, box.stdout + box.stderr
+        wine.ui("click", "Install", "1")
+        assert running.finish() == 1
+    finally:
+        system_msiexec.write_bytes(recording)
+
+
 
 
 def test_real_install_beside_setup(wine):

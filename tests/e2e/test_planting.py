@@ -15,6 +15,15 @@ must stay in the system folder too, which the stub's restricted library
 search sees to. Wine's loader trace tells that each library named was
 loaded on the path, from the system folder.
 
+Systems without SetDefaultDllDirectories (XP, Vista, 7 without its update)
+look in the program's folder first whenever a system DLL loads a library
+by name: USER32 loads UXTHEME for the first window or message box, the
+shell OLE32 and the service manager RPCRT4 (delayed imports, which Wine
+resolves through the program's folder even here), COMCTL32 MSVFW32 for its
+animation control and WINMM. The stub loads each by full path before it
+is needed, so that such a load finds it loaded: the trace must show each
+one's first load made by full path.
+
 Each run goes through the paths that load the libraries: the check of the
 installed runtime's version (VERSION), the progress window (COMCTL32), a
 runtime download through WinInet and through the socket client (WININET,
@@ -35,15 +44,37 @@ from runtime_fixtures import (DOWNLOAD_MINIMUM, PRODUCT, PRODUCT_CODE, PRODUCT_N
                               temp_folder, version_text)
 from winehost import BASE_OVERRIDES, TESTBIN, UnexpectedMessageBox, wait_until
 
-LIBRARIES = ("msi", "version", "comctl32", "msvfw32", "wininet", "ws2_32", "wsock32")
+LIBRARIES = ("msi", "version", "comctl32", "msvfw32", "wininet", "ws2_32", "wsock32", "uxtheme",
+             "ole32", "rpcrt4", "winmm", "msacm32")
+# Loaded by name by system DLLs for a window, a dialog, the shell or the
+# service manager: the stub loads them first, by full path.
+BY_NAME = ("uxtheme", "ole32", "rpcrt4", "winmm", "msvfw32")
 # Wine's loader reports each module it maps, and +pid names the process.
 LOADED = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\w+ Loaded L"(.*)" at ')
+# ...and each library it looks for, by name or by full path.
+LOOKING = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:module:load_dll looking for L"(.*?)" in ')
 
 
 def above_installed(wine):
     """The next build of the installed MSI.DLL: too old by one build."""
     ms, ls = file_version(wine.system32 / "msi.dll")
     return version_text(ms, ((ls >> 16) + 1) << 16)
+
+
+def first_loads_by_name(trace, program, names):
+    """Of names, those whose first load in program's process was a load by
+    name, which a system without SetDefaultDllDirectories would look for
+    in the program's folder first."""
+    pid, first = None, {}
+    for line in trace.splitlines():
+        m = LOADED.match(line)
+        if m and pid is None and m.group(2).lower().endswith("\\" + program):
+            pid = m.group(1)
+        m = LOOKING.match(line)
+        if m and m.group(1) == pid:
+            path = m.group(2).replace("\\\\", "\\").lower()
+            first.setdefault(path.rpartition("\\")[2], path)
+    return sorted(name for name in names if "\\" not in first.get(name + ".dll", "\\"))
 
 
 def modules_by_program(trace):
@@ -95,7 +126,7 @@ class Planting:
 
     def env(self, *exit_codes):
         return {"WINEDLLOVERRIDES": self.overrides, "KEST_PLANTED_RECORD": self.wine.win(self.record),
-                "WINEDEBUG": "-all,+pid,+loaddll", **self.fake.env(*exit_codes)}
+                "WINEDEBUG": "-all,+pid,+loaddll,+module", **self.fake.env(*exit_codes)}
 
     def marks(self, program):
         """How often each planted copy loaded into program, as
@@ -121,7 +152,8 @@ class Planting:
 
     def run_stub(self, *exit_codes, answer=None):
         """Runs setup.exe from the other folder; returns its exit code and
-        the system libraries it loaded, by file name."""
+        the system libraries it loaded, by file name. Fails when a library
+        that system DLLs load by name was first loaded that way."""
         self.wine.clear_records()
         running = self.run(self.exe, *exit_codes)
         if answer:
@@ -132,8 +164,10 @@ class Planting:
             # A planted copy that was used makes the run fail: say which.
             raise AssertionError(f"{box}; planted copies loaded: "
                                  f"{dict(self.marks('setup.exe'))}") from box
+        trace = running.stderr()
+        assert first_loads_by_name(trace, "setup.exe", BY_NAME) == []
         system = self.wine.win(self.wine.system32).lower() + "\\"
-        loaded = modules_by_program(running.stderr()).get("setup.exe", [])
+        loaded = modules_by_program(trace).get("setup.exe", [])
         return code, {path[len(system):] for path in loaded if path.startswith(system)}
 
 
@@ -149,16 +183,17 @@ def downloaded_runtime(server):
             "RuntimeSizeNT": str(len(data))}
 
 
-def check(plant, code, loaded, control, expected):
+def check(plant, code, loaded, control, expected, installed=True):
     stub = plant.marks("setup.exe")
     print(f"\n{plant.folder.name}: control {dict(control)}, stub {dict(stub)}, "
           f"system copies {sorted(loaded)}")
-    assert code == 0
+    assert code == (0 if installed else 1)
     # Each library was loaded on this path, and from the system folder.
     assert {name + ".dll" for name in expected} <= loaded
     assert stub - control == Counter()
     # Windows Installer is the system's, whichever msiexec.exe lies about.
-    assert [r["program"].lower() for r in plant.wine.records()] == [SYSTEM_MSIEXEC.lower()]
+    assert [r["program"].lower() for r in plant.wine.records()] == \
+        ([SYSTEM_MSIEXEC.lower()] if installed else [])
 
 
 @pytest.mark.parametrize("sockets", [False, True], ids=["wininet", "sockets"])
@@ -205,7 +240,8 @@ def test_dotnet_animation_and_a_runtime_of_the_planted_name(wine):
 def test_runtime_missing_beside_setup_is_not_taken_from_the_working_directory(wine):
     """The settings name the installer by a relative name, and it is not
     beside setup.exe: the one of that name in the working directory is
-    somebody else's. The shell reports the missing file; the run goes on."""
+    somebody else's. The run reports the runtime that could not start, in
+    a box of its own and without the shell's, and installs nothing."""
     plant = Planting(wine, "plant-missing", RuntimeVersion=above_installed(wine),
                      RuntimeNT="instmsiw.exe")
     shutil.copy2(TESTBIN / "fake_runtime.exe", plant.cwd / "instmsiw.exe")
@@ -213,13 +249,13 @@ def test_runtime_missing_beside_setup_is_not_taken_from_the_working_directory(wi
     boxes = []
 
     def answer(running):
-        boxes.append(wait_until(running.message_boxes, 30, "the shell's box"))
-        plant.wine.ui("click", "Error", "1")
+        boxes.append(wait_until(running.message_boxes, 30, "the stub's box"))
+        plant.wine.ui("click", "Install", "1")
 
     code, loaded = plant.run_stub(0, answer=answer)
-    check(plant, code, loaded, control, ["version"])
+    check(plant, code, loaded, control, ["version", "ole32"], installed=False)
     assert plant.fake.runs() == []
-    assert boxes and "File not found" in boxes[0][0], boxes
+    assert boxes == [["Install: Corrupt installation detected."]], boxes
 
 
 @pytest.fixture

@@ -253,6 +253,37 @@ def test_dotnet_product_version_unsupported_reruns_quietly_and_stops(wine):
     assert wine.records() == []
 
 
+@pytest.mark.parametrize("folder, registered", [
+    ("a folder whose name is far too long for the command that Windows runs after a restart", True),
+    ("/".join(["abcdefgh"] * 12), False),
+], ids=["short-forms", "too-long"])
+def test_resume_command_stays_within_what_runonce_runs(wine, restart_values, folder, registered):
+    """Windows runs no RunOnce command of more than 260 characters: past
+    that, the paths' short forms are used; where even they do not fit,
+    nothing is registered and the user is told to start setup again."""
+    setup = RuntimeSetup(wine, "resume-length", subdir=folder, RuntimeVersion=above_installed(wine),
+                         RuntimeNT="fake.exe")
+    assert len(msiexec_arguments(setup)) > 260
+    wine.clear_records()
+    running = setup.start(env=setup.fake.env(3010))
+    wait_for_box(running)
+    answer(wine, YES)
+    if registered:
+        assert running.finish() == 1641
+        command = wine.reg_query(RUN_ONCE, RESUME_VALUE)
+        assert len(command) <= 260 and "~" in command, command
+        assert command.startswith(f'"{SYSTEM_MSIEXEC}" /qn /I "') and "sample.msi\" KEST_SETUP_EXE_PATH=" in command
+    else:
+        box = wait_until(lambda: [b for b in running.message_boxes() if "start this setup again" in b], 30,
+                         "the word on starting setup again")
+        assert box == [f"{PRODUCT_NAME}: Windows must restart before the installation can go on. "
+                       "After the restart, please start this setup again."]
+        wine.ui("click", PRODUCT_NAME, "2")
+        assert running.finish() == 1
+        assert wine.reg_query(RUN_ONCE, RESUME_VALUE) is None
+    assert wine.records() == []
+
+
 def test_missing_service_pack_is_reported(wine):
     setup = RuntimeSetup(wine, "sp6", RuntimeVersion=above_installed(wine), RuntimeNT="fake.exe")
     wine.clear_records()
@@ -477,6 +508,66 @@ def test_pinned_runtime_that_is_not_the_expected_file_is_refused(wine, server, r
         assert (setup.folder / "fake.exe").exists()
 
 
+@pytest.mark.parametrize("source", ["payload", "download"])
+def test_cancel_while_the_runtime_installer_runs_ends_the_run(wine, server, restart_values, source):
+    """After a copy from the payload or a download the progress window stays
+    up, with its Cancel, while the installer runs. Pressed then, Cancel ends
+    the run once the installer has ended: no restart question, password or
+    package. (The .NET installers run without Cancel, and a runtime named
+    by path, or any in a quiet run, without the window.)"""
+    extraction = wine.drive_c.joinpath(*WIZARD)
+    if source == "payload":
+        shutil.rmtree(extraction, ignore_errors=True)
+        folder = wine.scratch("cancel-run")
+        shutil.copy2(make_package(code=PRODUCT_CODE, product=PRODUCT_NAME), folder / "sample.msi")
+        shutil.copy2(TESTBIN / "fake_runtime.exe", folder / "fake.exe")
+        exe = pack(folder, {**PRODUCT, "RuntimeVersion": above_installed(wine), "RuntimeNT": "fake.exe",
+                            "CmdLine": ""}, {"Password": "kest"})
+        fake = FakeRuntime(wine, folder)
+
+        def start(env):
+            return wine.start(exe, f'"{wine.win(exe)}"', env=env)
+    else:
+        data = padded_fake(DOWNLOAD_MINIMUM + 4096)
+        setup = download_setup(wine, server.serve("/instmsi.exe", content(data)), len(data))
+        fake, start = setup.fake, lambda env: setup.start(env=env)
+    before = temp_runtime_files(wine)
+    wine.clear_records()
+    running = start({**fake.env(3010), "KEST_RUNTIME_SLEEP": "3000"})
+    wait_until(fake.runs, 30, "the runtime installer to start")
+    wine.ui("click", PRODUCT_NAME, "2")
+    assert running.finish() == 1
+    assert len(fake.runs()) == 1 and wine.records() == []
+    assert temp_runtime_files(wine) == before
+    assert wine.reg_query(RUN_ONCE, RESUME_VALUE) is None
+    assert not extraction.exists()
+
+
+def test_dotnet_update_download_can_be_cancelled(wine, server):
+    """The .NET runtime's run hides the bar and Cancel for its animation;
+    the update's download shows them again."""
+    data = padded_fake(DOWNLOAD_MINIMUM + 4096)
+    setup = RuntimeSetup(wine, "dotnet-cancel", RuntimeVersion="99.0.0.0", CmdLine="",
+                         RuntimeDotNet=server.serve("/dotnet.exe", content(data)),
+                         RuntimeSizeDotNet=str(len(data)),
+                         RuntimeDotNetUpdate=server.serve("/update.exe", trickle(len(data), 2048, 0.05)),
+                         RuntimeSizeDotNetUpdate=str(len(data)))
+    env = {**setup.fake.env(0), "WINEDLLOVERRIDES": BASE_OVERRIDES + ";msiexec.exe=n;wininet=d"}
+    before = temp_runtime_files(wine)
+    wine.clear_records()
+    running = setup.start(env=env)
+    wait_until(lambda: len(server.server.requests) == 2, 60, "the update's download to start")
+    # The bar and a Cancel that can be pressed, not the animation.
+    dump = wine.ui("dump", PRODUCT_NAME).stdout
+    assert "class=msctls_progress32 id=1007 enabled=1 visible=1" in dump, dump
+    assert "class=Button id=2 enabled=1 visible=1" in dump, dump
+    assert "class=SysAnimate32 id=112 enabled=1 visible=0" in dump, dump
+    wine.ui("click", PRODUCT_NAME, "2")
+    assert running.finish() == 1
+    assert len(setup.fake.runs()) == 1 and wine.records() == []
+    assert temp_runtime_files(wine) == before
+
+
 def test_cancelled_download_ends_the_run_and_removes_the_file(wine, server):
     total = DOWNLOAD_MINIMUM + 4096
     # Slow enough that the window is there long before the end.
@@ -520,7 +611,13 @@ def test_empty_expandable_environment_values_become_plain(wine):
         wine.reg_set(ENVIRONMENT, names[2], r"%SystemRoot%\kest", "REG_EXPAND_SZ")
         # Made on every run on NT, whether a runtime step follows or not.
         setup = RuntimeSetup(wine, "environment")
-        assert setup.run() == 0
+        running = setup.start(env={"WINEDEBUG": "-all,+reg"})
+        assert running.finish() == 0
+        # Rewritten in place: deleted first, a value would be lost if the
+        # write then failed. Wine's registry trace shows each deletion.
+        deleted = [line for line in running.stderr().splitlines()
+                   if "NtDeleteValueKey" in line and "KestEmpty" in line]
+        assert deleted == []
         assert value_type(wine, ENVIRONMENT, names[0]) == ("REG_SZ", "")
         assert value_type(wine, ENVIRONMENT, names[1]) == ("REG_SZ", "")
         assert value_type(wine, ENVIRONMENT, names[2]) == ("REG_EXPAND_SZ", r"%SystemRoot%\kest")

@@ -18,7 +18,7 @@ import time
 import pytest
 
 import netserve
-from netserve import content, early_close, raw, status, trickle
+from netserve import content, early_close, keep_open, raw, silent, status, trickle
 from winehost import BASE_OVERRIDES, STUB, WINE, wait_until
 
 # Results of t1.
@@ -28,10 +28,12 @@ UNRESOLVED = -1
 SERVER_REFUSED = -3   # not 2xx, or no answer examined
 WRITE_FAILED = -4
 SHORT_BODY = -5
+STALLED = -6          # no socket event for a minute
 EVENT_ERROR = -20
-NO_EVENTS = -24       # WSAAsyncSelect failed
+NO_EVENTS = -24       # WSAAsyncSelect failed, or the window is gone
 BAD_SCHEME = -40
-TOO_LONG = -41
+INPUT_REFUSED = -41   # too long, missing, or a host the client cannot reach
+BUSY = -42            # t1 called while a call of it runs
 
 SOCKET_ONLY = {"WINEDLLOVERRIDES": BASE_OVERRIDES + ";wininet=d"}
 DIAG_FILE = "~KXHTTP1.TMP"
@@ -285,6 +287,30 @@ def test_schemes_of_the_socket_path(wine, net):
     assert (folder / "out-3.bin").read_bytes() == b"any scheme"
 
 
+@pytest.mark.parametrize("path", PATHS)
+def test_explicit_port_on_every_path(wine, net, registry, path):
+    server = net.recorder  # listens on a port of its own
+    server.routes["/ported"] = content(b"from a port of its own")
+    if path == "tinyproxy":
+        registry.set(own_proxy(f"{net.tinyproxy.address}:{net.tinyproxy.port}"))
+    elif path == "socks":
+        registry.set(own_proxy(f"socks={net.socks.address}:{net.socks.port}"))
+    target = wine.scratch("port-" + path) / "out.bin"
+    out = transfer(wine, f"http://{server.address}:{server.port}/ported", socket=path != "wininet",
+                   options=["--target", wine.win(target)])
+    assert out.status == (WININET_DONE if path == "wininet" else SOCKET_DONE)
+    assert target.read_bytes() == b"from a port of its own"
+    via(net, server.requests, "direct" if path in ("wininet", "socket") else path)
+
+
+@pytest.mark.parametrize("socket", [False, True], ids=["wininet", "socket"])
+def test_ipv6_literal_is_refused(wine, net, socket):
+    target = wine.scratch("ipv6") / "out.bin"
+    out = transfer(wine, "http://[::1]/f", "http://u:p@[::1]:80/f", socket=socket,
+                   options=["--target", wine.win(target)])
+    assert statuses(out) == [INPUT_REFUSED, INPUT_REFUSED]
+
+
 # Form posts --------------------------------------------------------------------
 FORMS = [
     ("a=1\\r\\nb=x y\\r\\nmore", "a=1&b=x+y%0D%0Amore"),
@@ -336,25 +362,27 @@ def test_inputs_too_long_are_refused_before_any_connection(wine, net):
     target = ["--target", wine.win(folder) + "\\out-%d.bin"]
     for socket in (False, True):
         out = transfer(wine, longest, longest + "q", socket=socket, options=target)
-        assert statuses(out) == [WININET_DONE if not socket else SOCKET_DONE, TOO_LONG]
+        assert statuses(out) == [WININET_DONE if not socket else SOCKET_DONE, INPUT_REFUSED]
         assert (folder / "out-0.bin").read_bytes() == b"fits"
         assert len(net.origin_a.requests) == 1
         net.origin_a.requests.clear()
     # A form whose encoding outgrows the request buffer.
     out = transfer(wine, f"http://{host}/form", options=["--post", "a=" + "!" * 11000])
-    assert out.status == TOO_LONG
+    assert out.status == INPUT_REFUSED
     assert net.origin_a.requests == []
     # A URL that would end the request line and add a header of its own.
     out = transfer(wine, f"http://{host}/x\r\nX-Injected: 1", socket=True)
-    assert out.status == TOO_LONG
+    assert out.status == INPUT_REFUSED
     assert net.origin_a.requests == []
 
 
 # Proxies -----------------------------------------------------------------------
 def test_bypass_list_sends_its_hosts_direct_and_the_rest_through_the_proxy(wine, net, registry):
+    # The proxy's credentials go to the proxy only, never to a bypassed host.
     registry.set({IE: {"ProxyEnable": 1,
                        "ProxyServer": f"ftp=127.0.0.1:21;http={net.tinyproxy.address}:{net.tinyproxy.port}",
-                       "ProxyOverride": f"*.kest.test;{net.origin_a.address}"}})
+                       "ProxyOverride": f"*.kest.test;{net.origin_a.address}"},
+                  MIRELO + "\\ProxyUsername": {"@": "pu"}, MIRELO + "\\ProxyPassword": {"@": "pp"}})
     net.origin_a.routes["/f"] = content(b"from a")
     net.origin_b.routes["/f"] = content(b"from b")
     folder = wine.scratch("bypass")
@@ -368,7 +396,7 @@ def test_bypass_list_sends_its_hosts_direct_and_the_rest_through_the_proxy(wine,
     via(net, net.origin_b.requests, "tinyproxy")
 
 
-def test_socks_request_is_exact_and_proxy_credentials_go_along(wine, net, registry):
+def test_socks_request_is_exact_and_proxy_credentials_stay_behind(wine, net, registry):
     socks = net.socks_recorder
     keys = own_proxy(f"socks={socks.address}:{socks.port}")
     keys[MIRELO + "\\ProxyUsername"] = {"@": "pu"}
@@ -382,9 +410,9 @@ def test_socks_request_is_exact_and_proxy_credentials_go_along(wine, net, regist
     assert target.read_bytes() == b"socks"
     # Version 4, CONNECT, port 80, the host's address, an empty user id.
     assert socks.requests == [b"\x04\x01\x00\x50" + inet_aton(net.origin_a.address) + b"\x00"]
-    # Origin form, and the proxy's credentials even on a SOCKS connection.
-    assert [r.head for r in net.origin_a.requests] == [
-        f"GET /f HTTP/1.0\r\nProxy-Authorization: {basic('pu', 'pp')}\r\nAccept: */*\r\n\r\n".encode()]
+    # Origin form, and no proxy credentials: they are for an HTTP proxy,
+    # and through SOCKS they would reach the server.
+    assert [r.head for r in net.origin_a.requests] == [plain_get("f")]
 
 
 def test_socks_proxy_hanging_up_during_the_handshake(wine, net, registry):
@@ -398,12 +426,48 @@ def test_socks_proxy_hanging_up_during_the_handshake(wine, net, registry):
     assert net.origin_a.requests == []
 
 
+@pytest.mark.parametrize("mode, expected", [("split", SOCKET_DONE), ("reject", UNRESOLVED)])
+def test_socks_reply_is_read_whole_and_checked(wine, net, registry, mode, expected):
+    socks = net.socks_recorder
+    socks.mode = mode
+    registry.set(own_proxy(f"socks={socks.address}:{socks.port}"))
+    net.origin_a.routes["/f"] = content(b"after the reply")
+    target = wine.scratch("socks-" + mode) / "out.bin"
+    out = transfer(wine, f"http://{net.origin_a.address}/f", socket=True,
+                   options=["--target", wine.win(target)])
+    assert out.status == expected
+    if mode == "split":
+        assert target.read_bytes() == b"after the reply"
+    else:
+        assert net.origin_a.requests == []
+
+
+def test_socks_flag_does_not_outlive_a_teardown(wine, net, registry):
+    socks, tp = net.socks, net.tinyproxy
+    registry.set(own_proxy(f"socks={socks.address}:{socks.port}"))
+    # Between the calls the program's own keys go and Netscape names an
+    # HTTP proxy, which the discovery after the tear-down finds.
+    later = wine.drive_c / "t" / "later.reg"
+    later.write_bytes(("REGEDIT4\r\n\r\n[-" + MIRELO + "]\r\n\r\n[" + NETSCAPE + "\\Proxy Information]\r\n"
+                       f'"Proxy Type"=dword:00000001\r\n"HTTP_Proxy"="{tp.address}"\r\n'
+                       f'"HTTP_ProxyPort"=dword:{tp.port:08x}\r\n').encode())
+    net.origin_a.routes["/f"] = content(b"either way")
+    url = f"http://{net.origin_a.address}/f"
+    folder = wine.scratch("socks-flag")
+    out = transfer(wine, url, "-", url, socket=True,
+                   options=["--target", wine.win(folder) + "\\out-%d.bin", "--between", wine.win(later)])
+    assert [int(c["status"]) for c in out.calls] == [SOCKET_DONE, 0, SOCKET_DONE]
+    first, second = net.origin_a.requests
+    via(net, [first], "socks")
+    via(net, [second], "tinyproxy")
+
+
 def proxy_lines(host, ignore, port, kind):
     return f"ProxyServer={host}\r\nProxyIgnore={ignore}\r\nProxyPort={port}\r\nProxyType={kind}\r\n"
 
 
 SOURCES = ["own-http", "own-socks", "own-off", "netscape-http", "netscape-socks", "netscape-ini",
-           "internet-explorer"]
+           "internet-explorer", "explorer-switch-as-text", "netscape-host-as-number"]
 
 
 @pytest.mark.parametrize("source", SOURCES)
@@ -440,6 +504,14 @@ def test_proxy_source_is_reported_and_used(wine, net, registry, source):
         registry.set({"HKEY_CLASSES_ROOT\\NetscapeMarkup\\shell\\open\\command":
                       {"@": "C:\\kestns\\netscape.exe"}})
         expected, kind = proxy_lines(tp.address, ";;kest.test", tp.port, "CERN"), "tinyproxy"
+    elif source == "explorer-switch-as-text":
+        # A number stored as text is no number: the switch reads as off.
+        registry.set({IE: {**ie[IE], "ProxyEnable": "0"}})
+        expected, kind = proxy_lines("", "", 80, "CERN"), "direct"
+    elif source == "netscape-host-as-number":
+        # A host stored as a number is no host: the next source decides.
+        registry.set({NETSCAPE + "\\Proxy Information": {"Proxy Type": 1, "HTTP_Proxy": 0x31}, **ie})
+        expected, kind = proxy_lines(tp.address, "<local>;;;;kest.test;;;;;", tp.port, "CERN"), "tinyproxy"
     else:
         registry.set(ie)
         expected, kind = proxy_lines(tp.address, "<local>;;;;kest.test;;;;;", tp.port, "CERN"), "tinyproxy"
@@ -491,6 +563,36 @@ def test_not_found_in_diagnostics_mode(wine, net):
                         out.report), out.report
 
 
+@pytest.mark.parametrize("reply, text", [
+    (status("300 Multiple Choices", b"<a href=/one>one</a>"), "300 Multiple Choices"),
+    (status("302 Found", b"", ["Location: gopher://127.0.0.1/x"]), "302 Found"),
+], ids=["unfollowed", "across-schemes"])
+def test_wininet_counts_only_2xx_as_success(wine, net, reply, text):
+    net.origin_a.routes["/moved"] = reply
+    target = wine.scratch("wininet-3xx") / "out.bin"
+    out = transfer(wine, f"http://{net.origin_a.address}/moved", options=["--target", wine.win(target)])
+    # WinInet gives up, and the socket path, which follows no redirect,
+    # reports the answer.
+    assert (out.status, out.report) == (SERVER_REFUSED, "\r\n\r\n" + text)
+
+
+@pytest.mark.parametrize("socket", [False, True], ids=["wininet", "socket"])
+def test_diagnostics_go_on_without_their_file(wine, net, socket):
+    # A standard user cannot create a file at the root of the system drive.
+    blocker = wine.drive_c / DIAG_FILE
+    blocker.unlink(missing_ok=True)
+    blocker.mkdir()
+    try:
+        net.origin_a.routes["/diag"] = content(b"fine")
+        out = transfer(wine, f"http://{net.origin_a.address}/diag", socket=socket,
+                       options=["--diagnostics"])
+        assert out.status == (SOCKET_DONE if socket else WININET_DONE)
+        assert out.report.startswith(proxy_lines("", "", 80, "CERN") + "CreateError=5\r\n"), out.report
+        assert len(net.origin_a.requests) == 1
+    finally:
+        blocker.rmdir()
+
+
 @pytest.mark.parametrize("socket", [False, True], ids=["wininet", "socket"])
 def test_refused_connection(wine, net, socket):
     target = wine.scratch("refused") / "out.bin"
@@ -506,6 +608,35 @@ def test_no_status_line(wine, net, answer):
     out = transfer(wine, f"http://{net.origin_a.address}/odd", socket=True,
                    options=["--target", wine.win(target)])
     assert out.status == SERVER_REFUSED
+
+
+def test_server_that_never_answers_ends_after_a_minute(wine, net):
+    net.origin_a.routes["/silent"] = silent()
+    target = wine.scratch("silent") / "out.bin"
+    out = transfer(wine, f"http://{net.origin_a.address}/silent", socket=True, timeout=150,
+                   options=["--target", wine.win(target)])
+    assert (out.status, out[0]["counter"]) == (STALLED, "0")
+    assert 60_000_000 <= int(out[0]["microseconds"]) < 120_000_000
+
+
+def test_answer_ends_with_its_announced_body_on_a_kept_connection(wine, net):
+    data = data_of(70000)
+    net.origin_a.routes["/kept"] = keep_open(data)
+    target = wine.scratch("kept") / "out.bin"
+    # The server holds the connection far longer than the test waits.
+    out = transfer(wine, f"http://{net.origin_a.address}/kept", socket=True, timeout=45,
+                   options=["--target", wine.win(target)])
+    assert (out.status, out[0]["counter"]) == (SOCKET_DONE, "1000")
+    assert target.read_bytes() == data
+
+
+def test_chunked_answer_is_refused_with_its_status_text(wine, net):
+    net.origin_a.routes["/chunked"] = raw(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                          b"5\r\nhello\r\n0\r\n\r\n")
+    target = wine.scratch("chunked") / "out.bin"
+    out = transfer(wine, f"http://{net.origin_a.address}/chunked", socket=True,
+                   options=["--target", wine.win(target)])
+    assert (out.status, out.report, out[0]["counter"]) == (SERVER_REFUSED, "\r\n\r\n200 OK", "0")
 
 
 def test_body_shorter_than_announced(wine, net):
@@ -556,21 +687,43 @@ def test_hostile_status_line_stays_inside_the_report(wine, net, registry, answer
     assert (out[0]["terminated"], out[0]["canary"]) == ("yes", "intact")
 
 
-@pytest.mark.parametrize("socket", [False, True], ids=["wininet", "socket"])
-def test_cancel_ends_the_download(wine, net, socket):
+@pytest.mark.parametrize("socket, ending", [(False, "cancel"), (True, "cancel"), (True, "destroy")],
+                         ids=["wininet", "socket", "window-destroyed"])
+def test_cancel_ends_the_download(wine, net, socket, ending):
     total = 10_000_000
     net.origin_a.routes["/slow"] = trickle(total, 4096, 0.02, limit=40)
     target = wine.scratch("cancel") / "out.bin"
     out = transfer(wine, f"http://{net.origin_a.address}/slow", socket=socket, timeout=45,
                    options=["--target", wine.win(target), "--expected", total, "--share", total,
-                            "--cancel-after", 20000])
-    # Cancelled: the usual result, and no final top-up of the counter.
-    assert (out.status, out[0]["cancelled"]) == (WININET_DONE, "1")
-    assert 20000 < int(out[0]["counter"]) < total
+                            f"--{ending}-after", 20000])
+    if ending == "destroy":
+        # No window, no more events: the transfer ends at once.
+        assert out.status == NO_EVENTS
+    else:
+        # Cancelled: the usual result, and no final top-up of the counter.
+        assert (out.status, out[0]["cancelled"]) == (WININET_DONE, "1")
+        assert 20000 < int(out[0]["counter"]) < total
     # The server learns that the client went away, long before its end.
     (request,) = net.origin_a.requests
     wait_until(lambda: request.aborted, 20, "the server to see the connection end")
     assert request.sent < total
+
+
+@pytest.mark.parametrize("socket", [False, True], ids=["wininet", "socket"])
+def test_call_from_the_window_procedure_is_refused(wine, net, socket):
+    total = 100000
+    net.origin_a.routes["/slow"] = trickle(total, 8192, 0.05)
+    target = wine.scratch("reenter") / "out.bin"
+    (wine.drive_c / "reentered.bin").unlink(missing_ok=True)
+    out = transfer(wine, f"http://{net.origin_a.address}/slow", socket=socket,
+                   options=["--target", wine.win(target), "--reenter"])
+    # Both the second transfer and the tear-down are refused; the running
+    # transfer ends as if it had been alone.
+    assert out[0]["reentered"] == f"{BUSY},{BUSY}"
+    assert (out.status, out[0]["counter"]) == (SOCKET_DONE if socket else WININET_DONE, "1000")
+    assert target.read_bytes() == bytes(i & 0xFF for i in range(total))
+    assert len(net.origin_a.requests) == 1
+    assert not (wine.drive_c / "reentered.bin").exists()
 
 
 def test_dos_date_and_time_stamp_only_socket_downloads(wine, net):

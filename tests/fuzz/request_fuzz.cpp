@@ -95,7 +95,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(request.size() == length);
     std::string line = std::string(post ? "POST " : "GET ") +
                        (proxy.Host[0] && !bypassed && !proxy.Socks
-                            ? std::string("http://") + parts.Host
+                            ? std::string("http://") + parts.Host +
+                                  (parts.Port != DefaultHttpPort
+                                       ? ":" + std::to_string(parts.Port)
+                                       : std::string())
                             : std::string()) +
                        "/" + parts.Path + " HTTP/1.0\r\n";
     FUZZ_CHECK(request.compare(0, line.size(), line) == 0);

@@ -18,16 +18,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ResponseStart start;
     std::memset(&start, 0x5A, sizeof start);
     ReadResponseStart(block.get(), fill, &start);
-    FUZZ_CHECK(start.Body <= fill);
+    FUZZ_CHECK(start.Body <= fill && start.HeaderEnd <= fill);
     if (!start.Examined) {
-        FUZZ_CHECK(!start.Success && !start.LengthKnown);
+        FUZZ_CHECK(!start.Success && !start.LengthKnown && !start.HeaderEnd);
         return 0;
     }
+    FUZZ_CHECK(!start.HeaderEnd || start.HeaderEnd > start.StatusCode);
     FUZZ_CHECK(start.StatusCode < fill);
     unsigned char code = block[start.StatusCode];
     FUZZ_CHECK(code != ' ' && code != '\t');
     if (start.Success) {
-        FUZZ_CHECK(code == '2' && start.Body > start.StatusCode);
+        FUZZ_CHECK(code == '2' && start.Body > start.StatusCode && start.Body == start.HeaderEnd);
     } else {
         FUZZ_CHECK(start.Body == start.StatusCode && !start.LengthKnown);
     }

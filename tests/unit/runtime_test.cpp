@@ -79,6 +79,14 @@ TEST(RuntimeEntries, ByModePlatformAndPass)
     s.DownloadSizeNT = 3000000;
     EXPECT_EQ(RuntimeDownloadSize(&s, RuntimeEntryNT, 0), 2000000u);
     EXPECT_EQ(RuntimeDownloadSize(&s, RuntimeEntryNT, 1), 3000000u);
+    // A damaged size of 2 GiB or more would read as a negative one, which
+    // the transfer client takes for a form post: it counts as unknown.
+    s.DownloadSizeNT = 0x80000000u;
+    EXPECT_EQ(RuntimeDownloadSize(&s, RuntimeEntryNT, 1), 0u);
+    s.DownloadSizeNT = 0xFFFFFFFFu;
+    EXPECT_EQ(RuntimeDownloadSize(&s, RuntimeEntryNT, 1), 0u);
+    s.DownloadSizeNT = 0x7FFFFFFFu;
+    EXPECT_EQ(RuntimeDownloadSize(&s, RuntimeEntryNT, 1), 0x7FFFFFFFu);
 }
 
 TEST(ChooseRuntimeSwitches, BuiltInAndTheSettingsFilesOwn)

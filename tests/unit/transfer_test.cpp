@@ -90,15 +90,34 @@ TEST(SplitRequestUrl, PartsAsTheClientReadsThem)
     EXPECT_STREQ(u.Password, "P");
     EXPECT_STREQ(u.Host, "host");
     EXPECT_STREQ(u.Path, "dir/file");
+    EXPECT_EQ(u.Port, 80);
     // An '@' inside the password is kept.
     ASSERT_EQ(SplitRequestUrl("HTTP://u:p@ss@h/x", &u), UrlSplitDone);
     EXPECT_STREQ(u.Password, "p@ss");
     EXPECT_STREQ(u.Host, "h");
-    // No port: a ':' ends a user name.
+    // A ':' ends a user name only before an '@'; after the host it begins
+    // a port, and in the path it is the path's.
     ASSERT_EQ(SplitRequestUrl("http://host:8080/f", &u), UrlSplitDone);
-    EXPECT_STREQ(u.UserName, "host");
-    EXPECT_STREQ(u.Host, "8080");
-    EXPECT_STREQ(u.Password, "");
+    EXPECT_STREQ(u.UserName, "");
+    EXPECT_STREQ(u.Host, "host");
+    EXPECT_EQ(u.Port, 8080);
+    ASSERT_EQ(SplitRequestUrl("http://host:8080/#a@b", &u), UrlSplitDone);
+    EXPECT_STREQ(u.UserName, "");
+    EXPECT_STREQ(u.Host, "host");
+    ASSERT_EQ(SplitRequestUrl("http://u:p@h:65535/x", &u), UrlSplitDone);
+    EXPECT_STREQ(u.UserName, "u");
+    EXPECT_STREQ(u.Password, "p");
+    EXPECT_STREQ(u.Host, "h");
+    EXPECT_EQ(u.Port, 65535);
+    ASSERT_EQ(SplitRequestUrl("http://h/a:b", &u), UrlSplitDone);
+    EXPECT_STREQ(u.UserName, "");
+    EXPECT_STREQ(u.Path, "a:b");
+    EXPECT_EQ(u.Port, 80);
+    // An IPv6 literal, which the client cannot reach, and ports that are
+    // none.
+    for (const char *refused : {"http://[::1]/", "http://[::1]:81/x", "http://h:/x", "http://h:0/x",
+                                "http://h:65536/x", "http://h:8x/x", "http://h:99999999999/x"})
+        EXPECT_EQ(SplitRequestUrl(refused, &u), UrlHostRefused) << refused;
     // The host is known only once a '/' follows it.
     ASSERT_EQ(SplitRequestUrl("http://host", &u), UrlSplitDone);
     EXPECT_STREQ(u.Host, "");
@@ -182,8 +201,9 @@ TEST(ComposeRequest, ExactBytes)
     EXPECT_STREQ(out, "GET /dir/file HTTP/1.0\r\nAuthorization: Basic VTpQ\r\n"
                       "Accept: */*\r\n\r\n");
 
-    // Through an HTTP proxy the request names the host; bypassed or through
-    // SOCKS it does not. Proxy credentials go on every connection.
+    // Through an HTTP proxy the request names the host, and its port when
+    // it is not 80, and carries the proxy's credentials; bypassed or
+    // through SOCKS it does neither.
     ProxyConfigRecord http = Proxy("proxy", 0, "pu");
     std::strcpy(http.Password, "pp");
     UrlParts plain;
@@ -192,9 +212,18 @@ TEST(ComposeRequest, ExactBytes)
     EXPECT_STREQ(out, "GET http://h/f HTTP/1.0\r\nProxy-Authorization: Basic cHU6cHA=\r\n"
                       "Accept: */*\r\n\r\n");
     ASSERT_GT(ComposeRequest(&plain, &http, 1, nullptr, out, sizeof out), 0u);
-    EXPECT_EQ(std::string(out).rfind("GET /f HTTP/1.0\r\n", 0), 0u);
-    ProxyConfigRecord socks = Proxy("s", 1);
+    EXPECT_STREQ(out, "GET /f HTTP/1.0\r\nAccept: */*\r\n\r\n");
+    ProxyConfigRecord socks = Proxy("s", 1, "pu");
     ASSERT_GT(ComposeRequest(&plain, &socks, 0, nullptr, out, sizeof out), 0u);
+    EXPECT_STREQ(out, "GET /f HTTP/1.0\r\nAccept: */*\r\n\r\n");
+    ProxyConfigRecord none = Proxy("", 0, "pu");
+    ASSERT_GT(ComposeRequest(&plain, &none, 0, nullptr, out, sizeof out), 0u);
+    EXPECT_STREQ(out, "GET /f HTTP/1.0\r\nAccept: */*\r\n\r\n");
+    UrlParts ported;
+    ASSERT_EQ(SplitRequestUrl("http://h:8080/f", &ported), UrlSplitDone);
+    ASSERT_GT(ComposeRequest(&ported, &http, 0, nullptr, out, sizeof out), 0u);
+    EXPECT_EQ(std::string(out).rfind("GET http://h:8080/f HTTP/1.0\r\n", 0), 0u);
+    ASSERT_GT(ComposeRequest(&ported, &direct, 0, nullptr, out, sizeof out), 0u);
     EXPECT_EQ(std::string(out).rfind("GET /f HTTP/1.0\r\n", 0), 0u);
 }
 
@@ -244,6 +273,20 @@ TEST(AccountProgress, LagsThenTheShareCompletes)
     counter = 0;
     AccountProgress(&c, &counter, 500);
     EXPECT_EQ(counter, 1000000000);
+    // Every advance is the 64-bit product's quotient, times the step.
+    unsigned seed = 1;
+    for (int i = 0; i < 20000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        int expected = int(seed >> 1) >> (seed % 31), share = int(seed * 7u >> 1) >> (seed % 29);
+        int n = int(seed * 13u >> 1) >> (seed % 30);
+        if (expected <= 0 || share <= 0 || n <= 0)
+            continue;
+        ProgressAccount d{expected, share};
+        counter = 0;
+        AccountProgress(&d, &counter, n);
+        long long m = n < expected ? n : expected, step = m / 100 ? m / 100 : 1;
+        ASSERT_EQ(counter, (m / step) * share / expected * step) << expected << " " << share << " " << n;
+    }
 }
 
 ResponseStart Start(const std::string &block)
@@ -268,6 +311,10 @@ TEST(ReadResponseStart, StatusAndHeaderEnd)
     EXPECT_TRUE(r.Examined);
     EXPECT_FALSE(r.Success);
     EXPECT_EQ(r.Body, 9u);
+    // Where the header ends, whatever the status: the answer can be judged
+    // before the server closes.
+    EXPECT_EQ(r.HeaderEnd, 26u);
+    EXPECT_EQ(Start(ok).HeaderEnd, ok.size() - 4);
     // A block that ends before the status code or the header's end.
     EXPECT_FALSE(Start("HTTP/1.0").Examined);
     EXPECT_FALSE(Start("HTTP/1.0   \t").Examined);
@@ -275,6 +322,7 @@ TEST(ReadResponseStart, StatusAndHeaderEnd)
     r = Start("HTTP/1.0 200 OK\r\nServer: x\r\n");
     EXPECT_TRUE(r.Examined);
     EXPECT_FALSE(r.Success);
+    EXPECT_EQ(r.HeaderEnd, 0u);
     EXPECT_FALSE(Start("HTTP/1.0 200 OK\r\n\r").Success);
 }
 
@@ -325,6 +373,27 @@ TEST(ReadResponseStart, ContentLengthOfASuccess)
     EXPECT_FALSE(Start("HTTP/1.0 404 No\r\nContent-Length: 5\r\n\r\n").LengthKnown);
 }
 
+TEST(ReadResponseStart, OnlyAPlainBodyIsASuccess)
+{
+    // A chunked body would be saved with its framing: the answer is
+    // refused, with its status text.
+    std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n";
+    ResponseStart r = Start(chunked);
+    EXPECT_TRUE(r.Examined);
+    EXPECT_FALSE(r.Success || r.LengthKnown);
+    EXPECT_EQ(r.Body, 9u);
+    char report[64];
+    WriteServerText(report, sizeof report, 0, reinterpret_cast<const unsigned char *>(chunked.data()),
+                    unsigned(chunked.size()), &r);
+    EXPECT_STREQ(report, "\r\n\r\n200 OK");
+    EXPECT_FALSE(Start("HTTP/1.1 200 OK\r\ntransfer-encoding:gzip, chunked\r\n\r\nx").Success);
+    EXPECT_FALSE(Start("HTTP/1.1 200 OK\r\nTransfer-Encoding: identityx\r\n\r\nx").Success);
+    EXPECT_FALSE(Start("HTTP/1.1 200 OK\r\nTransfer-Encoding:\r\n\r\nx").Success);
+    // The plain coding, named or not.
+    EXPECT_TRUE(Start("HTTP/1.1 200 OK\r\nTransfer-Encoding: Identity\r\n\r\nx").Success);
+    EXPECT_TRUE(Start("HTTP/1.1 200 OK\r\nX-Transfer-Encoding: chunked\r\n\r\nx").Success);
+}
+
 TEST(CleanInternetUrl, CredentialsLeaveTheUrl)
 {
     char url[InternetUrlSize], user[InternetUrlSize], password[InternetUrlSize];
@@ -332,14 +401,25 @@ TEST(CleanInternetUrl, CredentialsLeaveTheUrl)
     EXPECT_STREQ(url, "http://host/dir/file");
     EXPECT_STREQ(user, "U");
     EXPECT_STREQ(password, "P");
-    // A user name alone, and a port, which reads as a user name.
+    // A user name alone reads as a password.
     ASSERT_TRUE(CleanInternetUrl("http://U@host/f", url, user, password));
     EXPECT_STREQ(url, "http://host/f");
     EXPECT_STREQ(user, "");
     EXPECT_STREQ(password, "U");
+    // A port stays; an IPv6 literal is refused, as on the socket path.
     ASSERT_TRUE(CleanInternetUrl("http://host:8080/f", url, user, password));
-    EXPECT_STREQ(url, "http://8080/f");
-    EXPECT_STREQ(user, "host");
+    EXPECT_STREQ(url, "http://host:8080/f");
+    EXPECT_STREQ(user, "");
+    // An '@' in the fragment makes no user name of the host.
+    ASSERT_TRUE(CleanInternetUrl("http://host:8080#a@b", url, user, password));
+    EXPECT_STREQ(url, "http://host:8080");
+    EXPECT_STREQ(user, "");
+    ASSERT_TRUE(CleanInternetUrl("http://U:P@host:81/f", url, user, password));
+    EXPECT_STREQ(url, "http://host:81/f");
+    EXPECT_STREQ(user, "U");
+    EXPECT_STREQ(password, "P");
+    EXPECT_FALSE(CleanInternetUrl("http://[::1]/f", url, user, password));
+    EXPECT_FALSE(CleanInternetUrl("http://u:p@[::1]:80/f", url, user, password));
     ASSERT_TRUE(CleanInternetUrl("ftp://a:b@h/", url, user, password));
     EXPECT_STREQ(url, "ftp://h/");
     // The fragment is never sent, and holds no credentials.

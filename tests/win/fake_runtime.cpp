@@ -7,6 +7,8 @@
 // list). Codes may be decimal or 0x hexadecimal. With KEST_RUNTIME_WININIT
 // set, WININIT.INI in the system folder is rewritten and its last-write
 // time moved on, as an installer that schedules a file replacement does.
+// KEST_RUNTIME_SLEEP holds each run, once recorded, for that many
+// milliseconds before it ends, as a real installer takes its time.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -89,5 +91,7 @@ int main(void)
                 GetCommandLineA(), cwd, temp);
         fclose(f);
     }
+    if (getenv("KEST_RUNTIME_SLEEP"))
+        Sleep((DWORD)strtoul(getenv("KEST_RUNTIME_SLEEP"), 0, 10));
     return (int)ExitCodeOfRun(run);
 }

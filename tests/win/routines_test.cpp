@@ -64,6 +64,15 @@ static void TestCreatePathDirectories(const char *base)
     CHECK(GetFileAttributesA("setup.msi") == INVALID_FILE_ATTRIBUTES);
 }
 
+// The exit code of a program that started; -1 for one that did not.
+static long Run(const char *program, const char *parameters, int inProgramFolder)
+{
+    DWORD code = 12345;
+    if (!RunAndWait(program, parameters, inProgramFolder, &code))
+        return code == 0 ? -1 : -2;
+    return (long)code;
+}
+
 static void TestMakeTempFileName(void)
 {
     char one[MAX_PATH], two[MAX_PATH];
@@ -77,6 +86,17 @@ static void TestMakeTempFileName(void)
     CHECK(GetFileAttributesExA(one, GetFileExInfoStandard, &data) && data.nFileSizeLow == 0);
     DeleteFileA(one);
     DeleteFileA(two);
+
+    // No temporary folder: no name, rather than the caller's previous one.
+    char temp[MAX_PATH], tmp[MAX_PATH];
+    GetEnvironmentVariableA("TEMP", temp, sizeof temp);
+    GetEnvironmentVariableA("TMP", tmp, sizeof tmp);
+    SetEnvironmentVariableA("TEMP", "C:\\no-such-folder-kest");
+    SetEnvironmentVariableA("TMP", "C:\\no-such-folder-kest");
+    MakeTempFileName(one);
+    CHECK(one[0] == 0);
+    SetEnvironmentVariableA("TEMP", temp);
+    SetEnvironmentVariableA("TMP", tmp);
 }
 
 static void TestPumpMessages(void)
@@ -95,9 +115,9 @@ static void TestRunAndWait(const char *base)
 {
     char program[MAX_PATH], cwdFile[MAX_PATH], parameters[MAX_PATH * 2];
     snprintf(program, sizeof program, "%s\\exitwith.exe", base);
-    CHECK(RunAndWait(program, "3010", 0) == 3010);
+    CHECK(Run(program, "3010", 0) == 3010);
     snprintf(parameters, sizeof parameters, "1603");
-    CHECK(RunAndWait(program, parameters, 0) == 1603);
+    CHECK(Run(program, parameters, 0) == 1603);
 
     // Settings-file mode: a relative program name starts in the folder of
     // the program's own file.
@@ -105,7 +125,7 @@ static void TestRunAndWait(const char *base)
     snprintf(cwdFile, sizeof cwdFile, "%s\\cwd.txt", base);
     snprintf(parameters, sizeof parameters, "7 \"%s\"", cwdFile);
     SetCurrentDirectoryA("C:\\");
-    CHECK(RunAndWait("exitwith.exe", parameters, 1) == 7);
+    CHECK(Run("exitwith.exe", parameters, 1) == 7);
     char cwd[MAX_PATH] = "";
     FILE *f = fopen(cwdFile, "rb");
     if (f) {
@@ -121,7 +141,7 @@ static void TestRunAndWait(const char *base)
     SetCurrentDirectoryA(base);
     snprintf(parameters, sizeof parameters, "0 \"%s\"", cwdFile);
     SetCurrentDirectoryA("C:\\windows");
-    CHECK(RunAndWait(program, parameters, 0) == 0);
+    CHECK(Run(program, parameters, 0) == 0);
     f = fopen(cwdFile, "rb");
     cwd[0] = 0;
     if (f) {
@@ -136,9 +156,9 @@ static void TestRunAndWait(const char *base)
 int main(int argc, char **argv)
 {
     if (argc == 3 && !strcmp(argv[1], "missing")) {
-        // The shell reports the missing file in a box of its own; the
-        // caller closes it and reads the result.
-        printf("RunAndWait=%lu\n", RunAndWait(argv[2], "", 0));
+        // Reported as not started, and by nobody else: no box of the
+        // shell's waits for an answer.
+        printf("RunAndWait=%ld\n", Run(argv[2], "", 0));
         return 0;
     }
     if (argc != 2) {

@@ -15,12 +15,17 @@
 //   --dos-date N --dos-time N
 //   --no-window          null window handle
 //   --cancel-after N     set the cancel flag once the counter passes N
+//   --destroy-after N    destroy the window once the counter passes N
 //   --report-size N      status buffer size (default 1913 in the diagnostics
 //                        mode, 251 otherwise); 0 passes a null buffer
 //   --repeat K           run the list of URLs K times
 //   --teardown           finish with a tear-down call (null URL)
+//   --between FILE       after each tear-down call, import FILE with regedit
 //   --dismiss-dialogs    cancel any dialog box the transfer opens
 //   --trace              print each socket event as it is forwarded
+//   --reenter            once per call, from the window procedure while the
+//                        call runs, call t1 again for the same URL and then
+//                        for a tear-down; prints reentered=S,S (or -)
 // Each call prints "call=I url=...", then status=, counter=, forwarded=,
 // report=, report_length=, canary=, microseconds= (the call's own time);
 // a tear-down prints teardown=; the end
@@ -48,10 +53,32 @@ static EventFn Event;
 static int Cancel;
 static int Counter;
 static long CancelAfter = -1;
+static long DestroyAfter = -1;
 static int Forwarded;
 static int DialogsDismissed;
 static bool DismissDialogs;
 static bool Trace;
+static TransferFn Transfer;
+static bool Reenter;
+static const char *Running; // the URL of the call that runs, or null
+static char Reentered[32];
+
+// Changes the registry between calls, as another program might.
+static void ImportRegistry(const char *file)
+{
+    char command[MAX_PATH + 32];
+    snprintf(command, sizeof command, "regedit.exe /S \"%s\"", file);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(0, command, 0, 0, FALSE, 0, 0, 0, &startup, &process)) {
+        printf("regedit failed: %lu\n", GetLastError());
+        return;
+    }
+    WaitForSingleObject(process.hProcess, 60000);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+}
 
 // A dialog answered once may still stand at the next tick; it counts once.
 static HWND Dismissed[16];
@@ -77,6 +104,21 @@ static void CheckCancel()
         Cancel = 1;
 }
 
+// What a careless caller's window procedure might do while a transfer
+// runs: start another one, and tear the client down.
+static void ReenterOnce(HWND window)
+{
+    if (!Reenter || !Running || Reentered[0])
+        return;
+    strcpy(Reentered, "...");
+    int counter = 0;
+    char report[251];
+    int first = Transfer(&Cancel, Running, "C:\\reentered.bin", window, &counter, 0, 1000, 0, 0,
+                         report);
+    int second = Transfer(&Cancel, 0, 0, 0, &counter, 0, 0, 0, 0, 0);
+    snprintf(Reentered, sizeof Reentered, "%d,%d", first, second);
+}
+
 // Does no more than the stub allows while a transfer runs: forwards the
 // socket events and sets the cancel flag. A timer keeps the cancel check
 // going on the WinInet path, which sends no socket events; it also finds
@@ -91,10 +133,14 @@ static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPA
                    (unsigned)LOWORD(lParam), (unsigned)HIWORD(lParam));
         Event(message, wParam, lParam);
         CheckCancel();
+        ReenterOnce(window);
+        if (DestroyAfter >= 0 && Counter > DestroyAfter)
+            DestroyWindow(window);
         return 0;
     }
     if (message == WM_TIMER) {
         CheckCancel();
+        ReenterOnce(window);
         if (DismissDialogs)
             EnumThreadWindows(GetCurrentThreadId(), CancelDialog, 0);
         return 0;
@@ -179,7 +225,7 @@ int main(int argc, char **argv)
         return 2;
     const char *urls[64];
     int urlCount = 0;
-    const char *target = 0, *form = 0;
+    const char *target = 0, *form = 0, *between = 0;
     bool diagnostics = true, noWindow = false, teardown = false, expectedGiven = false;
     long expected = 0, share = 1000, reportSize = -1, repeat = 1;
     DWORD dosDate = 0, dosTime = 0;
@@ -209,16 +255,22 @@ int main(int argc, char **argv)
             noWindow = true;
         else if (!strcmp(a, "--cancel-after") && more)
             CancelAfter = strtol(argv[++i], 0, 10);
+        else if (!strcmp(a, "--destroy-after") && more)
+            DestroyAfter = strtol(argv[++i], 0, 10);
         else if (!strcmp(a, "--report-size") && more)
             reportSize = strtol(argv[++i], 0, 10);
         else if (!strcmp(a, "--repeat") && more)
             repeat = strtol(argv[++i], 0, 10);
         else if (!strcmp(a, "--teardown"))
             teardown = true;
+        else if (!strcmp(a, "--between") && more)
+            between = argv[++i];
         else if (!strcmp(a, "--dismiss-dialogs"))
             DismissDialogs = true;
         else if (!strcmp(a, "--trace"))
             Trace = true;
+        else if (!strcmp(a, "--reenter"))
+            Reenter = true;
         else if (a[0] == '-' && a[1] == '-') {
             printf("unknown option %s\n", a);
             return 2;
@@ -236,6 +288,7 @@ int main(int argc, char **argv)
         return 3;
     TransferFn transfer = (TransferFn)(void *)GetProcAddress(stub, TransferName);
     Event = (EventFn)(void *)GetProcAddress(stub, EventName);
+    Transfer = transfer;
     if (!transfer || !Event) {
         printf("no %s or %s\n", TransferName, EventName);
         return 4;
@@ -279,13 +332,18 @@ int main(int argc, char **argv)
             LARGE_INTEGER frequency, start, end;
             QueryPerformanceFrequency(&frequency);
             QueryPerformanceCounter(&start);
+            Running = url;
+            Reentered[0] = 0;
             int status = transfer(&Cancel, url, third, noWindow ? 0 : window, &Counter,
                                   (int)expected, (int)share, dosDate, dosTime, report);
+            Running = 0;
             QueryPerformanceCounter(&end);
             printf("call=%d url=%s\n", call, url ? url : "-");
             printf("status=%d\ncounter=%d\nforwarded=%d\ncancelled=%d\nmicroseconds=%lld\n", status,
                    Counter, Forwarded, Cancel,
                    (long long)((end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart));
+            if (Reenter)
+                printf("reentered=%s\n", Reentered[0] ? Reentered : "-");
             if (report) {
                 size_t length = 0;
                 while (length < (size_t)reportSize && report[length])
@@ -299,6 +357,8 @@ int main(int argc, char **argv)
                 printf("canary=%s\n", intact ? "intact" : "overwritten");
             }
             fflush(stdout);
+            if (!url && between)
+                ImportRegistry(between);
         }
     }
     if (teardown) {
@@ -306,8 +366,10 @@ int main(int argc, char **argv)
         printf("teardown=%d\n", status);
     }
     printf("dialogs=%d\n", DialogsDismissed);
-    KillTimer(window, 1);
-    DestroyWindow(window);
+    if (IsWindow(window)) {
+        KillTimer(window, 1);
+        DestroyWindow(window);
+    }
     fflush(stdout);
     return 0;
 }
