@@ -10,6 +10,7 @@ set(KEST_STUB_SOURCES
     common/process.cpp
     common/registry.cpp
     common/state.cpp
+    common/system.cpp
     driver/launch.cpp
     driver/extraction.cpp
     driver/main.cpp

@@ -3,3 +3,4 @@
 int QuietMode;
 int CancelRequested;
 int ShutdownStarted;
+int PlatformNT;

@@ -11,3 +11,6 @@ extern int CancelRequested;
 
 // A restart of Windows was requested: message pumps dispatch nothing more.
 extern int ShutdownStarted;
+
+// The Windows NT family rather than 9x; set first thing in a run.
+extern int PlatformNT;

@@ -1,11 +1,24 @@
 #include "common/routines.h"
+#include "common/system.h"
+
+namespace {
+
+// UTF-8 is read byte by byte: none of its multi-byte sequences holds an
+// ASCII byte, while CharNextA would read the code page's lead bytes into
+// them.
+char *NextChar(char *p)
+{
+    return WideCalls ? p + 1 : CharNextA(p);
+}
+
+} // namespace
 
 char *FindChar(char *text, int c)
 {
     while (*text) {
         if (int(static_cast<signed char>(*text)) == c)
             return text;
-        text = CharNextA(text);
+        text = NextChar(text);
     }
     return 0;
 }
@@ -18,22 +31,12 @@ void CreatePathDirectories(char *path)
     while (*p) {
         if (*p == '\\') {
             *p = 0;
-            CreateDirectoryA(path, 0);
+            CreateSystemDirectory(path);
             *p = '\\';
             ++p;
         } else {
             while (*p && *p != '\\')
-                p = CharNextA(p);
+                p = NextChar(p);
         }
     }
-}
-
-void MakeTempFileName(char *out)
-{
-    char directory[256];
-    directory[0] = 0;
-    GetTempPathA(sizeof directory, directory);
-    // A failure would leave the caller's previous name, a file in use.
-    if (!GetTempFileNameA(directory, "KXC", 0, out))
-        out[0] = 0;
 }

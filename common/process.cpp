@@ -2,6 +2,7 @@
 #include "common/flags.h"
 #include <shellapi.h>
 #include "common/state.h"
+#include "common/system.h"
 
 void PumpMessages(void)
 {
@@ -29,7 +30,7 @@ int RunAndWait(const char *program, const char *parameters, int options, DWORD *
     info.lpDirectory = options & RunInProgramFolder ? ExeDirectory : 0;
     info.nShow = SW_SHOWNORMAL;
     *exitCode = 0;
-    if (!ShellExecuteExA(&info)) {
+    if (!ShellExecuteSystem(&info)) {
         if (GetLastError() != ERROR_CANCELLED)
             return 0;
         *exitCode = ERROR_CANCELLED;

@@ -5,7 +5,8 @@
 #include <windows.h>
 
 // First occurrence of the single-byte character c in text, stepping with
-// CharNextA so a trail byte of a double-byte character never matches.
+// CharNextA so a trail byte of a double-byte character never matches (byte
+// by byte through the UTF-8 of WideCalls).
 // Null when absent.
 char *FindChar(char *text, int c);
 
@@ -60,8 +61,9 @@ enum { CurrentVersionSubKeySize = 64 };
 void CurrentVersionSubKey(char *out, unsigned capacity, const char *subKey);
 
 // Reads the text value valueName of an open key into out (capacity bytes,
-// always terminated); the empty text when it cannot be read, is no text
-// (REG_SZ or REG_EXPAND_SZ), or is too long.
+// always terminated), as a text of the program's own (common/system.h);
+// the empty text when it cannot be read, is no text (REG_SZ or
+// REG_EXPAND_SZ), or is too long.
 void ReadKeyText(HKEY key, const char *valueName, char *out, unsigned capacity);
 
 // ReadKeyText on a key under HKEY_LOCAL_MACHINE.

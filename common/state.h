@@ -3,7 +3,9 @@
 #pragma once
 #include <windows.h>
 
-enum { IoBufferSize = 65536, ModulePathSize = 256 };
+// A path as the program holds it takes up to three bytes a character
+// (common/system.h).
+enum { IoBufferSize = 65536, ModulePathSize = 3 * MAX_PATH };
 
 // Zero until the entry routine sets them: an initialised data section of
 // their own would cost the program file 512 bytes.

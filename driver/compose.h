@@ -3,11 +3,12 @@
 #pragma once
 
 enum {
-    PackagePathSize = 512,
+    // Paths are UTF-8 on Windows NT, up to three bytes a character.
+    PackagePathSize = 1024,
     SwitchTextSize = 512,
-    ArgumentTextSize = 1024,
+    ArgumentTextSize = 2048,
     ExpandedTextSize = 512,
-    LanguageFileSize = 260,
+    LanguageFileSize = 780,
 };
 
 // Expands environment variables of text into out (capacity bytes, always

@@ -7,6 +7,7 @@
 #include "common/routines.h"
 #include "common/settings.h"
 #include "common/state.h"
+#include "common/system.h"
 #include "common/text.h"
 #include "payload/stream.h"
 #include "payload/tail.h"
@@ -24,9 +25,9 @@ int PackageExtracted;
 void FailExtraction(HFILE file, const char *path, CopyResult result)
 {
     _lclose(file);
-    DeleteFileA(path);
+    DeleteSystemFile(path);
     if (PackageExtracted)
-        DeleteFileA(PackagePath);
+        DeleteSystemFile(PackagePath);
     if (result != CopyCancelled) {
         char text[MessageTextSize];
         if (CrcFailed)
@@ -44,14 +45,14 @@ void FailExtraction(HFILE file, const char *path, CopyResult result)
 HFILE CreateOutput(char *path)
 {
     CreatePathDirectories(path);
-    HFILE file = _lcreat(path, 0);
+    HFILE file = CreateSystemFile(path);
     if (file == HFILE_ERROR) {
         MakeTempFileName(path);
-        file = _lcreat(path, 0);
+        file = CreateSystemFile(path);
     }
     if (file == HFILE_ERROR) {
         if (path[0])
-            DeleteFileA(path);
+            DeleteSystemFile(path);
         ShowErrorBox(0);
         EndRun(ExitNotInstalled);
     }
@@ -80,15 +81,15 @@ void ExtractStream(char *path, unsigned long offset, unsigned size)
 void ChooseExtractionPath(char *path)
 {
     const InstallerSettingsRecord &s = InstallerSettings;
-    const char *name = s.PackageFileName[0] ? s.PackageFileName : "Package.MSI";
-    char commonFiles[256];
+    char name[3 * SettingsTextSize];
+    CopyText(name, sizeof name, s.PackageFileName[0] ? s.PackageFileName : "Package.MSI");
+    SystemTextFromAnsi(name, sizeof name);
+    char commonFiles[SystemPathSize];
     ReadMachineText(CurrentVersionKey, "CommonFilesDir", commonFiles, sizeof commonFiles);
     MakeExtractionPath(commonFiles, name, s.TransformMSI[0] != 0, path);
     if (!path[0]) {
-        char temp[256];
-        temp[0] = 0;
-        GetTempPathA(sizeof temp, temp);
-        unsigned length = TextLength(temp);
+        char temp[SystemPathSize];
+        unsigned length = SystemTempFolder(temp, sizeof temp);
         if (length) {
             CopyText(path, PackagePathSize, temp);
             if (temp[length - 1] != '\\')
@@ -115,6 +116,7 @@ void ExtractPackage(void)
     ChooseExtractionPath(place);
     if (PayloadHeader.Lengths[LengthExternalPackagePath] > 1) {
         ReadSettingText(SettingExternalPackagePath, PackagePath, PackagePathSize);
+        SystemTextFromAnsi(PackagePath, PackagePathSize);
     } else {
         CopyText(PackagePath, PackagePathSize, place);
         ExtractStream(PackagePath, PayloadTail.Package, PayloadTail.PackageSize);

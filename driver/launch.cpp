@@ -3,6 +3,7 @@
 #include "common/state.h"
 #include "common/exit.h"
 #include "common/routines.h"
+#include "common/system.h"
 #include "common/text.h"
 #include "payload/payload.h"
 #include "runtime/runtime.h"
@@ -18,9 +19,8 @@ void ExpandEnvironment(const char *text, char *out, unsigned capacity)
 {
     // A result that does not fit is not written at all, so expand into
     // room enough and cut; a text that expands past even that stays as it is.
-    char expanded[ArgumentTextSize];
-    DWORD needed = ExpandEnvironmentStringsA(text, expanded, sizeof expanded);
-    CopyText(out, capacity, (needed && needed <= sizeof expanded) ? expanded : text);
+    static char expanded[ArgumentTextSize];
+    CopyText(out, capacity, ExpandSystemText(text, expanded, sizeof expanded) ? expanded : text);
 }
 
 // Windows Installer by its full path: a bare "msiexec" would also be found
@@ -42,8 +42,7 @@ void SystemInstallerPath(char *out)
 void ShortenPath(char *path)
 {
     char shortPath[ModulePathSize];
-    DWORD length = GetShortPathNameA(path, shortPath, sizeof shortPath);
-    if (length && length < sizeof shortPath)
+    if (SystemShortPath(path, shortPath, sizeof shortPath))
         CopyText(path, sizeof shortPath, shortPath);
 }
 
@@ -51,43 +50,48 @@ void ShortenPath(char *path)
 
 void ResolvePackageFromSettings(void)
 {
-    char productFile[SettingsTextSize];
+    char productFile[3 * SettingsTextSize];
     char languageFile[LanguageFileSize];
-    GetPrivateProfileStringA(SettingsSection, KeyProductFile, "", productFile, sizeof productFile,
-                             SettingsPath);
+    ReadProfileText(KeyProductFile, "", productFile, sizeof productFile, SettingsPath, 1);
     languageFile[0] = 0;
     int index = InstallerSettings.LanguageIndex;
     if (index) {
         char key[32];
         wsprintfA(key, "%s%d", KeyLanguageFileStem, index);
-        GetPrivateProfileStringA(SettingsSection, key, "", languageFile, sizeof languageFile,
-                                 SettingsPath);
+        ReadProfileText(key, "", languageFile, sizeof languageFile, SettingsPath, 1);
     }
     ResolveSettingsPackage(productFile, languageFile, ExeDirectory, PackagePath, TransformPath);
 }
 
 unsigned LaunchPackage(void)
 {
-    char storedCmdLine[SettingsTextSize];
+    // The stored texts are ANSI; msiexec gets the texts of the program's
+    // own. Kept off the stack, which grows a page at a time.
+    static char storedCmdLine[3 * SettingsTextSize];
     storedCmdLine[0] = 0;
-    if (!UserArguments[0])
-        ReadSettingText(SettingCmdLine, storedCmdLine, sizeof storedCmdLine);
+    if (!UserArguments[0]) {
+        ReadSettingText(SettingCmdLine, storedCmdLine, SettingsTextSize);
+        SystemTextFromAnsi(storedCmdLine, sizeof storedCmdLine);
+    }
+    static char transformMsi[3 * SettingsTextSize];
+    CopyText(transformMsi, sizeof transformMsi, InstallerSettings.TransformMSI);
+    SystemTextFromAnsi(transformMsi, sizeof transformMsi);
 
+    // Its own copy: ShortenPath may change it.
     char programPath[ModulePathSize];
-    GetModuleFileNameA(0, programPath, sizeof programPath);
-    programPath[sizeof programPath - 1] = 0;
+    CopyText(programPath, sizeof programPath, ModulePath);
 
     LaunchInputs in;
     in.UserArguments = UserArguments;
     in.StoredCmdLine = storedCmdLine;
     in.PackagePath = PackagePath;
     in.TransformPath = TransformPath;
-    in.TransformMSI = InstallerSettings.TransformMSI;
+    in.TransformMSI = transformMsi;
     in.ProgramPath = programPath;
     in.Expand = ExpandEnvironment;
 
     static char argumentText[ArgumentTextSize];
-    char installerProgram[MAX_PATH + 16];
+    char installerProgram[ModulePathSize];
     int resume = RebootPending && !InstallerSettings.DelayReboot;
     for (int shortened = 0;; shortened = 1) {
         int any = ComposeArguments(in, argumentText);
@@ -128,13 +132,13 @@ unsigned LaunchPackage(void)
     if (RebootPending && InstallerSettings.DelayReboot) {
         // The runtime installer deferred its restart: run the engine it
         // installed, and tell the package that a restart is still due.
-        char location[MAX_PATH];
+        char location[ModulePathSize];
         char installerKey[CurrentVersionSubKeySize];
         CurrentVersionSubKey(installerKey, sizeof installerKey, "Installer");
         ReadMachineText(installerKey,
                         "InstallerLocation", location, sizeof location);
         if (location[0]) {
-            SetCurrentDirectoryA(location);
+            SetSystemCurrentFolder(location);
             CopyText(installerProgram, sizeof installerProgram, location);
             AppendText(installerProgram, sizeof installerProgram, "\\MSIEXEC.EXE");
         }

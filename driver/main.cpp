@@ -9,6 +9,7 @@
 #include "common/exit.h"
 #include "common/flags.h"
 #include "common/routines.h"
+#include "common/system.h"
 #include "common/text.h"
 #include "payload/payload.h"
 #include "payload/stream.h"
@@ -16,27 +17,6 @@
 #include "ui/ui.h"
 
 namespace {
-
-void FetchModulePath(void)
-{
-    ModuleHandle = GetModuleHandleA(0);
-    // Older systems leave the buffer unterminated when the path is cut. A
-    // cut path would name another file, and the settings path needs room
-    // for ".ini": such a path ends the run with a word on why.
-    DWORD length = GetModuleFileNameA(0, ModulePath, ModulePathSize);
-    ModulePath[ModulePathSize - 1] = 0;
-    if (length == 0 || length + 4 >= ModulePathSize) {
-        ShowErrorBox("The path of this installation is too long. Move it to a folder with a "
-                     "shorter path and start it again.");
-        EndRun(ExitNotInstalled);
-    }
-
-    length = CopyText(ExeDirectory, ModulePathSize, ModulePath);
-    while (length > 0 && ExeDirectory[length - 1] != '\\')
-        --length;
-    ExeDirectory[length] = 0;
-    MakeSettingsPath(SettingsPath, ModulePathSize, ModulePath);
-}
 
 // Shows "Corrupt installation detected." and ends the run: the payload or
 // the program's own file cannot be trusted.
@@ -46,12 +26,30 @@ __attribute__((noreturn)) void EndCorrupt(void)
     EndRun(ExitNotInstalled);
 }
 
+void FetchModulePath(void)
+{
+    ModuleHandle = GetModuleHandleA(0);
+    // A cut path would name another file, and the settings path needs room
+    // for ".ini"; a path of MAX_PATH characters has that room even in
+    // UTF-8, so this ends only a run that cannot know where it lies.
+    unsigned length = SystemModulePath(0, ModulePath, ModulePathSize);
+    if (length == 0 || length + 4 >= ModulePathSize)
+        EndCorrupt();
+
+    length = CopyText(ExeDirectory, ModulePathSize, ModulePath);
+    while (length > 0 && ExeDirectory[length - 1] != '\\')
+        --length;
+    ExeDirectory[length] = 0;
+    MakeSettingsPath(SettingsPath, ModulePathSize, ModulePath);
+}
+
 } // namespace
 
 extern "C" void __stdcall KestEntry(void)
 {
     SetErrorMode(SEM_NOALIGNMENTFAULTEXCEPT);
     RestrictLibrarySearch();
+    DetectPlatform();
 
     // The final clean-up of every end of the run, in this order; each
     // release does nothing when its resource was never acquired.
@@ -60,11 +58,14 @@ extern "C" void __stdcall KestEntry(void)
     ReleaseAtEnd(DeleteDialogFont);
     CopyProgress = ShowCopyProgress;
 
-    UserArguments = SplitCommandLine(GetCommandLineA());
+    const char *commandLine = SystemCommandLine();
+    if (!commandLine)
+        EndCorrupt();
+    UserArguments = SplitCommandLine(commandLine);
     ScanQuietSwitch(UserArguments);
     FetchModulePath();
 
-    OwnFile = _lopen(ModulePath, OF_READ);
+    OwnFile = OpenSystemFile(ModulePath, OF_READ);
     if (OwnFile == HFILE_ERROR)
         EndCorrupt();
 

@@ -7,6 +7,7 @@
 #include "common/routines.h"
 #include "common/settings.h"
 #include "common/state.h"
+#include "common/system.h"
 #include "common/text.h"
 #include "payload/layout.h"
 #include "payload/payload.h"
@@ -30,7 +31,9 @@ const char ServicePackText[] =
 
 int RebootPrompted; // the restart question was asked, and answered Yes
 
-char RuntimePath[512]; // the program to run
+// A settings file's value as a path: up to three bytes a character.
+enum { RuntimeSourceSize = 3 * SettingsTextSize };
+char RuntimePath[ModulePathSize + RuntimeSourceSize]; // the program to run
 
 // A file of ours to delete at the end of the pass; empty for a program
 // named by the settings file.
@@ -43,7 +46,7 @@ unsigned RuntimePin[8];
 __attribute__((noreturn)) void EndRuntime(void)
 {
     if (RuntimeIsTemporary)
-        DeleteFileA(RuntimePath);
+        DeleteSystemFile(RuntimePath);
     EndRun(ExitNotInstalled);
 }
 
@@ -80,8 +83,7 @@ void ReadRuntimeSource(RuntimeEntry entry, char *out, unsigned capacity)
         ReadPayloadString(PayloadHeader.RuntimeUrlOffset[entry],
                           PayloadHeader.Lengths[RuntimeUrlLength(entry)], out, capacity);
     else
-        GetPrivateProfileStringA(SettingsSection, RuntimeKeys[entry], "", out, SettingsTextSize,
-                                 SettingsPath);
+        ReadProfileText(RuntimeKeys[entry], "", out, capacity, SettingsPath, 1);
     DigestPin pin = TakeDigestPin(out, RuntimePin);
     if (pin == PinMalformed) {
         ShowErrorBox(0);
@@ -105,9 +107,9 @@ void CheckRuntimePin(void)
 // path, where anybody may have put a program of that name.
 void ReadSettingsRuntime(RuntimeEntry entry)
 {
-    // Room for both: ExeDirectory and the value hold 256 bytes each.
+    // Room for both: the folder and the value each have room of their own.
     char *name = RuntimePath + CopyText(RuntimePath, sizeof RuntimePath, ExeDirectory);
-    ReadRuntimeSource(entry, name, SettingsTextSize);
+    ReadRuntimeSource(entry, name, RuntimeSourceSize);
     // CopyText copies forward, so moving a full path down over the
     // folder is sound.
     if (!name[0] || name[0] == '\\' || name[1] == ':')
@@ -122,13 +124,13 @@ HFILE CreateRuntimeFile(void)
     RuntimeIsTemporary = 1;
     unsigned length = TextLength(RuntimePath);
     if (length > 4 && TextEqualNoCase(RuntimePath + length - 4, ".TMP")) {
-        DeleteFileA(RuntimePath);
+        DeleteSystemFile(RuntimePath);
         CopyText(RuntimePath + length - 4, 5, ".exe");
     }
-    HFILE file = _lcreat(RuntimePath, 0);
+    HFILE file = CreateSystemFile(RuntimePath);
     if (file != HFILE_ERROR)
         _lclose(file);
-    file = _lopen(RuntimePath, OF_READWRITE);
+    file = OpenSystemFile(RuntimePath, OF_READWRITE);
     if (file == HFILE_ERROR)
         EndCorrupt();
     return file;
@@ -189,13 +191,12 @@ void DownloadRuntime(HFILE file, RuntimeEntry entry)
     // The counter reached the share: the file's own size is what arrived.
     if (DownloadProgress == DownloadTotal) {
         DownloadProgress = 0;
-        HANDLE downloaded = CreateFileA(RuntimePath, GENERIC_READ, FILE_SHARE_READ, 0,
-                                        OPEN_EXISTING, 0, 0);
-        if (downloaded != INVALID_HANDLE_VALUE) {
+        HFILE downloaded = OpenSystemFile(RuntimePath, OF_READ);
+        if (downloaded != HFILE_ERROR) {
             DWORD high = 0;
-            DWORD low = GetFileSize(downloaded, &high);
+            DWORD low = GetFileSize(HANDLE(INT_PTR(downloaded)), &high);
             DownloadProgress = high || low > 0x7FFFFFFF ? 0x7FFFFFFF : int(low);
-            CloseHandle(downloaded);
+            _lclose(downloaded);
         }
     }
     if (CancelRequested)
@@ -211,8 +212,7 @@ int RuntimeSwitches(int pass, char *switches)
     char value[RuntimeSwitchesSize];
     const char *settingsValue = 0;
     if (!EmbeddedMode && !DotNetMode) {
-        GetPrivateProfileStringA(SettingsSection, KeyInstMsiCmdLine, "/q /r:n", value, sizeof value,
-                                 SettingsPath);
+        ReadProfileText(KeyInstMsiCmdLine, "/q /r:n", value, sizeof value, SettingsPath, 1);
         settingsValue = value;
     }
     return ChooseRuntimeSwitches(DotNetMode, pass, s.DelayReboot, settingsValue, switches);
@@ -301,7 +301,7 @@ void InstallRuntime(void)
                                                           s.DelayReboot, RebootPrompted);
         ActOnSpecialResult(action);
         if (RuntimeIsTemporary)
-            DeleteFileA(RuntimePath);
+            DeleteSystemFile(RuntimePath);
         PumpMessages();
         Sleep(500);
         PumpMessages();

@@ -5,18 +5,19 @@
 #include "common/state.h"
 #include "common/decimal.h"
 #include "common/exit.h"
+#include "common/system.h"
 #include "common/text.h"
 
 namespace {
 
 void ReadText(const char *key, char *out, const char *fallback = "")
 {
-    GetPrivateProfileStringA(SettingsSection, key, fallback, out, SettingsTextSize, SettingsPath);
+    ReadProfileText(key, fallback, out, SettingsTextSize, SettingsPath, 0);
 }
 
 int ReadInteger(const char *key, int fallback)
 {
-    return int(GetPrivateProfileIntA(SettingsSection, key, fallback, SettingsPath));
+    return ReadProfileNumber(key, fallback, SettingsPath);
 }
 
 // A size key counts only when it is present and not empty.

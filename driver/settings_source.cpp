@@ -2,6 +2,7 @@
 // embedded mode, the settings file beside the program otherwise.
 #include "common/settings.h"
 #include "common/state.h"
+#include "common/system.h"
 #include "payload/tail.h"
 
 namespace {
@@ -10,7 +11,7 @@ void ReadSettingsFileText(const char *key, char *out, unsigned capacity)
 {
     out[0] = 0;
     if (key)
-        GetPrivateProfileStringA(SettingsSection, key, "", out, capacity, SettingsPath);
+        ReadProfileText(key, "", out, capacity, SettingsPath, 0);
 }
 
 } // namespace

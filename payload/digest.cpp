@@ -3,12 +3,13 @@
 #include "payload/stream.h"
 #include "common/routines.h"
 #include "common/state.h"
+#include "common/system.h"
 #include "payload/sha256.h"
 
 int FileMatchesDigest(const char *path, const unsigned *digest)
 {
     // Nobody writes to the file while it is read.
-    HFILE file = _lopen(path, OF_READ | OF_SHARE_DENY_WRITE);
+    HFILE file = OpenSystemFile(path, OF_READ | OF_SHARE_DENY_WRITE);
     if (file == HFILE_ERROR)
         return 0;
     Sha256Context context;

@@ -35,13 +35,10 @@ int IsAdministrator(void)
 
 RuntimeCheck CheckRuntime(void)
 {
-    OSVERSIONINFOA version;
-    version.dwOSVersionInfoSize = sizeof version;
-    PlatformNT = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
     // Windows 2000 and XP answer "runas" with a Run As dialog of their
     // own, for administrators too, and NT 4 and the 9x family know no such
     // verb: there the program checks the rights itself, as before.
-    ShellElevates = PlatformNT && version.dwMajorVersion >= 6;
+    ShellElevates = PlatformNT && LOBYTE(GetVersion()) >= 6;
 
     DWORD ms, ls;
     InstalledVersion(&ms, &ls);

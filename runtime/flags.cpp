@@ -1,5 +1,4 @@
 #include "runtime/runtime.h"
 
-int PlatformNT;
 int ShellElevates;
 int RebootPending;

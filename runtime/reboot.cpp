@@ -1,6 +1,7 @@
 #include "runtime/runtime.h"
 #include "common/flags.h"
 #include "common/routines.h"
+#include "common/system.h"
 #include "runtime/rules.h"
 
 namespace {
@@ -39,8 +40,7 @@ int RegisterResume(const char *productCode, const char *command)
     if (RegCreateKeyExA(HKEY_CURRENT_USER, keyPath, 0, (LPSTR) "", 0, KEY_ALL_ACCESS, 0, &key,
                         &disposition) != ERROR_SUCCESS)
         return 0;
-    int written = RegSetValueExA(key, ResumeValue, 0, REG_SZ, (const BYTE *)command,
-                                 DWORD(length + 1)) == ERROR_SUCCESS;
+    int written = WriteKeyText(key, ResumeValue, command);
     RegCloseKey(key);
     return written;
 }

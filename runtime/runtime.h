@@ -3,8 +3,8 @@
 // an installation may ask for.
 #pragma once
 #include <windows.h>
+#include "common/flags.h"
 
-extern int PlatformNT;      // Windows NT family rather than 9x
 // Windows Vista and later: a program started with the "runas" verb makes
 // Windows ask for consent or an administrator's credentials first.
 extern int ShellElevates;
@@ -23,7 +23,7 @@ enum RuntimeCheck {
     RuntimeNoAdmin    // a runtime step is due on NT 4 or 5, but the user is no administrator
 };
 
-// Sets PlatformNT and ShellElevates, repairs empty expandable machine
+// Sets ShellElevates (PlatformNT is set at the start), repairs empty expandable machine
 // environment values on NT, and compares the installed runtime with the
 // required version. Administrator rights are checked only on NT before
 // Vista: later, the runtime installer asks for them as it starts.

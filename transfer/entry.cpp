@@ -1,4 +1,5 @@
 #include "transfer/transfer.h"
+#include "common/system.h"
 #include "common/text.h"
 #include "transfer/discovery.h"
 #include "transfer/socket.h"
@@ -85,7 +86,7 @@ int Transfer(TransferStateRecord *state, const char *url, const char *target, in
     if (expected < 0)
         return SocketTransfer(state, url, target, 0, 0);
 
-    state->Target = _lcreat(target ? target : DiagnosticsFile, 0);
+    state->Target = CreateSystemFile(target ? target : DiagnosticsFile);
     if (state->Target == HFILE_ERROR) {
         ReportFailure(state, "CreateError", GetLastError());
         // A standard user cannot create the diagnostics file at the root of

@@ -3,6 +3,7 @@
 #include "ui/resource.h"
 #include "common/routines.h"
 #include "common/state.h"
+#include "common/system.h"
 
 HMODULE VideoLibrary;
 char AnimationFile[AnimationFileSize];
@@ -20,7 +21,7 @@ void WriteAnimationFile(void)
     HGLOBAL loaded = LoadResource(ModuleHandle, found);
     const char *clip = static_cast<const char *>(LockResource(loaded));
     if (clip) {
-        HFILE file = _lcreat(AnimationFile, 0);
+        HFILE file = CreateSystemFile(AnimationFile);
         if (file != HFILE_ERROR) {
             _lwrite(file, clip, SizeofResource(ModuleHandle, found));
             _lclose(file);
@@ -44,7 +45,7 @@ void StartAnimation(void)
     }
     HWND control = GetDlgItem(ProgressWindow, IDC_ANIMATION);
     if (control) {
-        SendMessageA(control, ACM_OPENA, 0, reinterpret_cast<LPARAM>(AnimationFile));
+        OpenAnimationFile(control, AnimationFile);
         SendMessageA(control, ACM_PLAY, WPARAM(-1), LPARAM(-1));
     }
 }

@@ -6,6 +6,7 @@
 #include "common/routines.h"
 #include "common/settings.h"
 #include "common/state.h"
+#include "common/system.h"
 #include "common/window_messages.h"
 
 HWND ProgressWindow;
@@ -102,7 +103,7 @@ void CloseProgressWindow(void)
         VideoLibrary = 0;
     }
     if (AnimationFile[0]) {
-        DeleteFileA(AnimationFile);
+        DeleteSystemFile(AnimationFile);
         AnimationFile[0] = 0;
     }
 }

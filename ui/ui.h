@@ -7,7 +7,7 @@ enum { MessageTextSize = 256 };
 
 enum {
     PasswordBufferSize = 256,
-    AnimationFileSize = MAX_PATH,
+    AnimationFileSize = 3 * MAX_PATH, // a path of the program's own (common/system.h)
     // The timer that a runtime download starts on the progress window.
     ProgressTimerId = 1234,
     ProgressTimerPeriod = 250,

@@ -121,8 +121,8 @@ TEST(ComposeArguments, EmptyRawFormStartsNothing)
 
 TEST(ComposeArguments, OverlongTextsAreCutNotOverrun)
 {
-    std::string longUser = "/qn P=" + std::string(2000, 'a');
-    std::string longPath(600, 'p');
+    std::string longUser = "/qn P=" + std::string(2 * ArgumentTextSize, 'a');
+    std::string longPath(ArgumentTextSize, 'p');
     Launch l;
     l.user = longUser.c_str();
     l.program = longPath.c_str();
@@ -187,7 +187,7 @@ TEST(MakeExtractionPath, CommonFilesFolderAndFixedEnding)
 
 TEST(MakeExtractionPath, OverlongNamesAreCut)
 {
-    std::string common(600, 'c');
+    std::string common(PackagePathSize + 100, 'c');
     std::string out = Extraction(common.c_str(), "Setup.msi", 0);
     EXPECT_EQ(out.size(), size_t(PackagePathSize - 1));
     EXPECT_EQ(out.substr(out.size() - 3), "MSI");

@@ -1,12 +1,7 @@
 #include "common/decimal.h"
 #include "common/text.h"
-#include "common/utf8.h"
 #include "driver/settings.h"
 #include <gtest/gtest.h>
-#include <codecvt>
-#include <cstring>
-#include <locale>
-#include <random>
 #include <string>
 
 namespace {
@@ -131,55 +126,4 @@ TEST(FileNames, OnlyPlainNamesFromThePayloadAreFiles)
     EXPECT_TRUE(IsDeviceName("com7.msi"));
     EXPECT_FALSE(IsDeviceName("co"));
     EXPECT_FALSE(IsDeviceName("com"));
-}
-
-// UTF-16 in the system's calls, UTF-8 in the stub's buffers: the names of
-// the folders users really have, a character outside the first plane, and
-// a surrogate without its partner, which Windows allows in a file name.
-TEST(Utf8, KnownTextsAndUnpairedSurrogates)
-{
-    const std::u16string texts[] = {u"C:\\Plain Folder", u"C:\\Café Démo", u"C:\\Приложение",
-                                    u"C:\\安装程序\\setup.exe", u"D:\\Ελληνικά\\\U0001F600.msi",
-                                    std::u16string(1, u'\xD800') + u"x" + u'\xDFFF'};
-    std::wstring_convert<std::codecvt_utf8_utf16<char16_t>, char16_t> reference;
-    for (const std::u16string &text : texts) {
-        char utf8[128];
-        Utf16Unit back[64];
-        const Utf16Unit *in = reinterpret_cast<const Utf16Unit *>(text.c_str());
-        unsigned length = Utf8FromUtf16(in, utf8, sizeof utf8);
-        ASSERT_GT(length, 0u);
-        if (text[0] != u'\xD800')
-            EXPECT_EQ(std::string(utf8), reference.to_bytes(text));
-        else
-            EXPECT_EQ(std::string(utf8), "\xED\xA0\x80x\xED\xBF\xBF");
-        ASSERT_EQ(Utf16FromUtf8(utf8, back, 64), text.size());
-        EXPECT_EQ(std::u16string(reinterpret_cast<char16_t *>(back)), text);
-        // Exactly the room it needs, and one short: then nothing at all.
-        EXPECT_EQ(Utf8FromUtf16(in, utf8, length + 1), length);
-        EXPECT_EQ(Utf8FromUtf16(in, utf8, length), 0u);
-        EXPECT_EQ(utf8[0], 0);
-        EXPECT_EQ(Utf16FromUtf8(reference.to_bytes(u"ab").c_str(), back, 2), 0u);
-        EXPECT_EQ(back[0], 0);
-    }
-}
-
-TEST(Utf8, EveryUtf16TextComesBackUnitForUnit)
-{
-    std::mt19937 noise(22);
-    for (int round = 0; round < 2000; ++round) {
-        Utf16Unit text[40], back[40];
-        int length = 1 + int(noise() % 39);
-        for (int i = 0; i < length - 1; ++i) {
-            // Mostly surrogates and other wide units, where the bytes differ.
-            static const unsigned ranges[][2] = {{1, 0x80}, {0x80, 0x800}, {0x800, 0x10000},
-                                                 {0xD800, 0xE000}};
-            const unsigned *r = ranges[noise() % 4];
-            text[i] = Utf16Unit(r[0] + noise() % (r[1] - r[0]));
-        }
-        text[length - 1] = 0;
-        char utf8[160];
-        ASSERT_GT(Utf8FromUtf16(text, utf8, sizeof utf8) + (length == 1), 0u);
-        ASSERT_EQ(Utf16FromUtf8(utf8, back, 40), unsigned(length - 1));
-        EXPECT_EQ(std::memcmp(text, back, 2 * length), 0) << round;
-    }
 }
