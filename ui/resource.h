@@ -21,3 +21,9 @@
 #define IDS_INTERNET 6
 #define IDS_HASH_ERROR 7
 #define IDS_RESUME_BY_HAND 8
+
+// The atoms of the system's predefined window classes in a dialog template.
+#define CLASS_BUTTON 0x80
+#define CLASS_EDIT 0x81
+#define CLASS_STATIC 0x82
+#define CLASS_LISTBOX 0x83

@@ -1,4 +1,5 @@
 import os
+import shutil
 import sys
 from pathlib import Path
 
@@ -42,3 +43,30 @@ def runtime_server():
     server = RuntimeServer()
     yield server
     server.close()
+
+
+@pytest.fixture
+def unicode_temp(wine):
+    """The user's temporary folder named in Cyrillic, and a Common Files
+    folder that cannot be made (a file stands where it would go): a packed
+    installer extracts into the temporary folder."""
+    import getpass
+    environment = r"HKCU\Environment"
+    current = r"HKLM\Software\Microsoft\Windows\CurrentVersion"
+    temp = wine.drive_c / "users" / getpass.getuser() / "Временные файлы"
+    temp.mkdir(parents=True, exist_ok=True)
+    (wine.drive_c / "blocker").write_bytes(b"")
+    saved = {name: wine.reg_text(environment, name) for name in ("TEMP", "TMP")}
+    common = wine.reg_text(current, "CommonFilesDir")
+    for name in saved:
+        wine.reg_set(environment, name, wine.win(temp))
+    wine.reg_set(current, "CommonFilesDir", r"C:\blocker\Common Files")
+    yield temp
+    for name, value in saved.items():
+        if value is None:
+            wine.reg_delete(environment, name)
+        else:
+            wine.reg_set(environment, name, value, "REG_EXPAND_SZ")
+    wine.reg_set(current, "CommonFilesDir", common)
+    (wine.drive_c / "blocker").unlink()
+    shutil.rmtree(temp, ignore_errors=True)

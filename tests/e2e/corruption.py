@@ -464,7 +464,7 @@ class Series:
     def records(self):
         if not self.record.exists():
             return []
-        blocks = self.record.read_bytes().decode("latin-1").split("--\r\n")
+        blocks = self.record.read_bytes().decode("utf-8", "replace").split("--\r\n")
         return [dict(line.split("=", 1) for line in b.split("\r\n") if "=" in line)
                 for b in blocks if b.strip()]
 

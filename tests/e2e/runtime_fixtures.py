@@ -73,7 +73,7 @@ class FakeRuntime:
         if not self.path.exists():
             return []
         out = []
-        for block in self.path.read_bytes().decode("latin-1").split("--\r\n"):
+        for block in self.path.read_bytes().decode("utf-8").split("--\r\n"):
             if block.strip():
                 out.append(dict(line.split("=", 1) for line in block.split("\r\n") if "=" in line))
         return out

@@ -371,3 +371,27 @@ def test_one_file_installs_with_password_language_and_removal(wine, clean_extrac
         assert running.finish(timeout=300) == 0
         assert wine.product_value(code, "DisplayVersion") == "2.0.0"
         assert wine.product_value(code, "DisplayName") == "Kest Komplett"
+
+
+def test_packed_installer_in_folders_outside_the_code_page_installs_for_real(wine, unicode_temp):
+    """A packed installer in a folder named in Chinese, whose user's
+    temporary folder is named in Cyrillic and Common Files cannot be
+    written: the package goes to the temporary folder, msiexec gets its
+    path, and the real Windows Installer installs it."""
+    folder, exe, code = packed(wine, "unicode-packed", product="Kest Packed Unicode")
+    moved = folder / "安装程序" / "setup.exe"
+    moved.parent.mkdir()
+    exe.rename(moved)
+    try:
+        wine.clear_records()
+        assert run_packed(wine, moved, record_msiexec=True) == 0
+        (record,) = wine.records()
+        extracted = [p for p in unicode_temp.iterdir() if p.name.upper().startswith("KXC")]
+        assert len(extracted) == 1 and extracted[0].read_bytes() == (folder / "product.msi").read_bytes()
+        assert arguments(record) == (f'/qn /I "{wine.win(extracted[0])}"'
+                                     f' KEST_SETUP_EXE_PATH="{wine.win(moved)}"')
+        extracted[0].unlink()
+        assert run_packed(wine, moved, timeout=300, record_msiexec=False) == 0
+        assert wine.product_value(code, "DisplayVersion") == "1.0.0"
+    finally:
+        wine.msiexec("/x", code, "/qn")

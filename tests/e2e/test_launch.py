@@ -183,3 +183,20 @@ def test_real_install_with_a_language_transform_beside_setup(wine):
         assert wine.product_value(code, "DisplayName") == "Kest Beispiel Echt"
     finally:
         wine.msiexec("/x", code, "/qn")
+
+
+# Folders and arguments that the ANSI code page cannot spell: on Windows NT
+# the stub reads and hands on every path and argument in UTF-16.
+UNICODE_FOLDERS = ["Приложение", "Ελληνικά", "安装程序", "Papka \U0001F600"]
+UNICODE_ARGUMENT = 'INSTALLDIR="C:\\Программы\\Демо"'
+
+
+@pytest.mark.parametrize("folder", UNICODE_FOLDERS, ids=["cyrillic", "greek", "cjk", "astral"])
+def test_folders_and_arguments_outside_the_ansi_code_page(wine, folder):
+    setup, code, records = launch(wine, "unicode", UNICODE_ARGUMENT + " /qn", subdir=folder,
+                                  CmdLine="/qb")
+    assert code == 0
+    (record,) = records
+    assert record["program"].lower() == SYSTEM_MSIEXEC.lower()
+    assert arguments(record) == f"{UNICODE_ARGUMENT} /qn /I {package_and_tail(wine, setup)}"
+    assert record["cwd"] == wine.win(setup.folder)

@@ -445,6 +445,26 @@ def test_downloaded_runtime_runs_and_is_removed(wine, server, quiet, sockets, pi
     assert len(wine.records()) == 1
 
 
+def test_download_and_resume_in_folders_outside_the_code_page(wine, server, restart_values,
+                                                              unicode_temp):
+    """setup.exe in a folder named in Greek, the temporary folder named in
+    Cyrillic: the pinned runtime is downloaded there, checked and run, and
+    the resume command names every path exactly."""
+    data = padded_fake(DOWNLOAD_MINIMUM + 4096)
+    url = server.serve("/instmsi.exe", content(data)) + pin(data)
+    setup = RuntimeSetup(wine, "unicode-runtime", subdir="Ελληνικά", CmdLine="/qn",
+                         RuntimeVersion=above_installed(wine), RuntimeNT=url,
+                         RuntimeSizeNT=str(len(data)))
+    running = setup.start(env=setup.fake.env(3010))
+    wait_for_box(running)
+    answer(wine, YES)
+    assert running.finish() == 1641
+    (run,) = setup.fake.runs()
+    assert wine.unix(run["program"]).parent == unicode_temp
+    assert not list(unicode_temp.iterdir())
+    assert wine.reg_text(RUN_ONCE, RESUME_VALUE) == msiexec_arguments(setup)
+
+
 @pytest.mark.parametrize("reply, detail", [
     (content(padded_fake(DOWNLOAD_MINIMUM - 1)), ""),
     (None, "404 Not Found"),

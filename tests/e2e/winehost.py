@@ -268,7 +268,7 @@ class Wine:
         would change what later tests find."""
         kw.setdefault("record_msiexec", True)
         fd, spec = tempfile.mkstemp(prefix="launch-", suffix=".txt")
-        with os.fdopen(fd, "w", newline="") as f:
+        with os.fdopen(fd, "w", newline="", encoding="utf-8") as f:
             f.write(self.win(program) + "\n" + (self.win(cwd) if cwd else "") + "\n" + command_line)
         process = subprocess.Popen(
             [WINE, str(self.tools / "launch.exe"), self.win(spec)],
@@ -309,6 +309,28 @@ class Wine:
             if m and m.group(1).lower() == value.lower():
                 return m.group(3) or ""
         return None
+
+    def reg_text(self, key, value):
+        """A text value (REG_SZ or REG_EXPAND_SZ) exactly, whatever its
+        characters: read from what reg export writes, in UTF-16, where reg
+        query prints in the console's code page. None when it does not
+        exist."""
+        fd, path = tempfile.mkstemp(suffix=".reg")
+        os.close(fd)
+        try:
+            if self.reg("export", key, self.win(path), "/y").returncode != 0:
+                return None
+            text = Path(path).read_bytes().decode("utf-16").replace("\\\r\n  ", "")
+        finally:
+            os.unlink(path)
+        name = re.escape(value.replace("\\", "\\\\").replace('"', '\\"'))
+        m = re.search(r'^"' + name + r'"=(?:"((?:[^"\\]|\\.)*)"|hex\(2\):([0-9a-f,]*))\r?$', text,
+                      re.M | re.I)
+        if not m:
+            return None
+        if m.group(1) is not None:
+            return re.sub(r"\\(.)", r"\1", m.group(1))
+        return bytes.fromhex(m.group(2).replace(",", "")).decode("utf-16-le").rstrip("\0")
 
     # Where the test packages went: they are 32-bit packages, which a 64-bit
     # prefix installs under "Program Files (x86)" and registers in the
@@ -354,7 +376,7 @@ class Wine:
         if not self.record_file.exists():
             return []
         out = []
-        for block in self.record_file.read_bytes().decode("latin-1").split("--\r\n"):
+        for block in self.record_file.read_bytes().decode("utf-8").split("--\r\n"):
             if not block.strip():
                 continue
             rec = {}

@@ -9,21 +9,23 @@
 // time moved on, as an installer that schedules a file replacement does.
 // KEST_RUNTIME_SLEEP holds each run, once recorded, for that many
 // milliseconds before it ends, as a real installer takes its time.
-#include <windows.h>
+#include "utf8_text.h"
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-static const char *RecordPath(void)
+// The record file, opened by its wide name: it may lie in a folder that
+// the code page cannot spell.
+static FILE *OpenRecord(const wchar_t *mode)
 {
-    const char *path = getenv("KEST_RUNTIME_RECORD");
-    return path && path[0] ? path : "C:\\runtime-record.txt";
+    const wchar_t *path = _wgetenv(L"KEST_RUNTIME_RECORD");
+    return _wfopen(path && path[0] ? path : L"C:\\runtime-record.txt", mode);
 }
 
 // How many runs the record file holds already.
 static int EarlierRuns(void)
 {
-    FILE *f = fopen(RecordPath(), "rb");
+    FILE *f = OpenRecord(L"rb");
     if (!f)
         return 0;
     int runs = 0;
@@ -78,17 +80,19 @@ static void RewriteWininit(void)
 
 int main(void)
 {
-    char path[MAX_PATH], cwd[MAX_PATH], temp[MAX_PATH];
-    GetModuleFileNameA(0, path, sizeof path);
-    GetCurrentDirectoryA(sizeof cwd, cwd);
-    GetTempPathA(sizeof temp, temp);
+    wchar_t path[MAX_PATH], cwd[MAX_PATH], temp[MAX_PATH];
+    static char text[4][3 * 32768];
+    GetModuleFileNameW(0, path, MAX_PATH);
+    GetCurrentDirectoryW(MAX_PATH, cwd);
+    GetTempPathW(MAX_PATH, temp);
     int run = EarlierRuns();
     if (getenv("KEST_RUNTIME_WININIT"))
         RewriteWininit();
-    FILE *f = fopen(RecordPath(), "ab");
+    FILE *f = OpenRecord(L"ab");
     if (f) {
-        fprintf(f, "program=%s\r\ncmdline=%s\r\ncwd=%s\r\ntemp=%s\r\n--\r\n", path,
-                GetCommandLineA(), cwd, temp);
+        fprintf(f, "program=%s\r\ncmdline=%s\r\ncwd=%s\r\ntemp=%s\r\n--\r\n",
+                Utf8(path, text[0], sizeof text[0]), Utf8(GetCommandLineW(), text[1], sizeof text[1]),
+                Utf8(cwd, text[2], sizeof text[2]), Utf8(temp, text[3], sizeof text[3]));
         fclose(f);
     }
     if (getenv("KEST_RUNTIME_SLEEP"))

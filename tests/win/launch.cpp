@@ -1,7 +1,8 @@
 // Starts a program with an exact command line and working directory, so
-// that GetCommandLineA in the child returns precisely what a test wrote.
-// Usage: launch SPECFILE, where SPECFILE holds three lines: the program's
-// path, the working directory (empty: inherit), and the command line.
+// that GetCommandLineW in the child returns precisely what a test wrote.
+// Usage: launch SPECFILE, where SPECFILE holds three lines in UTF-8: the
+// program's path, the working directory (empty: inherit), and the command
+// line.
 // Prints "exit=N" and ends with the child's exit code.
 //
 // While it waits, it reports on stderr each message box of the child as it
@@ -10,7 +11,7 @@
 // error nobody expected instead of waiting for a time-out. A line "kill" on
 // stdin, or its end, ends the child, so that nothing a failed test started
 // stays behind in the session's wineserver.
-#include <windows.h>
+#include "utf8_text.h"
 #include <stdio.h>
 #include <string.h>
 
@@ -140,12 +141,14 @@ int main(int argc, char **argv)
     chomp(directory);
     chomp(commandLine);
 
-    STARTUPINFOA si;
+    STARTUPINFOW si;
     PROCESS_INFORMATION pi;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
-    if (!CreateProcessA(program, commandLine, 0, 0, FALSE, 0, 0,
-                        directory[0] ? directory : 0, &si, &pi)) {
+    static wchar_t wideProgram[4096], wideDirectory[4096], wideCommandLine[32768];
+    if (!CreateProcessW(Wide(program, wideProgram, 4096), Wide(commandLine, wideCommandLine, 32768),
+                        0, 0, FALSE, 0, 0,
+                        directory[0] ? Wide(directory, wideDirectory, 4096) : 0, &si, &pi)) {
         fprintf(stderr, "launch: CreateProcess failed: %lu\n", GetLastError());
         return 253;
     }
