@@ -18,6 +18,9 @@ FUZZ_SECONDS ?= 60
 FUZZ_SHORT_SECONDS ?= 1
 PYTHON := /usr/bin/python3
 PYTEST := $(PYTHON) -m pytest
+# No scenario may hold the suite: one that runs past this is stopped, with
+# the stacks of its threads, and the suite goes on.
+TEST_TIMEOUT := $(shell $(PYTHON) -c 'import pytest_timeout' 2>/dev/null && echo --timeout=1800)
 JOBS := $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all stub stub32 stub64 native fuzzers fuzz fuzz-short deps test layers unit e2e bench demo \
@@ -84,8 +87,8 @@ PLAN = cd tests/e2e && $(PYTHON) -c 'import winehost; print($(1))'
 e2e: stub
 	@$(call PLAN,winehost.PLAN_LINE)
 	@status=0; for arch in $$($(call PLAN,*winehost.ARCHES)); do \
-	    echo "KEST_TEST_ARCH=$$arch $(PYTEST) -q -rs tests/e2e"; \
-	    KEST_TEST_ARCH=$$arch $(PYTEST) -q -rs tests/e2e || status=1; \
+	    echo "KEST_TEST_ARCH=$$arch $(PYTEST) -q -rs $(TEST_TIMEOUT) tests/e2e"; \
+	    KEST_TEST_ARCH=$$arch $(PYTEST) -q -rs $(TEST_TIMEOUT) tests/e2e || status=1; \
 	done; exit $$status
 
 test: deps

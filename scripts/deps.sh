@@ -14,7 +14,7 @@ set -eu
 OPTIONAL="wine32:i386"
 PACKAGES="make cmake g++ g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 fonts-wine \
 wixl msitools libxml2-utils xvfb xauth xdotool x11-apps imagemagick googletest libgtest-dev \
-python3-pytest osslsigncode openssl libssl-dev tinyproxy dante-server curl nsis clang libclang-rt-14-dev"
+python3-pytest python3-pytest-timeout osslsigncode openssl libssl-dev tinyproxy dante-server curl nsis clang libclang-rt-14-dev"
 # clang and its runtime (libFuzzer, the sanitizers) build the fuzzers.
 # libxml2-utils: xmllint checks that the stubs' manifest is well-formed.
 # nsis: makensis builds the installer that make bench sets beside the stub.

@@ -39,6 +39,7 @@ folder is one per machine.
 """
 import getpass
 import os
+import queue
 import re
 import shutil
 import struct
@@ -61,6 +62,12 @@ CRASH_DIALOG_KEY = r"HKCU\Software\Wine\WineDbg"
 # No sound for the message boxes' beep: the audio drivers take their time.
 QUIET_AUDIO = ";winealsa.drv,winepulse.drv,wineoss.drv="
 RUN_LIMIT_MS = 8000
+# stub_series.exe ends every run within its limit and 15 s more; one that
+# has not answered long after is stuck itself, and is started again.
+STALL_SECONDS = 60
+# The whole matrix, however the host fares: past it no more runs start,
+# and the matrix fails with the count it reached.
+MATRIX_BUDGET_SECONDS = int(os.environ.get("KEST_CORRUPTION_BUDGET", "1200"))
 CLEAN_EXITS = {0, 1, 2, 1641}
 # CreateProcess's errors for a file that is no valid program: bad format,
 # bad executable format, invalid image hash/type.
@@ -347,10 +354,25 @@ class Series:
         env["KEST_RUNTIME_RECORD"] = self.win(self.runtime_record)
         self.clean()
         self.stray = []
+        self.stalls = 0
+        self.launch()
+
+    def launch(self):
         self.process = subprocess.Popen(
-            [WINE, str(wine.tools / "stub_series.exe")], env=env, cwd=self.folder,
+            [WINE, str(self.wine.tools / "stub_series.exe")], env=self.env, cwd=self.folder,
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
             errors="replace")
+        # The answers are read by a thread of their own, so that a series
+        # that stops answering cannot stop the matrix.
+        self.lines = queue.Queue()
+        threading.Thread(target=self.read_lines, args=(self.process, self.lines),
+                         daemon=True).start()
+
+    @staticmethod
+    def read_lines(process, lines):
+        for line in process.stdout:
+            lines.put(line)
+        lines.put(None)
 
     def win(self, path):
         return "C:\\" + str(Path(path).relative_to(self.drive_c)).replace("/", "\\")
@@ -370,6 +392,12 @@ class Series:
         self.record.unlink(missing_ok=True)
         self.runtime_record.unlink(missing_ok=True)
 
+    def kill(self):
+        """Ends a series that stopped answering; Wine ends the program it
+        was debugging with it."""
+        self.process.kill()
+        self.process.wait(30)
+
     def close(self):
         if self.process.poll() is None:
             try:
@@ -382,11 +410,14 @@ class Series:
     def run(self, base, mutation, limit=RUN_LIMIT_MS):
         """Runs the mutant (the base itself for None) and judges the run."""
         report = self.start(base, mutation, limit)
-        if report.get("error", "").startswith("CreateProcess") and \
-                report["error"].split()[-1] not in IMAGE_REFUSALS:
+        error = report.get("error", "")
+        if (error.startswith("CreateProcess") and error.split()[-1] not in IMAGE_REFUSALS) or \
+                error.startswith("stalled"):
             # Not a verdict on the image: Wine now and then fails to start
-            # a file just written under the name of the one before.
+            # a file just written under the name of the one before, and a
+            # stalled series is started again; a second stall is judged.
             time.sleep(0.5)
+            self.clean()
             report = self.start(base, mutation, limit)
         outcome = self.judge(base, mutation, report)
         self.clean()
@@ -401,9 +432,18 @@ class Series:
         self.process.stdin.flush()
         # What the programs of the run write to the console shares the pipe.
         stray = []
+        deadline = time.monotonic() + limit / 1000 + STALL_SECONDS
         while True:
-            line = self.process.stdout.readline()
-            if not line:
+            try:
+                line = self.lines.get(timeout=max(0.0, deadline - time.monotonic()))
+            except queue.Empty:
+                self.stalls += 1
+                self.kill()
+                self.launch()
+                self.stray += stray
+                return {"error": f"stalled: no answer from stub_series.exe in "
+                                 f"{limit // 1000 + STALL_SECONDS} s"}
+            if line is None:
                 raise RuntimeError("stub_series.exe ended early: " + "".join(stray))
             if line.startswith(("exit=", "error=")):
                 break
@@ -580,8 +620,9 @@ def run_all(wine, jobs, workers, lang, log=None):
         prefixes.append((target, dict(base_env, WINEPREFIX=str(target))))
     results = [None] * len(jobs)
     lock = threading.Lock()
-    queue = list(range(len(jobs)))
+    pending = list(range(len(jobs)))
     errors = []
+    deadline = time.monotonic() + MATRIX_BUDGET_SECONDS
 
     def work(prefix, env):
         series = None
@@ -591,9 +632,9 @@ def run_all(wine, jobs, workers, lang, log=None):
             series = Series(wine, prefix, env)
             while True:
                 with lock:
-                    if not queue:
+                    if not pending or time.monotonic() > deadline:
                         return
-                    i = queue.pop(0)
+                    i = pending.pop(0)
                 base, mutation = jobs[i]
                 results[i] = o = series.run(base, mutation)
                 if log:
@@ -618,6 +659,10 @@ def run_all(wine, jobs, workers, lang, log=None):
             remove_prefix(target)
     if errors:
         raise errors[0]
+    done = sum(r is not None for r in results)
+    if done < len(jobs):
+        raise RuntimeError(f"the matrix ran over its {MATRIX_BUDGET_SECONDS} s: "
+                           f"{done} of {len(jobs)} runs ended")
     return results
 
 
