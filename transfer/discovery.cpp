@@ -10,14 +10,13 @@ namespace {
 
 const char ClassKeyPrefix[] = "Mirelo\\";
 
-// The unnamed value of HKEY_CLASSES_ROOT\Mirelo\<name> into out (size
-// bytes, always terminated). 0 when it cannot be read; a value longer than
-// out cannot be read either, rather than be cut into another one.
-int ReadProgramValue(const char *name, char *out, LONG size)
+// The unnamed value of HKEY_CLASSES_ROOT\<key> into out (size bytes,
+// always terminated). 0 when it cannot be read; a value longer than out
+// cannot be read either, rather than be cut into another one. Kept a
+// routine of its own, as the reads below are: inlined at each caller, it
+// costs the program file more than the calls.
+__attribute__((noinline)) int ReadClassValue(const char *key, char *out, LONG size)
 {
-    char key[32];
-    CopyText(key, sizeof key, ClassKeyPrefix);
-    AppendText(key, sizeof key, name);
     out[0] = 0;
     LONG length = size;
     if (RegQueryValueA(HKEY_CLASSES_ROOT, key, out, &length) != ERROR_SUCCESS) {
@@ -28,15 +27,25 @@ int ReadProgramValue(const char *name, char *out, LONG size)
     return 1;
 }
 
-// A number of an open key: four bytes, stored as a number. 0 when it
-// cannot be read, and for anything else, such as "0" stored as text, whose
-// bytes would read as a number that is not 0.
-int ReadKeyNumber(HKEY key, const char *name, DWORD *value)
+// The unnamed value of HKEY_CLASSES_ROOT\Mirelo\<name>, as ReadClassValue.
+int ReadProgramValue(const char *name, char *out, LONG size)
 {
-    DWORD type, length = sizeof *value;
-    *value = 0;
-    return RegQueryValueExA(key, name, 0, &type, (BYTE *)value, &length) == ERROR_SUCCESS &&
-           length == sizeof *value && (type == REG_DWORD || type == REG_BINARY);
+    char key[32];
+    CopyText(key, sizeof key, ClassKeyPrefix);
+    AppendText(key, sizeof key, name);
+    return ReadClassValue(key, out, size);
+}
+
+// A number of an open key: four bytes, stored as a number; otherwise when
+// it cannot be read, and for anything else, such as "0" stored as text,
+// whose bytes would read as a number that is not 0.
+DWORD ReadKeyNumber(HKEY key, const char *name, DWORD otherwise)
+{
+    DWORD type, value, length = sizeof value;
+    return RegQueryValueExA(key, name, 0, &type, (BYTE *)&value, &length) == ERROR_SUCCESS &&
+                   length == sizeof value && (type == REG_DWORD || type == REG_BINARY)
+               ? value
+               : otherwise;
 }
 
 int OpenUserKey(const char *path, HKEY *key)
@@ -44,41 +53,41 @@ int OpenUserKey(const char *path, HKEY *key)
     return RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, key) == ERROR_SUCCESS;
 }
 
-const char NetscapeKey[] = "Software\\Netscape\\Netscape Navigator\\";
 const char ProxyInformation[] = "Proxy Information";
+const char Services[] = "Services";
+
+// Netscape Navigator's key of that name: its proxy settings, or its
+// services.
+int OpenNavigatorKey(const char *name, HKEY *key)
+{
+    char path[80];
+    CopyText(path, sizeof path, "Software\\Netscape\\Netscape Navigator\\");
+    AppendText(path, sizeof path, name);
+    return OpenUserKey(path, key);
+}
 
 // Netscape Navigator's registry settings, when its proxy type is set: the
 // HTTP proxy, else the SOCKS server of its services.
 void ReadNavigatorRegistry(ProxyConfigRecord *config)
 {
-    char path[80];
-    CopyText(path, sizeof path, NetscapeKey);
-    AppendText(path, sizeof path, ProxyInformation);
     HKEY key;
-    if (!OpenUserKey(path, &key))
+    if (!OpenNavigatorKey(ProxyInformation, &key))
         return;
-    DWORD value;
-    int inForce = ReadKeyNumber(key, "Proxy Type", &value) && value;
+    int inForce = ReadKeyNumber(key, "Proxy Type", 0) != 0;
     if (inForce) {
         ReadKeyText(key, "HTTP_Proxy", config->Host, ProxyHostSize);
         if (config->Host[0]) {
-            if (ReadKeyNumber(key, "HTTP_ProxyPort", &value))
-                config->Port = (unsigned short)value;
+            config->Port = (unsigned short)ReadKeyNumber(key, "HTTP_ProxyPort", config->Port);
             ReadKeyText(key, "No_Proxy", config->BypassList, BypassListSize);
         }
     }
     RegCloseKey(key);
-    if (!inForce || config->Host[0])
-        return;
-    CopyText(path, sizeof path, NetscapeKey);
-    AppendText(path, sizeof path, "Services");
-    if (!OpenUserKey(path, &key))
+    if (!inForce || config->Host[0] || !OpenNavigatorKey(Services, &key))
         return;
     ReadKeyText(key, "SOCKS_Server", config->Host, ProxyHostSize);
     if (config->Host[0]) {
         config->Socks = 1;
-        if (ReadKeyNumber(key, "SOCKS_ServerPort", &value))
-            config->Port = (unsigned short)value;
+        config->Port = (unsigned short)ReadKeyNumber(key, "SOCKS_ServerPort", config->Port);
     }
     RegCloseKey(key);
 }
@@ -91,8 +100,7 @@ void ReadExplorerSettings(ProxyConfigRecord *config, char *text)
     HKEY key;
     if (!OpenUserKey(path, &key))
         return;
-    DWORD enabled;
-    if (ReadKeyNumber(key, "ProxyEnable", &enabled) && enabled) {
+    if (ReadKeyNumber(key, "ProxyEnable", 0)) {
         ReadKeyText(key, "ProxyServer", text, ProxyServerTextSize);
         if (text[0])
             ParseProxyServer(text, config);
@@ -101,30 +109,33 @@ void ReadExplorerSettings(ProxyConfigRecord *config, char *text)
     RegCloseKey(key);
 }
 
+// A text of a section of the profile `file`, the empty text without one.
+__attribute__((noinline)) void ReadProfile(const char *file, const char *section, const char *name,
+                                           char *out, unsigned size)
+{
+    GetPrivateProfileStringA(section, name, "", out, size, file);
+}
+
 // Netscape's NETSCAPE.INI, found beside the program that opens its pages.
 void ReadNavigatorProfile(ProxyConfigRecord *config, char *text)
 {
-    text[0] = 0;
-    LONG length = 256;
-    if (RegQueryValueA(HKEY_CLASSES_ROOT, "NetscapeMarkup\\shell\\open\\command", text, &length) !=
-            ERROR_SUCCESS ||
-        !text[0])
+    if (!ReadClassValue("NetscapeMarkup\\shell\\open\\command", text, 256) || !text[0])
         return;
-    text[255] = 0;
     char *name = text;
     for (char *p = text; *p; p = CharNextA(p))
         if (*p == '\\')
             name = p + 1;
     CopyText(name, ProxyServerTextSize - unsigned(name - text), "NETSCAPE.INI");
+    // The profile's names are read without regard to case, as the
+    // registry's are: Navigator writes "Http_ProxyPort" there.
     if (GetPrivateProfileIntA(ProxyInformation, "Proxy Type", 0, text)) {
-        config->Port = (unsigned short)GetPrivateProfileIntA(ProxyInformation, "Http_ProxyPort", 0, text);
-        GetPrivateProfileStringA(ProxyInformation, "HTTP_Proxy", "", config->Host, ProxyHostSize, text);
-        GetPrivateProfileStringA(ProxyInformation, "No_Proxy", "", config->BypassList, BypassListSize,
-                                 text);
+        config->Port = (unsigned short)GetPrivateProfileIntA(ProxyInformation, "HTTP_ProxyPort", 0, text);
+        ReadProfile(text, ProxyInformation, "HTTP_Proxy", config->Host, ProxyHostSize);
+        ReadProfile(text, ProxyInformation, "No_Proxy", config->BypassList, BypassListSize);
     }
     if (!config->Host[0]) {
-        GetPrivateProfileStringA("Services", "SOCKS_Server", "", config->Host, ProxyHostSize, text);
-        config->Port = (unsigned short)GetPrivateProfileIntA("Services", "SOCKS_ServerPort", 0, text);
+        ReadProfile(text, Services, "SOCKS_Server", config->Host, ProxyHostSize);
+        config->Port = (unsigned short)GetPrivateProfileIntA(Services, "SOCKS_ServerPort", 0, text);
         if (config->Host[0])
             config->Socks = 1;
     }
@@ -134,7 +145,7 @@ void ReadNavigatorProfile(ProxyConfigRecord *config, char *text)
 
 void DiscoverProxy(void)
 {
-    ProxyConfigRecord *config = &ProxyConfig;
+    ProxyConfigRecord *config = CurrentProxy();
     config->Port = DefaultHttpPort;
     config->Socks = 0;
     config->Host[0] = config->BypassList[0] = 0;
