@@ -15,13 +15,10 @@ const unsigned UrlLimit = 255;
 void ReportProxy(TransferStateRecord *state)
 {
     ReportCursor *report = &state->Report;
-    ReportText(report, "ProxyServer=", 1);
-    ReportText(report, ProxyConfig.Host, 1);
-    ReportText(report, "\r\nProxyIgnore=", 1);
-    ReportText(report, ProxyConfig.BypassList, 1);
-    ReportText(report, "\r\n", 1);
-    ReportNumber(report, "ProxyPort", ProxyConfig.Port, 0, 1);
-    ReportText(report, ProxyConfig.Socks ? "ProxyType=SOCKS\r\n" : "ProxyType=CERN\r\n", 1);
+    ReportValue(report, "ProxyServer", ProxyConfig.Host);
+    ReportValue(report, "ProxyIgnore", ProxyConfig.BypassList);
+    ReportNumber(report, "ProxyPort", ProxyConfig.Port, 0);
+    ReportValue(report, "ProxyType", ProxyConfig.Socks ? "SOCKS" : "CERN");
 }
 
 // Proxy discovery and Windows Sockets, once per process; both again at
@@ -67,7 +64,7 @@ int SocketTransfer(TransferStateRecord *state, const char *url, const char *form
     if (!state->HeaderSeen && !TransferCancelled(state))
         SetStatusUnlessFailed(state, TransferServerRefused);
     if (state->Diagnostics)
-        ReportNumber(&state->Report, "WinSockError", DWORD(Winsock.LastError()), 1, 0);
+        ReportNumber(&state->Report, "WinSockError", DWORD(Winsock.LastError()), 1);
     return state->Status;
 }
 

@@ -1,32 +1,26 @@
 #include "transfer/status.h"
 
-namespace {
-
-// Writes text at cursor->At without moving the cursor; returns the end of
-// what was written.
-char *PutText(const ReportCursor *cursor, char *at, const char *text)
+void ReportText(ReportCursor *cursor, const char *text)
 {
+    char *at = cursor->At;
+    if (!at)
+        return;
     for (; *text && at < cursor->End; ++text)
         *at++ = *text;
     *at = 0;
-    return at;
+    cursor->At = at;
 }
 
-} // namespace
-
-void ReportText(ReportCursor *cursor, const char *text, int advance)
+void ReportValue(ReportCursor *cursor, const char *key, const char *value)
 {
-    if (!cursor->At)
-        return;
-    char *end = PutText(cursor, cursor->At, text);
-    if (advance)
-        cursor->At = end;
+    ReportText(cursor, key);
+    ReportText(cursor, "=");
+    ReportText(cursor, value);
+    ReportText(cursor, "\r\n");
 }
 
-void ReportNumber(ReportCursor *cursor, const char *key, unsigned value, int isSigned, int advance)
+void ReportNumber(ReportCursor *cursor, const char *key, unsigned value, int isSigned)
 {
-    if (!cursor->At)
-        return;
     // The digits, backwards from the end of a buffer of 13: a sign and ten
     // digits are the widest 32-bit value.
     char digits[13];
@@ -40,10 +34,5 @@ void ReportNumber(ReportCursor *cursor, const char *key, unsigned value, int isS
     } while (magnitude);
     if (negative)
         *--p = '-';
-    char *end = PutText(cursor, cursor->At, key);
-    end = PutText(cursor, end, "=");
-    end = PutText(cursor, end, p);
-    end = PutText(cursor, end, "\r\n");
-    if (advance)
-        cursor->At = end;
+    ReportValue(cursor, key, p);
 }

@@ -18,14 +18,14 @@ void RecordError(TransferStateRecord *state, int error)
 void ReportFailure(TransferStateRecord *state, const char *key, DWORD value)
 {
     if (state->Diagnostics) {
-        ReportNumber(&state->Report, key, value, 0, 1);
+        ReportNumber(&state->Report, key, value, 0);
         return;
     }
     // Outside diagnostics the reason follows a message after an empty line,
     // and the cursor stays: the last reason is the one reported.
     ReportCursor line = state->Report;
-    ReportText(&line, "\r\n\r\n", 1);
-    ReportNumber(&line, key, value, 0, 0);
+    ReportText(&line, "\r\n\r\n");
+    ReportNumber(&line, key, value, 0);
 }
 
 int WriteTarget(TransferStateRecord *state, const void *data, unsigned count)

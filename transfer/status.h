@@ -43,11 +43,12 @@ struct ReportCursor {
     char *End;
 };
 
-// Appends text at the cursor, cut to the room left, and terminates it.
-// With advance the cursor moves past what was written; without it the
-// text stays and the next entry overwrites it.
-void ReportText(ReportCursor *cursor, const char *text, int advance);
+// Appends text at the cursor, cut to the room left, terminates it and
+// moves the cursor past it.
+void ReportText(ReportCursor *cursor, const char *text);
 
-// Appends key, '=' and value in decimal, read as signed or not, then CR
-// LF, as ReportText does.
-void ReportNumber(ReportCursor *cursor, const char *key, unsigned value, int isSigned, int advance);
+// Appends key, '=', value and CR LF, as ReportText does.
+void ReportValue(ReportCursor *cursor, const char *key, const char *value);
+
+// ReportValue with value in decimal, read as signed or not.
+void ReportNumber(ReportCursor *cursor, const char *key, unsigned value, int isSigned);

@@ -66,14 +66,14 @@ DWORD QueryStatus(HINTERNET request, DWORD *code)
 void AbandonInternet(TransferStateRecord *state)
 {
     if (state->Diagnostics && Internet.LastResponseInfo) {
-        ReportText(&state->Report, "WinInetText=", 1);
+        ReportText(&state->Report, "WinInetText=");
         char text[256];
         DWORD error, length = sizeof text;
         if (Internet.LastResponseInfo(&error, text, &length)) {
             text[sizeof text - 1] = 0;
-            ReportText(&state->Report, text, 1);
-            ReportText(&state->Report, "\r\n", 1);
-            ReportNumber(&state->Report, "WinInetError", error, 0, 1);
+            ReportText(&state->Report, text);
+            ReportText(&state->Report, "\r\n");
+            ReportNumber(&state->Report, "WinInetError", error, 0);
         }
     }
     Internet.CloseHandle(InternetRoot);
@@ -117,7 +117,7 @@ int TryInternetTransfer(TransferStateRecord *state, const char *url)
         BindInternet();
     if (!InternetRoot) {
         if (state->Diagnostics)
-            ReportText(&state->Report, "WinInet=Not Found\r\n", 1);
+            ReportValue(&state->Report, "WinInet", "Not Found");
         return 0;
     }
 
