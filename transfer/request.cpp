@@ -72,6 +72,21 @@ int IsAlphanumeric(unsigned char c)
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+// The base64 character of the low six bits of bits: A-Z, a-z, 0-9, '+'
+// and '/'. Computed rather than looked up, which costs fewer bytes than
+// the alphabet.
+char Base64Digit(unsigned bits)
+{
+    bits &= 63;
+    if (bits < 26)
+        return char('A' + bits);
+    if (bits < 52)
+        return char('a' - 26 + bits);
+    if (bits < 62)
+        return char('0' - 52 + bits);
+    return bits == 62 ? '+' : '/';
+}
+
 void PutHexByte(Builder *b, unsigned char c)
 {
     static const char Hex[] = "0123456789ABCDEF";
@@ -162,19 +177,17 @@ int EncodeBasicCredentials(const char *user, const char *password, char *out)
 
     // Six bits a character, the last one filled up with zero bits, then
     // '=' to a whole group of four.
-    static const char Alphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     unsigned bits = 0, at = 0;
     int held = 0;
     for (const unsigned char *p = reinterpret_cast<const unsigned char *>(joined); *p; ++p) {
         bits = bits << 8 | *p;
         for (held += 8; held >= 6;) {
             held -= 6;
-            out[at++] = Alphabet[(bits >> held) & 63];
+            out[at++] = Base64Digit(bits >> held);
         }
     }
     if (held)
-        out[at++] = Alphabet[(bits << (6 - held)) & 63];
+        out[at++] = Base64Digit(bits << (6 - held));
     while (at % 4)
         out[at++] = '=';
     out[at] = 0;
