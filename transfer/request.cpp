@@ -168,19 +168,25 @@ UrlSplit SplitRequestUrl(const char *url, UrlParts *parts)
 int EncodeBasicCredentials(const char *user, const char *password, char *out)
 {
     out[0] = 0;
-    char joined[CredentialTextSize];
-    unsigned length = CopyText(joined, sizeof joined, user);
-    if (TextLength(user) != length || length + 1 + TextLength(password) >= sizeof joined)
+    if (TextLength(user) + 1 + TextLength(password) >= CredentialTextSize)
         return 0;
-    AppendText(joined, sizeof joined, ":");
-    AppendText(joined, sizeof joined, password);
 
     // Six bits a character, the last one filled up with zero bits, then
-    // '=' to a whole group of four.
+    // '=' to a whole group of four. The user name's NUL stands for the
+    // ':' before the password.
     unsigned bits = 0, at = 0;
     int held = 0;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(joined); *p; ++p) {
-        bits = bits << 8 | *p;
+    const char *text = user, *next = password;
+    for (;;) {
+        unsigned char c = static_cast<unsigned char>(*text++);
+        if (!c) {
+            if (!next)
+                break;
+            c = ':';
+            text = next;
+            next = 0;
+        }
+        bits = bits << 8 | c;
         for (held += 8; held >= 6;) {
             held -= 6;
             out[at++] = Base64Digit(bits >> held);
