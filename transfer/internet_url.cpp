@@ -30,18 +30,3 @@ int CleanInternetUrl(const char *url, char *out, char *userName, char *password)
             return out[i + 2] != '[';
     return 1;
 }
-
-int ComposeInternetHeaders(const char *userName, const char *password, char *out)
-{
-    out[0] = 0;
-    if (userName[0] && password[0]) {
-        char encoded[EncodedCredentialSize];
-        if (!EncodeBasicCredentials(userName, password, encoded))
-            return 0;
-        AppendText(out, InternetHeaderSize, "Authorization: Basic ");
-        AppendText(out, InternetHeaderSize, encoded);
-        AppendText(out, InternetHeaderSize, "\r\n");
-    }
-    AppendText(out, InternetHeaderSize, "Accept: */*\r\n");
-    return 1;
-}

@@ -1,4 +1,5 @@
 #include "transfer/request.h"
+#include "transfer/internet_url.h"
 #include "common/text.h"
 
 namespace {
@@ -95,7 +96,35 @@ void PutHexByte(Builder *b, unsigned char c)
     b->PutChar(Hex[c & 15]);
 }
 
+// The two fields of Basic credentials, one the end of the other.
+const char ProxyAuthorization[] = "Proxy-Authorization: Basic ";
+const char *const ServerAuthorization = ProxyAuthorization + 6;
+
+// Puts the field and the encoded credentials, and ends the line. 0 when
+// they cannot be encoded.
+int PutCredentials(Builder *b, const char *field, const char *user, const char *password)
+{
+    char encoded[EncodedCredentialSize];
+    if (!EncodeBasicCredentials(user, password, encoded))
+        return 0;
+    b->Put(field);
+    b->Put(encoded);
+    b->Put("\r\n");
+    return 1;
+}
+
 } // namespace
+
+int ComposeInternetHeaders(const char *userName, const char *password, char *out)
+{
+    out[0] = 0;
+    Builder b = {out, InternetHeaderSize, 0, 1};
+    if (userName[0] && password[0] &&
+        !PutCredentials(&b, ServerAuthorization, userName, password))
+        return 0;
+    b.Put("Accept: */*\r\n");
+    return 1;
+}
 
 int CredentialsFollow(const char *p)
 {
@@ -263,23 +292,14 @@ unsigned ComposeRequest(const UrlParts *url, const ProxyConfigRecord *proxy, int
     b.Put(url->Path);
     b.Put(" HTTP/1.0\r\n");
 
-    char encoded[EncodedCredentialSize];
-    if (url->UserName[0] && url->Password[0]) {
-        if (!EncodeBasicCredentials(url->UserName, url->Password, encoded))
-            return 0;
-        b.Put("Authorization: Basic ");
-        b.Put(encoded);
-        b.Put("\r\n");
-    }
+    if (url->UserName[0] && url->Password[0] &&
+        !PutCredentials(&b, ServerAuthorization, url->UserName, url->Password))
+        return 0;
     // The proxy's credentials are for the proxy alone: never for a server
     // reached directly or through SOCKS.
-    if (viaHttpProxy && proxy->UserName[0]) {
-        if (!EncodeBasicCredentials(proxy->UserName, proxy->Password, encoded))
-            return 0;
-        b.Put("Proxy-Authorization: Basic ");
-        b.Put(encoded);
-        b.Put("\r\n");
-    }
+    if (viaHttpProxy && proxy->UserName[0] &&
+        !PutCredentials(&b, ProxyAuthorization, proxy->UserName, proxy->Password))
+        return 0;
     unsigned lengthField = 0;
     if (postForm) {
         b.Put("Content-type: application/x-www-form-urlencoded\r\nContent-Length:");
