@@ -302,9 +302,8 @@ unsigned ComposeRequest(const UrlParts *url, const ProxyConfigRecord *proxy, int
         return 0;
     unsigned lengthField = 0;
     if (postForm) {
-        b.Put("Content-type: application/x-www-form-urlencoded\r\nContent-Length:");
-        lengthField = b.Length + 1; // after the colon and one blank
-        b.Put("      \r\n");
+        b.Put("Content-type: application/x-www-form-urlencoded\r\nContent-Length:      \r\n");
+        lengthField = b.Length - 7; // after the colon and one blank
     } else {
         b.Put("Accept: */*\r\n");
     }
