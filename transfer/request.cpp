@@ -10,32 +10,34 @@ struct Builder {
     unsigned Capacity;
     unsigned Length;
     int Fits;
-
-    void Put(const char *text)
-    {
-        for (; *text; ++text)
-            PutChar(*text);
-    }
-    void PutChar(char c)
-    {
-        if (Length + 1 < Capacity) {
-            Text[Length++] = c;
-            Text[Length] = 0;
-        } else {
-            Fits = 0;
-        }
-    }
-    void PutNumber(unsigned n)
-    {
-        char digits[12];
-        char *p = digits + sizeof digits - 1;
-        *p = 0;
-        do
-            *--p = char('0' + n % 10);
-        while (n /= 10);
-        Put(p);
-    }
 };
+
+void PutChar(Builder *b, char c)
+{
+    if (b->Length + 1 < b->Capacity) {
+        b->Text[b->Length++] = c;
+        b->Text[b->Length] = 0;
+    } else {
+        b->Fits = 0;
+    }
+}
+
+void Put(Builder *b, const char *text)
+{
+    for (; *text; ++text)
+        PutChar(b, *text);
+}
+
+void PutNumber(Builder *b, unsigned n)
+{
+    char digits[12];
+    char *p = digits + sizeof digits - 1;
+    *p = 0;
+    do
+        *--p = char('0' + n % 10);
+    while (n /= 10);
+    Put(b, p);
+}
 
 // Takes ":port" off the end of the host; 0 for a port that is not a
 // number from 1 to 65535. An IPv6 literal ("[::1]") fails here too: the
@@ -91,9 +93,9 @@ char Base64Digit(unsigned bits)
 void PutHexByte(Builder *b, unsigned char c)
 {
     static const char Hex[] = "0123456789ABCDEF";
-    b->PutChar('%');
-    b->PutChar(Hex[c >> 4]);
-    b->PutChar(Hex[c & 15]);
+    PutChar(b, '%');
+    PutChar(b, Hex[c >> 4]);
+    PutChar(b, Hex[c & 15]);
 }
 
 // The two fields of Basic credentials, one the end of the other.
@@ -107,9 +109,9 @@ int PutCredentials(Builder *b, const char *field, const char *user, const char *
     char encoded[EncodedCredentialSize];
     if (!EncodeBasicCredentials(user, password, encoded))
         return 0;
-    b->Put(field);
-    b->Put(encoded);
-    b->Put("\r\n");
+    Put(b, field);
+    Put(b, encoded);
+    Put(b, "\r\n");
     return 1;
 }
 
@@ -122,7 +124,7 @@ int ComposeInternetHeaders(const char *userName, const char *password, char *out
     if (userName[0] && password[0] &&
         !PutCredentials(&b, ServerAuthorization, userName, password))
         return 0;
-    b.Put("Accept: */*\r\n");
+    Put(&b, "Accept: */*\r\n");
     return 1;
 }
 
@@ -249,18 +251,18 @@ int FormEncode(const char *form, char *out, unsigned capacity, unsigned *length)
             while (*look == ' ')
                 ++look;
             if (*look == '=') {
-                b.PutChar('&');
+                PutChar(&b, '&');
                 mark = look;
                 markUsed = 0;
             } else {
-                b.Put("%0D%0A");
+                Put(&b, "%0D%0A");
             }
         } else if (c == ' ') {
-            b.PutChar('+');
+            PutChar(&b, '+');
         } else if (IsAlphanumeric(c)) {
-            b.PutChar(char(c));
+            PutChar(&b, char(c));
         } else if (c == '=' && ((!mark && !markUsed) || (mark && p - 1 == mark))) {
-            b.PutChar('=');
+            PutChar(&b, '=');
             mark = 0;
             markUsed = 1;
         } else {
@@ -276,21 +278,21 @@ unsigned ComposeRequest(const UrlParts *url, const ProxyConfigRecord *proxy, int
 {
     out[0] = 0;
     Builder b = {out, capacity, 0, 1};
-    b.Put(postForm ? "POST " : "GET ");
+    Put(&b, postForm ? "POST " : "GET ");
     // An HTTP proxy is asked for the whole URL; a host reached directly,
     // and a SOCKS proxy's far end, for the path alone.
     int viaHttpProxy = proxy->Host[0] && !bypassed && !proxy->Socks;
     if (viaHttpProxy) {
-        b.Put("http://");
-        b.Put(url->Host);
+        Put(&b, "http://");
+        Put(&b, url->Host);
         if (url->Port != DefaultHttpPort) {
-            b.PutChar(':');
-            b.PutNumber(url->Port);
+            PutChar(&b, ':');
+            PutNumber(&b, url->Port);
         }
     }
-    b.Put("/");
-    b.Put(url->Path);
-    b.Put(" HTTP/1.0\r\n");
+    Put(&b, "/");
+    Put(&b, url->Path);
+    Put(&b, " HTTP/1.0\r\n");
 
     if (url->UserName[0] && url->Password[0] &&
         !PutCredentials(&b, ServerAuthorization, url->UserName, url->Password))
@@ -302,12 +304,12 @@ unsigned ComposeRequest(const UrlParts *url, const ProxyConfigRecord *proxy, int
         return 0;
     unsigned lengthField = 0;
     if (postForm) {
-        b.Put("Content-type: application/x-www-form-urlencoded\r\nContent-Length:      \r\n");
+        Put(&b, "Content-type: application/x-www-form-urlencoded\r\nContent-Length:      \r\n");
         lengthField = b.Length - 7; // after the colon and one blank
     } else {
-        b.Put("Accept: */*\r\n");
+        Put(&b, "Accept: */*\r\n");
     }
-    b.Put("\r\n");
+    Put(&b, "\r\n");
     if (postForm) {
         unsigned bodyStart = b.Length;
         if (b.Fits && !FormEncode(postForm, out, capacity, &b.Length))
