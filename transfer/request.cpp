@@ -146,52 +146,40 @@ UrlSplit SplitRequestUrl(const char *url, UrlParts *parts)
         return UrlSchemeRefused;
     parts->UserName[0] = parts->Password[0] = parts->Host[0] = parts->Path[0] = 0;
 
-    char token[UrlTokenSize];
-    unsigned length = 0;
-    int colonTaken = 0, passwordTaken = 0, hostKnown = 0;
+    // Each part is the text since the last separator taken; the password
+    // runs from its ':' to the last '@' before the host.
+    const char *token = url + schemeLength, *password = 0;
+    int hostKnown = 0;
     // A fragment ("#sha256=..." pins a runtime installer) belongs to the
     // client alone: HTTP never sends it.
-    const char *end = url + schemeLength;
+    const char *end = token;
     while (*end && *end != '#')
         ++end;
-    for (const char *p = url + schemeLength; p != end;) {
-        if (length + 1 >= UrlTokenSize)
+    for (const char *p = token; p != end;) {
+        if (unsigned(p - token) + 1 >= UrlTokenSize)
             return UrlPartTooLong;
         // A CR or LF would let the URL add lines of its own to the request.
         if ((unsigned char)*p < ' ' || *p == 0x7F)
             return UrlControlRefused;
-        token[length++] = *p++;
-        if (*p == ':' && !colonTaken && !hostKnown && CredentialsFollow(p)) {
-            if (!TakeToken(parts->UserName, token, length))
+        ++p;
+        if (*p == ':' && !password && !hostKnown && CredentialsFollow(p)) {
+            if (!TakeToken(parts->UserName, token, unsigned(p - token)))
                 return UrlPartTooLong;
-            colonTaken = 1;
-            length = 0;
-            ++p;
+            password = token = ++p;
         }
-        if (*p == '@' && colonTaken && !hostKnown) {
-            // An '@' inside the password: the password runs to the last
-            // '@' before the host.
-            unsigned have = passwordTaken ? TextLength(parts->Password) : 0;
-            if (have + (passwordTaken ? 1 : 0) + length >= UrlPartSize)
+        if (*p == '@' && password && !hostKnown) {
+            if (!TakeToken(parts->Password, password, unsigned(p - password)))
                 return UrlPartTooLong;
-            if (passwordTaken)
-                parts->Password[have++] = '@';
-            for (unsigned i = 0; i < length; ++i)
-                parts->Password[have++] = token[i];
-            parts->Password[have] = 0;
-            passwordTaken = 1;
-            length = 0;
-            ++p;
+            token = ++p;
         }
         if (*p == '/' && !hostKnown) {
-            if (!TakeToken(parts->Host, token, length))
+            if (!TakeToken(parts->Host, token, unsigned(p - token)))
                 return UrlPartTooLong;
             hostKnown = 1;
-            length = 0;
-            ++p;
+            token = ++p;
         }
     }
-    if (!TakeToken(parts->Path, token, length))
+    if (!TakeToken(parts->Path, token, unsigned(end - token)))
         return UrlPartTooLong;
     return SplitPort(parts) ? UrlSplitDone : UrlHostRefused;
 }
