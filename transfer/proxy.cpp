@@ -72,22 +72,18 @@ void NormaliseBypassList(char *list)
 
 int MatchBypassList(const char *list, const char *host)
 {
-    unsigned hostLength = TextLength(host);
+    const char *hostEnd = host + TextLength(host);
     for (const char *entry = list; *entry;) {
-        unsigned length = 0;
-        while (entry[length] && entry[length] != ';')
-            ++length;
-        if (length && length <= hostLength) {
-            const char *tail = host + hostLength - length;
-            int same = 1;
-            for (unsigned i = 0; i < length && same; ++i)
-                same = LowerAscii(tail[i]) == LowerAscii(entry[i]);
-            if (same && (length == hostLength || tail[-1] == '.'))
-                return 1;
-        }
-        entry += length;
-        if (*entry == ';')
-            ++entry;
+        const char *end = entry;
+        while (*end && *end != ';')
+            ++end;
+        // Compared from the ends back, as far as the entry reaches.
+        const char *e = end, *h = hostEnd;
+        while (e != entry && h != host && LowerAscii(e[-1]) == LowerAscii(h[-1]))
+            --e, --h;
+        if (end != entry && e == entry && (h == host || h[-1] == '.'))
+            return 1;
+        entry = *end ? end + 1 : end;
     }
     return 0;
 }
