@@ -94,7 +94,11 @@ int PlainBody(const unsigned char *block, unsigned from, unsigned to)
 
 } // namespace
 
-void ReadResponseStart(const unsigned char *block, unsigned fill, ResponseStart *start)
+// Kept whole and apart from its caller, with the block as a parameter:
+// specialised for the receive buffer's fixed address, every access to the
+// block would carry that address and its relocation.
+__attribute__((noipa)) void ReadResponseStart(const unsigned char *block, unsigned fill,
+                                              ResponseStart *start)
 {
     start->Examined = start->Success = 0;
     start->StatusCode = start->Body = start->HeaderEnd = 0;
