@@ -113,6 +113,26 @@ endif()
 string(REPLACE "${KEST_LD_EDATA}" "" KEST_LD_SCRIPT "${KEST_LD_SCRIPT}")
 string(REPLACE "${KEST_LD_RDATA}" "  .edata BLOCK(__section_alignment__) :\n  {\n    *(.edata)\n"
        KEST_LD_SCRIPT "${KEST_LD_SCRIPT}")
+# The import tables join that section too, at its end: the loader makes
+# the import address table writable while it fills it, then restores it.
+string(REGEX MATCH "  \\.idata BLOCK\\(__section_alignment__\\) :\n  {\n([^}]*)  }\n"
+       KEST_LD_IDATA "${KEST_LD_SCRIPT}")
+set(KEST_LD_RDATA_END "    __rt_psrelocs_end = .;\n  }\n")
+string(FIND "${KEST_LD_SCRIPT}" "${KEST_LD_RDATA_END}" KEST_LD_RDATA_END_AT)
+if(NOT KEST_LD_IDATA OR KEST_LD_RDATA_END_AT LESS 0)
+    message(FATAL_ERROR "${CMAKE_LINKER}'s default script has no .idata section as expected")
+endif()
+string(REPLACE "${KEST_LD_IDATA}" "" KEST_LD_SCRIPT "${KEST_LD_SCRIPT}")
+# Without a section of that name the linker finds the import directory by
+# the symbols .idata$2 and .idata$4 (its start and end), the address table
+# by .idata$5 and .idata$6.
+foreach(part 2 4 5 6)
+    string(REPLACE "    KEEP (SORT(*)(.idata$${part}))\n"
+           "    \".idata$${part}\" = ABSOLUTE(.) - __image_base__;\n    KEEP (SORT(*)(.idata$${part}))\n"
+           CMAKE_MATCH_1 "${CMAKE_MATCH_1}")
+endforeach()
+string(REPLACE "${KEST_LD_RDATA_END}" "    __rt_psrelocs_end = .;\n    . = ALIGN(4);\n${CMAKE_MATCH_1}  }\n"
+       KEST_LD_SCRIPT "${KEST_LD_SCRIPT}")
 set(KEST_STUB_SCRIPT ${CMAKE_BINARY_DIR}/kestsetup.ld)
 file(WRITE ${KEST_STUB_SCRIPT} "${KEST_LD_SCRIPT}\n")
 
