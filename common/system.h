@@ -8,7 +8,9 @@
 // in a program that loads the stub as a library and calls its exports) the
 // texts are ANSI. Texts stored in the payload or the settings file are ANSI
 // on every system: SystemTextFromAnsi turns one that becomes a path or an
-// argument into a text of the program's own.
+// argument into a text of the program's own. The calls of both families
+// are looked up by name, the ANSI ones too, so that each routine below is
+// one call through the family bound.
 #pragma once
 #include <windows.h>
 #include <shellapi.h>
@@ -34,8 +36,9 @@ const char *SystemCommandLine(void);
 // it cannot be read or does not fit.
 unsigned SystemModulePath(HMODULE module, char *out, unsigned capacity);
 
-// _lopen with OF_READ, OF_READWRITE and OF_SHARE_DENY_WRITE, and _lcreat
-// with no attributes (a new or emptied file, opened to read and write).
+// As _lopen with OF_READ, OF_READWRITE and OF_SHARE_DENY_WRITE, and as
+// _lcreat with no attributes (a new or emptied file, opened to read and
+// write); the handles serve _lread, _lwrite, _llseek and _lclose.
 HFILE OpenSystemFile(const char *path, int mode);
 HFILE CreateSystemFile(const char *path);
 
@@ -59,18 +62,20 @@ unsigned SystemShortPath(const char *path, char *out, unsigned capacity);
 // result does not fit.
 unsigned ExpandSystemText(const char *text, char *out, unsigned capacity);
 
-// A value of the settings file `file`: as GetPrivateProfileString, with the
-// result an ANSI text like every text of the settings, or with asPath a
-// text of the program's own (a file name, a path, switches for a program).
-void ReadProfileText(const char *key, const char *fallback, char *out, unsigned capacity,
-                     const char *file, int asPath);
-int ReadProfileNumber(const char *key, int fallback, const char *file);
+// A value of a section of the profile `file` (the settings file, say): as
+// GetPrivateProfileString, with the result an ANSI text like every text of
+// the settings, or with asPath a text of the program's own (a file name, a
+// path, switches for a program, a host).
+void ReadProfileText(const char *section, const char *key, const char *fallback, char *out,
+                     unsigned capacity, const char *file, int asPath);
+int ReadProfileNumber(const char *section, const char *key, int fallback, const char *file);
 
 // Writes text, a text of the program's own, as the REG_SZ value name of key.
 BOOL WriteKeyText(HKEY key, const char *valueName, const char *text);
 
 // ShellExecuteEx with the texts of info taken as the program's own: its
-// verb, file, parameters and directory. Fills info->hProcess.
+// verb, file, parameters and directory, which are replaced by the texts the
+// call takes. Fills info->hProcess.
 BOOL ShellExecuteSystem(SHELLEXECUTEINFOA *info);
 
 // Asks the animation control to open the clip file at path.
