@@ -52,13 +52,13 @@ void ResolvePackageFromSettings(void)
 {
     char productFile[3 * SettingsTextSize];
     char languageFile[LanguageFileSize];
-    ReadProfileText(KeyProductFile, "", productFile, sizeof productFile, SettingsPath, 1);
+    ReadProfileText(SettingsSection, KeyProductFile, "", productFile, sizeof productFile, SettingsPath, 1);
     languageFile[0] = 0;
     int index = InstallerSettings.LanguageIndex;
     if (index) {
         char key[32];
         wsprintfA(key, "%s%d", KeyLanguageFileStem, index);
-        ReadProfileText(key, "", languageFile, sizeof languageFile, SettingsPath, 1);
+        ReadProfileText(SettingsSection, key, "", languageFile, sizeof languageFile, SettingsPath, 1);
     }
     ResolveSettingsPackage(productFile, languageFile, ExeDirectory, PackagePath, TransformPath);
 }

@@ -83,7 +83,7 @@ void ReadRuntimeSource(RuntimeEntry entry, char *out, unsigned capacity)
         ReadPayloadString(PayloadHeader.RuntimeUrlOffset[entry],
                           PayloadHeader.Lengths[RuntimeUrlLength(entry)], out, capacity);
     else
-        ReadProfileText(RuntimeKeys[entry], "", out, capacity, SettingsPath, 1);
+        ReadProfileText(SettingsSection, RuntimeKeys[entry], "", out, capacity, SettingsPath, 1);
     DigestPin pin = TakeDigestPin(out, RuntimePin);
     if (pin == PinMalformed) {
         ShowErrorBox(0);
@@ -212,7 +212,7 @@ int RuntimeSwitches(int pass, char *switches)
     char value[RuntimeSwitchesSize];
     const char *settingsValue = 0;
     if (!EmbeddedMode && !DotNetMode) {
-        ReadProfileText(KeyInstMsiCmdLine, "/q /r:n", value, sizeof value, SettingsPath, 1);
+        ReadProfileText(SettingsSection, KeyInstMsiCmdLine, "/q /r:n", value, sizeof value, SettingsPath, 1);
         settingsValue = value;
     }
     return ChooseRuntimeSwitches(DotNetMode, pass, s.DelayReboot, settingsValue, switches);

@@ -12,12 +12,12 @@ namespace {
 
 void ReadText(const char *key, char *out, const char *fallback = "")
 {
-    ReadProfileText(key, fallback, out, SettingsTextSize, SettingsPath, 0);
+    ReadProfileText(SettingsSection, key, fallback, out, SettingsTextSize, SettingsPath, 0);
 }
 
 int ReadInteger(const char *key, int fallback)
 {
-    return ReadProfileNumber(key, fallback, SettingsPath);
+    return ReadProfileNumber(SettingsSection, key, fallback, SettingsPath);
 }
 
 // A size key counts only when it is present and not empty.

@@ -11,7 +11,7 @@ void ReadSettingsFileText(const char *key, char *out, unsigned capacity)
 {
     out[0] = 0;
     if (key)
-        ReadProfileText(key, "", out, capacity, SettingsPath, 0);
+        ReadProfileText(SettingsSection, key, "", out, capacity, SettingsPath, 0);
 }
 
 } // namespace

@@ -76,12 +76,12 @@ DWORD WininitStamp(void)
     char path[MAX_PATH];
     if (PlatformNT || !SystemFilePath("WININIT.INI", path, 0))
         return 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, 0);
-    if (file == INVALID_HANDLE_VALUE)
+    HFILE file = OpenSystemFile(path, OF_READ);
+    if (file == HFILE_ERROR)
         return 0;
     FILETIME written;
-    DWORD stamp = GetFileTime(file, 0, 0, &written) ? written.dwLowDateTime : 0;
-    CloseHandle(file);
+    DWORD stamp =
+        GetFileTime(HANDLE(INT_PTR(file)), 0, 0, &written) ? written.dwLowDateTime : 0;
+    _lclose(file);
     return stamp;
 }

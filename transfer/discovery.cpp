@@ -2,6 +2,7 @@
 #include <windows.h>
 #include "common/decimal.h"
 #include "common/routines.h"
+#include "common/system.h"
 #include "common/text.h"
 
 ProxyConfigRecord ProxyConfig;
@@ -113,7 +114,7 @@ void ReadExplorerSettings(ProxyConfigRecord *config, char *text)
 __attribute__((noinline)) void ReadProfile(const char *file, const char *section, const char *name,
                                            char *out, unsigned size)
 {
-    GetPrivateProfileStringA(section, name, "", out, size, file);
+    ReadProfileText(section, name, "", out, size, file, 1);
 }
 
 // Netscape's NETSCAPE.INI, found beside the program that opens its pages.
@@ -128,14 +129,14 @@ void ReadNavigatorProfile(ProxyConfigRecord *config, char *text)
     CopyText(name, ProxyServerTextSize - unsigned(name - text), "NETSCAPE.INI");
     // The profile's names are read without regard to case, as the
     // registry's are: Navigator writes "Http_ProxyPort" there.
-    if (GetPrivateProfileIntA(ProxyInformation, "Proxy Type", 0, text)) {
-        config->Port = (unsigned short)GetPrivateProfileIntA(ProxyInformation, "HTTP_ProxyPort", 0, text);
+    if (ReadProfileNumber(ProxyInformation, "Proxy Type", 0, text)) {
+        config->Port = (unsigned short)ReadProfileNumber(ProxyInformation, "HTTP_ProxyPort", 0, text);
         ReadProfile(text, ProxyInformation, "HTTP_Proxy", config->Host, ProxyHostSize);
         ReadProfile(text, ProxyInformation, "No_Proxy", config->BypassList, BypassListSize);
     }
     if (!config->Host[0]) {
         ReadProfile(text, Services, "SOCKS_Server", config->Host, ProxyHostSize);
-        config->Port = (unsigned short)GetPrivateProfileIntA(Services, "SOCKS_ServerPort", 0, text);
+        config->Port = (unsigned short)ReadProfileNumber(Services, "SOCKS_ServerPort", 0, text);
         if (config->Host[0])
             config->Socks = 1;
     }

@@ -5,6 +5,7 @@
 #include "common/text.h"
 #include "common/settings.h"
 #include "common/state.h"
+#include "common/system.h"
 
 namespace {
 
@@ -21,8 +22,8 @@ void InitLanguageDialog(HWND dialog)
     // own file, as it does for a run of the program.
     if (!SettingsPath[0]) {
         char path[ModulePathSize];
-        DWORD length =
-            GetModuleFileNameA(reinterpret_cast<HMODULE>(&__ImageBase), path, sizeof path);
+        unsigned length =
+            SystemModulePath(reinterpret_cast<HMODULE>(&__ImageBase), path, sizeof path);
         if (length && length + 4 < sizeof path)
             MakeSettingsPath(SettingsPath, ModulePathSize, path);
     }
