@@ -126,12 +126,17 @@ string(REPLACE "${KEST_LD_IDATA}" "" KEST_LD_SCRIPT "${KEST_LD_SCRIPT}")
 # Without a section of that name the linker finds the import directory by
 # the symbols .idata$2 and .idata$4 (its start and end), the address table
 # by .idata$5 and .idata$6.
+set(KEST_LD_IMPORTS "${CMAKE_MATCH_1}")
 foreach(part 2 4 5 6)
-    string(REPLACE "    KEEP (SORT(*)(.idata$${part}))\n"
-           "    \".idata$${part}\" = ABSOLUTE(.) - __image_base__;\n    KEEP (SORT(*)(.idata$${part}))\n"
-           CMAKE_MATCH_1 "${CMAKE_MATCH_1}")
+    set(KEST_LD_MARK "    \".idata$${part}\" = ABSOLUTE(.) - __image_base__;")
+    string(REGEX REPLACE "\n(    [^\n]*\\(\\.idata\\$${part}\\))" "\n${KEST_LD_MARK}\n\\1"
+           KEST_LD_IMPORTS "${KEST_LD_IMPORTS}")
+    string(FIND "${KEST_LD_IMPORTS}" "${KEST_LD_MARK}" KEST_LD_MARK_AT)
+    if(KEST_LD_MARK_AT LESS 0)
+        message(FATAL_ERROR "${CMAKE_LINKER}'s default script places no .idata$${part} as expected")
+    endif()
 endforeach()
-string(REPLACE "${KEST_LD_RDATA_END}" "    __rt_psrelocs_end = .;\n    . = ALIGN(4);\n${CMAKE_MATCH_1}  }\n"
+string(REPLACE "${KEST_LD_RDATA_END}" "    __rt_psrelocs_end = .;\n    . = ALIGN(4);\n${KEST_LD_IMPORTS}  }\n"
        KEST_LD_SCRIPT "${KEST_LD_SCRIPT}")
 set(KEST_STUB_SCRIPT ${CMAKE_BINARY_DIR}/kestsetup.ld)
 file(WRITE ${KEST_STUB_SCRIPT} "${KEST_LD_SCRIPT}\n")
