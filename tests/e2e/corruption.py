@@ -18,7 +18,9 @@ Each run ends in one class:
      and start a broken image, which faulted, stalled, or returned at once
      with whatever code its registers held (an entry point moved onto the
      last byte of the code before it), before the stub's entry routine was
-     ever reached: nothing in the stub can answer for that;
+     ever reached, or after the loader had laid other bytes over the
+     stub's code (a section moved onto it): nothing in the stub can
+     answer for that;
   c  a fault of the stub: a crash (an exception code), a hang, a window
      other than a message box in a quiet run, a file left in the
      extraction or temporary folder, msiexec handed bytes that are not an
@@ -320,6 +322,13 @@ class Outcome:
     ms: int = 0
 
 
+def fnv1a(data):
+    value = 2166136261
+    for byte in data:
+        value = ((value ^ byte) * 16777619) & 0xFFFFFFFF
+    return value
+
+
 class Base:
     """A packed file and the originals it carries; entry is where its entry
     routine lies and how it begins, for stub_series.exe's probe."""
@@ -333,7 +342,11 @@ class Base:
         image = PeImage(self.data)
         rva = struct.unpack_from("<I", self.data, image.nt + 24 + 16)[0]
         at = image.offset_of(rva)
-        self.entry = f"{rva:X}:{self.data[at:at + 16].hex()}"
+        # And the code as a whole, which the loader must map unchanged.
+        text = image.section(".text")
+        length = min(text.virtual_size, text.raw_size)
+        self.entry = (f"{rva:X}:{self.data[at:at + 16].hex()};{text.virtual_address:X}:{length:X}:"
+                      f"{fnv1a(self.data[text.raw_pointer:text.raw_pointer + length]):X}")
 
 
 class Series:
@@ -527,6 +540,12 @@ class Series:
         stray = [line.strip() for line in self.stray if "exception" in line.lower()]
         self.stray = []
         faulted = crash or r["hang"] == "1" or code not in CLEAN_EXITS
+        if faulted and r.get("started") == "1" and r.get("code") == "0" and \
+                mutation is not None and mutation.field.loader:
+            # The entry routine ran, but the loader had mapped other bytes
+            # over the stub's code (a section moved onto it, say).
+            return outcome("x", "the loader laid other bytes over the stub's code",
+                           crash or f"exit {code}")
         if faulted and r.get("started") == "0":
             # The stub's entry routine was never reached: the system
             # refused the image, or its loader started it elsewhere or

@@ -18,12 +18,15 @@
 // holds those bytes there, a breakpoint on them says whether the routine
 // was reached (started=1) or never was (started=0). Elsewhere the routine
 // is not where the image would begin it (started=0). "-" sets no probe
-// (started=-1). An exception that nothing handled is reported as
-// crash=CODE@ADDRESS.
+// (started=-1). ENTRY may go on with ;RVA:LENGTH:FNV, the intact program's
+// code and the FNV-1a hash of its bytes: code=1 says the mapped image holds
+// them, code=0 that the loader mapped something else there (a section laid
+// over the code, say), code=-1 that it was not looked at. An exception that
+// nothing handled is reported as crash=CODE@ADDRESS.
 //
 // Each run is reported on stdout as one line:
 //   exit=CODE<TAB>hang=0|1<TAB>password=N<TAB>language=N<TAB>ms=MS<TAB>dialog=MS<TAB>
-//   started=1|0|-1<TAB>crash=...<TAB>boxes=CAPTION: TEXT|...
+//   started=1|0|-1<TAB>code=1|0|-1<TAB>crash=...<TAB>boxes=CAPTION: TEXT|...
 // where ms is the run's length and dialog when its first dialog came (0: none).
 // An empty line ends the series.
 #include <windows.h>
@@ -97,7 +100,13 @@ void AnswerDialog(HWND window)
 
     if (GetDlgItem(window, PasswordEdit)) {
         if (PasswordPrompts++ == 0) {
-            SendDlgItemMessageA(window, PasswordEdit, WM_SETTEXT, 0, (LPARAM)Password);
+            // Typed as posted characters: a message sent to the child
+            // waits for its answer, and the child, stopped at a debug
+            // event that came meanwhile, waits for its debugger, which
+            // is this program. The queue keeps the order of the posts.
+            HWND edit = GetDlgItem(window, PasswordEdit);
+            for (const char *c = Password; *c; ++c)
+                PostMessageA(edit, WM_CHAR, (BYTE)*c, 1);
             Press(window, IDOK);
         } else {
             Press(window, IDCANCEL);
@@ -143,6 +152,9 @@ struct EntryProbe {
     bool armed;
     bool attached;    // the system's breakpoint for a new debugger has come
     int started;      // 1 reached, 0 never, -1 no probe
+    ULONG_PTR codeRva, codeLength;
+    DWORD codeHash;
+    int intact;       // 1 the mapped code is the intact one's, 0 it is not, -1 not looked at
 };
 
 int HexValue(char c)
@@ -154,7 +166,7 @@ int HexValue(char c)
 void ParseProbe(const char *text, EntryProbe *probe)
 {
     memset(probe, 0, sizeof *probe);
-    probe->started = -1;
+    probe->started = probe->intact = -1;
     char *rest;
     probe->rva = strtoul(text, &rest, 16);
     if (*rest++ != ':')
@@ -164,6 +176,28 @@ void ParseProbe(const char *text, EntryProbe *probe)
         probe->code[probe->length++] = (BYTE)(HexValue(rest[0]) * 16 + HexValue(rest[1]));
         rest += 2;
     }
+    if (*rest++ != ';')
+        return;
+    probe->codeRva = strtoul(rest, &rest, 16);
+    if (*rest++ == ':')
+        probe->codeLength = strtoul(rest, &rest, 16);
+    if (*rest++ == ':')
+        probe->codeHash = strtoul(rest, &rest, 16);
+}
+
+// Whether the image mapped at base holds the intact program's code.
+int CodeIntact(HANDLE process, BYTE *base, const EntryProbe *probe)
+{
+    static BYTE code[1 << 20];
+    SIZE_T got = 0;
+    if (!probe->codeLength || probe->codeLength > sizeof code ||
+        !ReadProcessMemory(process, base + probe->codeRva, code, probe->codeLength, &got) ||
+        got != probe->codeLength)
+        return -1;
+    DWORD hash = 2166136261u;
+    for (SIZE_T i = 0; i < got; ++i)
+        hash = (hash ^ code[i]) * 16777619u;
+    return hash == probe->codeHash;
 }
 
 // Writes into the program's code. Wine's WriteProcessMemory, like its
@@ -189,6 +223,7 @@ void ArmProbe(HANDLE process, BYTE *base, EntryProbe *probe)
     probe->base = base;
     if (!probe->length)
         return;
+    probe->intact = CodeIntact(process, base, probe);
     probe->started = 0;
     BYTE found[sizeof probe->code];
     SIZE_T got = 0;
@@ -348,10 +383,10 @@ void RunOnce(char *request)
     WaitForSingleObject(pi.hProcess, 10000);
     GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hProcess);
-    printf("exit=%lu\thang=%d\tpassword=%d\tlanguage=%d\tms=%lu\tdialog=%lu\tstarted=%d\tcrash=%s\t"
-           "boxes=%s\n",
+    printf("exit=%lu\thang=%d\tpassword=%d\tlanguage=%d\tms=%lu\tdialog=%lu\tstarted=%d\tcode=%d\t"
+           "crash=%s\tboxes=%s\n",
            code, hang, PasswordPrompts, LanguagePrompts, GetTickCount() - Start, FirstDialog,
-           probe.started, crash, Boxes);
+           probe.started, probe.intact, crash, Boxes);
 }
 
 } // namespace
