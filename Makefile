@@ -87,8 +87,8 @@ PLAN = cd tests/e2e && $(PYTHON) -c 'import winehost; print($(1))'
 e2e: stub
 	@$(call PLAN,winehost.PLAN_LINE)
 	@status=0; for arch in $$($(call PLAN,*winehost.ARCHES)); do \
-	    echo "KEST_TEST_ARCH=$$arch $(PYTEST) -q -rs $(TEST_TIMEOUT) tests/e2e"; \
-	    KEST_TEST_ARCH=$$arch $(PYTEST) -q -rs $(TEST_TIMEOUT) tests/e2e || status=1; \
+	    echo "KEST_TEST_ARCH=$$arch $(PYTEST) -q -rs --durations=12 $(TEST_TIMEOUT) tests/e2e"; \
+	    KEST_TEST_ARCH=$$arch $(PYTEST) -q -rs --durations=12 $(TEST_TIMEOUT) tests/e2e || status=1; \
 	done; exit $$status
 
 test: deps
