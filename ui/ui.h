@@ -38,6 +38,11 @@ extern char AnimationFile[AnimationFileSize];
 // box captioned "Install" with an OK button; returns when it is closed.
 void ShowErrorBox(const char *text);
 
+// Shows "Corrupt installation detected." and ends the run with
+// ExitNotInstalled: the payload or the program's own file cannot be
+// trusted, or nothing can be installed from here.
+__attribute__((noreturn)) void EndRunCorrupt(void);
+
 // Fills out (MessageTextSize bytes) with message text `which`
 // (SettingAdminError ... SettingInternet): the package's own text, or the
 // built-in string stringId when that is empty.
