@@ -37,6 +37,22 @@ int HasValue(const char *key)
     return text[0] != 0;
 }
 
+typedef InstallerSettingsRecord Settings;
+
+// The size keys by runtime entry, with the fields each fills: the size
+// also stands for the expected download.
+struct SizeKey {
+    const char *Key;
+    int Settings::*Size;
+    unsigned Settings::*Download;
+};
+const SizeKey SizeKeys[RuntimeEntryCount] = {
+    {KeyRuntimeSize9X, &Settings::RuntimeSize9X, &Settings::DownloadSize9X},
+    {KeyRuntimeSizeNT, &Settings::RuntimeSizeNT, &Settings::DownloadSizeNT},
+    {KeyRuntimeSizeDotNet, &Settings::RuntimeSizeDotNet, &Settings::DownloadSizeDotNet},
+    {KeyRuntimeSizeDotNetUpdate, &Settings::RuntimeSizeDotNetUpdate,
+     &Settings::DownloadSizeDotNetUpdate}};
+
 } // namespace
 
 void ReadSettingsFile(void)
@@ -58,24 +74,20 @@ void ReadSettingsFile(void)
 
     if (HasValue(KeyRuntimeNT))
         s.StreamSizeNT = 1;
-    ReadSize(KeyRuntimeSizeNT, &s.RuntimeSizeNT);
     if (HasValue(KeyRuntime9X))
         s.StreamSize9X = 1;
     ReadText(SettingTextKey[SettingCmdLine], text);
     ScanQuietSwitch(text);
-    ReadSize(KeyRuntimeSize9X, &s.RuntimeSize9X);
     if (HasValue(KeyRuntimeDotNet)) {
         s.StreamSizeNT = 1;
         DotNetMode = 1;
     }
     if (HasValue(KeyRuntimeDotNetUpdate))
         s.StreamSize9X = 1;
-    ReadSize(KeyRuntimeSizeDotNet, &s.RuntimeSizeDotNet);
-    ReadSize(KeyRuntimeSizeDotNetUpdate, &s.RuntimeSizeDotNetUpdate);
-    s.DownloadSize9X = unsigned(s.RuntimeSize9X);
-    s.DownloadSizeNT = unsigned(s.RuntimeSizeNT);
-    s.DownloadSizeDotNet = unsigned(s.RuntimeSizeDotNet);
-    s.DownloadSizeDotNetUpdate = unsigned(s.RuntimeSizeDotNetUpdate);
+    for (const SizeKey &key : SizeKeys) {
+        ReadSize(key.Key, &(s.*key.Size));
+        s.*key.Download = unsigned(s.*key.Size);
+    }
 
     ReadText(KeyProductCode, s.ProductCode);
     ReadText(KeyProductVersion, s.ProductVersion);
