@@ -53,6 +53,16 @@ const SizeKey SizeKeys[RuntimeEntryCount] = {
     {KeyRuntimeSizeDotNetUpdate, &Settings::RuntimeSizeDotNetUpdate,
      &Settings::DownloadSizeDotNetUpdate}};
 
+// The plain text settings, read as they stand.
+struct TextKey {
+    const char *Key;
+    char (Settings::*Text)[SettingsTextSize];
+};
+const TextKey TextKeys[] = {{KeyProductName, &Settings::ProductName},
+                            {KeyProductCode, &Settings::ProductCode},
+                            {KeyProductVersion, &Settings::ProductVersion},
+                            {KeyTransformMSI, &Settings::TransformMSI}};
+
 } // namespace
 
 void ReadSettingsFile(void)
@@ -70,7 +80,6 @@ void ReadSettingsFile(void)
     s.CharSize = (unsigned char)ReadInteger(KeyCharSize, 8);
     if (ReadInteger(KeyKestInitLangAlwaysPrompt, 0))
         s.CharSize |= 0x80;
-    ReadText(KeyProductName, s.ProductName);
 
     if (HasValue(KeyRuntimeNT))
         s.StreamSizeNT = 1;
@@ -89,9 +98,8 @@ void ReadSettingsFile(void)
         s.*key.Download = unsigned(s.*key.Size);
     }
 
-    ReadText(KeyProductCode, s.ProductCode);
-    ReadText(KeyProductVersion, s.ProductVersion);
-    ReadText(KeyTransformMSI, s.TransformMSI);
+    for (const TextKey &key : TextKeys)
+        ReadText(key.Key, s.*key.Text);
     s.RemovePrevious = ReadInteger(KeyRemovePrevious, 0) == 1;
     s.DelayReboot = (unsigned char)ReadInteger(KeyDelayReboot, 0);
 
