@@ -39,6 +39,12 @@ int HasValue(const char *key)
 
 typedef InstallerSettingsRecord Settings;
 
+// The slot that a runtime entry's program or URL fills: the .NET runtime
+// takes the NT slot and its update the 9x one.
+int Settings::*const StreamSlot[RuntimeEntryCount] = {
+    &Settings::StreamSize9X, &Settings::StreamSizeNT, &Settings::StreamSizeNT,
+    &Settings::StreamSize9X};
+
 // The size keys by runtime entry, with the fields each fills: the size
 // also stands for the expected download.
 struct SizeKey {
@@ -81,18 +87,15 @@ void ReadSettingsFile(void)
     if (ReadInteger(KeyKestInitLangAlwaysPrompt, 0))
         s.CharSize |= 0x80;
 
-    if (HasValue(KeyRuntimeNT))
-        s.StreamSizeNT = 1;
-    if (HasValue(KeyRuntime9X))
-        s.StreamSize9X = 1;
+    for (int entry = 0; entry < RuntimeEntryCount; ++entry) {
+        if (!HasValue(RuntimeKeys[entry]))
+            continue;
+        s.*StreamSlot[entry] = 1;
+        if (entry == RuntimeEntryDotNet)
+            DotNetMode = 1;
+    }
     ReadText(SettingTextKey[SettingCmdLine], text);
     ScanQuietSwitch(text);
-    if (HasValue(KeyRuntimeDotNet)) {
-        s.StreamSizeNT = 1;
-        DotNetMode = 1;
-    }
-    if (HasValue(KeyRuntimeDotNetUpdate))
-        s.StreamSize9X = 1;
     for (const SizeKey &key : SizeKeys) {
         ReadSize(key.Key, &(s.*key.Size));
         s.*key.Download = unsigned(s.*key.Size);
