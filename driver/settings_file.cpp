@@ -7,6 +7,7 @@
 #include "common/exit.h"
 #include "common/system.h"
 #include "common/text.h"
+#include "runtime/rules.h"
 
 namespace {
 
@@ -45,20 +46,6 @@ int Settings::*const StreamSlot[RuntimeEntryCount] = {
     &Settings::StreamSize9X, &Settings::StreamSizeNT, &Settings::StreamSizeNT,
     &Settings::StreamSize9X};
 
-// The size keys by runtime entry, with the fields each fills: the size
-// also stands for the expected download.
-struct SizeKey {
-    const char *Key;
-    int Settings::*Size;
-    unsigned Settings::*Download;
-};
-const SizeKey SizeKeys[RuntimeEntryCount] = {
-    {KeyRuntimeSize9X, &Settings::RuntimeSize9X, &Settings::DownloadSize9X},
-    {KeyRuntimeSizeNT, &Settings::RuntimeSizeNT, &Settings::DownloadSizeNT},
-    {KeyRuntimeSizeDotNet, &Settings::RuntimeSizeDotNet, &Settings::DownloadSizeDotNet},
-    {KeyRuntimeSizeDotNetUpdate, &Settings::RuntimeSizeDotNetUpdate,
-     &Settings::DownloadSizeDotNetUpdate}};
-
 // The plain text settings, read as they stand.
 struct TextKey {
     const char *Key;
@@ -88,6 +75,10 @@ void ReadSettingsFile(void)
         s.CharSize |= 0x80;
 
     for (int entry = 0; entry < RuntimeEntryCount; ++entry) {
+        // The size also stands for the expected download.
+        int &size = s.*RuntimeMarkField[entry];
+        ReadSize(RuntimeSizeKeys[entry], &size);
+        s.*RuntimeDownloadSizeField[entry] = unsigned(size);
         if (!HasValue(RuntimeKeys[entry]))
             continue;
         s.*StreamSlot[entry] = 1;
@@ -96,10 +87,6 @@ void ReadSettingsFile(void)
     }
     ReadText(SettingTextKey[SettingCmdLine], text);
     ScanQuietSwitch(text);
-    for (const SizeKey &key : SizeKeys) {
-        ReadSize(key.Key, &(s.*key.Size));
-        s.*key.Download = unsigned(s.*key.Size);
-    }
 
     for (const TextKey &key : TextKeys)
         ReadText(key.Key, s.*key.Text);

@@ -33,23 +33,19 @@ int RuntimeStreamIndex(RuntimeEntry entry)
     return entry == RuntimeEntryNT || entry == RuntimeEntryDotNetUpdate;
 }
 
-namespace {
-
-// Each entry's fields, by runtime entry: found through a table of the
-// fields rather than a copy of all four values made at every call.
+// Tables of the fields rather than copies of all four values made at
+// every call.
 typedef InstallerSettingsRecord Settings;
-int Settings::*const MarkField[RuntimeEntryCount] = {
+int Settings::*const RuntimeMarkField[RuntimeEntryCount] = {
     &Settings::RuntimeSize9X, &Settings::RuntimeSizeNT, &Settings::RuntimeSizeDotNet,
     &Settings::RuntimeSizeDotNetUpdate};
-unsigned Settings::*const DownloadSizeField[RuntimeEntryCount] = {
+unsigned Settings::*const RuntimeDownloadSizeField[RuntimeEntryCount] = {
     &Settings::DownloadSize9X, &Settings::DownloadSizeNT, &Settings::DownloadSizeDotNet,
     &Settings::DownloadSizeDotNetUpdate};
 
-} // namespace
-
 int RuntimeDownloadMark(const InstallerSettingsRecord *settings, RuntimeEntry entry)
 {
-    return settings->*MarkField[entry];
+    return settings->*RuntimeMarkField[entry];
 }
 
 unsigned RuntimeDownloadSize(const InstallerSettingsRecord *settings, RuntimeEntry entry,
@@ -57,7 +53,7 @@ unsigned RuntimeDownloadSize(const InstallerSettingsRecord *settings, RuntimeEnt
 {
     // A settings file gives one number for both; the payload stores the
     // size beside the URL, whose length is the mark.
-    unsigned size = embedded ? settings->*DownloadSizeField[entry]
+    unsigned size = embedded ? settings->*RuntimeDownloadSizeField[entry]
                              : unsigned(RuntimeDownloadMark(settings, entry));
     // The transfer client takes a negative size for a form post: a damaged
     // one of 2 GiB or more counts as unknown.
