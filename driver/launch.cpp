@@ -149,6 +149,5 @@ unsigned LaunchPackage(void)
         return code;
     // An engine that cannot start (a damaged one, or one of another
     // architecture) installed nothing.
-    ShowErrorBox(0);
-    return ExitNotInstalled;
+    EndRunCorrupt();
 }
