@@ -53,6 +53,11 @@ void LoadMessageText(char *out, SettingText which, UINT stringId);
 // when it fails, the progress window cannot be created.
 void LoadCommonControls(void);
 
+// Loads the common controls, then runs the modal dialog of template id
+// with proc; returns what the dialog ended with, or what DialogBoxParam
+// returns when it cannot be shown.
+INT_PTR RunDialog(int id, DLGPROC proc);
+
 // Creates DialogFont if it does not exist yet and sets it on every child
 // window of dialog (the dialog keeps its own font). SetChildFont is the
 // enumeration callback: it sets DialogFont on one child and goes on.
