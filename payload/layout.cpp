@@ -97,17 +97,15 @@ const unsigned short DownloadSizeField[RuntimeEntryCount] = {
     offsetof(Settings, DownloadSize9X), offsetof(Settings, DownloadSizeNT),
     offsetof(Settings, DownloadSizeDotNet), offsetof(Settings, DownloadSizeDotNetUpdate)};
 
-// The fixed block's words that are stored as they stand.
-struct FixedCopy {
-    unsigned char Slot;   // a FixedField
-    unsigned short Field; // where it goes
-};
-const FixedCopy FixedCopies[] = {
-    {FixedTotalFileSize, offsetof(Settings, TotalFileSize)},
-    {FixedRuntimeVersionMS, offsetof(Settings, RuntimeVersionMS)},
-    {FixedRuntimeVersionLS, offsetof(Settings, RuntimeVersionLS)},
-    {FixedStreamSize9X, offsetof(Settings, StreamSize9X)},
-    {FixedStreamSizeMSI, offsetof(Settings, StreamSizeMSI)}};
+// The fixed block's words from FixedTotalFileSize to FixedStreamSizeMSI,
+// stored as they stand.
+const unsigned short FixedWordField[] = {
+    offsetof(Settings, TotalFileSize), offsetof(Settings, RuntimeVersionMS),
+    offsetof(Settings, RuntimeVersionLS), offsetof(Settings, StreamSize9X),
+    offsetof(Settings, StreamSizeMSI)};
+static_assert(sizeof FixedWordField / sizeof FixedWordField[0] ==
+                  FixedStreamSizeMSI + 1 - FixedTotalFileSize,
+              "one field for each word");
 
 template <typename T> T *Field(Settings *settings, unsigned offset)
 {
@@ -143,8 +141,9 @@ unsigned DecodePayloadHeader(const unsigned char *data, unsigned size, long base
         sizeNT = int(0u - unsigned(sizeNT));
     }
     s.StreamSizeNT = sizeNT;
-    for (const FixedCopy &copy : FixedCopies)
-        *Field<unsigned>(settings, copy.Field) = LoadLe32(data + 4 * copy.Slot);
+    for (unsigned i = 0; i < sizeof FixedWordField / sizeof FixedWordField[0]; ++i)
+        *Field<unsigned>(settings, FixedWordField[i]) =
+            LoadLe32(data + 4 * (FixedTotalFileSize + i));
     s.DelayReboot = data[layout.DelayReboot];
 
     unsigned at = layout.HeadStrings;
