@@ -53,8 +53,7 @@ HFILE CreateOutput(char *path)
     if (file == HFILE_ERROR) {
         if (path[0])
             DeleteSystemFile(path);
-        ShowErrorBox(0);
-        EndRun(ExitNotInstalled);
+        EndRunCorrupt();
     }
     return file;
 }
@@ -106,10 +105,8 @@ void ExtractPackage(void)
     const InstallerSettingsRecord &s = InstallerSettings;
     // The name comes from the payload: anything but a plain file name could
     // write elsewhere than the extraction folder, or open a device.
-    if (s.PackageFileName[0] && !IsPlainFileName(s.PackageFileName)) {
-        ShowErrorBox(0);
-        EndRun(ExitNotInstalled);
-    }
+    if (s.PackageFileName[0] && !IsPlainFileName(s.PackageFileName))
+        EndRunCorrupt();
     // The transform goes where a carried package would, never beside an
     // external package, which may be a URL or lie on read-only media.
     char place[PackagePathSize];

@@ -30,10 +30,8 @@ void ExpandEnvironment(const char *text, char *out, unsigned capacity)
 // root of the current drive: the run ends instead.
 void SystemInstallerPath(char *out)
 {
-    if (!SystemFilePath("msiexec.exe", out, 0)) {
-        ShowErrorBox(0);
-        EndRun(ExitNotInstalled);
-    }
+    if (!SystemFilePath("msiexec.exe", out, 0))
+        EndRunCorrupt();
 }
 
 // The short (8.3) form of path, in place, where the file system has one
@@ -151,6 +149,5 @@ unsigned LaunchPackage(void)
         return code;
     // An engine that cannot start (a damaged one, or one of another
     // architecture) installed nothing.
-    ShowErrorBox(0);
-    return ExitNotInstalled;
+    EndRunCorrupt();
 }

@@ -11,8 +11,8 @@ extern char TransformPath[PackagePathSize];
 void ResolvePackageFromSettings(void);
 
 // Composes the arguments and runs Windows Installer, waiting for it, and
-// returns its exit code (0 when there is nothing to start; ExitNotInstalled,
-// after the corrupt-installation box, when it cannot be started). When a
+// returns its exit code (0 when there is nothing to start); when it cannot
+// be started, shows the corrupt-installation box and ends the run. When a
 // runtime installation wants a restart first, registers the command to run
 // after it, requests the restart and returns ExitRestartStarted instead;
 // when nothing could be registered, it tells the user to start setup again

@@ -18,14 +18,6 @@
 
 namespace {
 
-// Shows "Corrupt installation detected." and ends the run: the payload or
-// the program's own file cannot be trusted.
-__attribute__((noreturn)) void EndCorrupt(void)
-{
-    ShowErrorBox(0);
-    EndRun(ExitNotInstalled);
-}
-
 void FetchModulePath(void)
 {
     ModuleHandle = GetModuleHandleA(0);
@@ -34,7 +26,7 @@ void FetchModulePath(void)
     // UTF-8, so this ends only a run that cannot know where it lies.
     unsigned length = SystemModulePath(0, ModulePath, ModulePathSize);
     if (length == 0 || length + 4 >= ModulePathSize)
-        EndCorrupt();
+        EndRunCorrupt();
 
     length = CopyText(ExeDirectory, ModulePathSize, ModulePath);
     while (length > 0 && ExeDirectory[length - 1] != '\\')
@@ -60,27 +52,27 @@ extern "C" void __stdcall KestEntry(void)
 
     const char *commandLine = SystemCommandLine();
     if (!commandLine)
-        EndCorrupt();
+        EndRunCorrupt();
     UserArguments = SplitCommandLine(commandLine);
     ScanQuietSwitch(UserArguments);
     FetchModulePath();
 
     OwnFile = OpenSystemFile(ModulePath, OF_READ);
     if (OwnFile == HFILE_ERROR)
-        EndCorrupt();
+        EndRunCorrupt();
 
     BuildCrcTable();
 
     IoBuffer = static_cast<unsigned char *>(GlobalLock(GlobalAlloc(GMEM_MOVEABLE, IoBufferSize)));
     if (!IoBuffer)
-        EndCorrupt();
+        EndRunCorrupt();
 
     if (!LocatePayload())
-        EndCorrupt();
+        EndRunCorrupt();
 
     if (EmbeddedMode) {
         if (!ReadPayloadHeader())
-            EndCorrupt();
+            EndRunCorrupt();
     } else {
         ReadSettingsFile();
     }
@@ -97,7 +89,7 @@ extern "C" void __stdcall KestEntry(void)
     // A cut or extended file would feed the readers below wrong bytes.
     if (EmbeddedMode && InstallerSettings.TotalFileSize &&
         OwnFileLength() != InstallerSettings.TotalFileSize)
-        EndCorrupt();
+        EndRunCorrupt();
 
     PrepareRuntime();
 

@@ -31,8 +31,11 @@ void RemovePreviousVersion(void)
     MsiConfigureProductFn configure =
         (MsiConfigureProductFn)GetProcAddress(msi, "MsiConfigureProductA");
 
+    // The question's arguments are fixed places, so their list is too.
+    static char installed[256];
+    static const char *const arguments[5] = {s.ProductName, installed, s.ProductName,
+                                             s.ProductVersion, s.ProductName};
     while (getInfo) {
-        char installed[256];
         DWORD size = sizeof installed;
         if (getInfo(s.ProductCode, "VersionString", installed, &size) != ERROR_SUCCESS)
             break;
@@ -42,8 +45,6 @@ void RemovePreviousVersion(void)
 
         char format[MessageTextSize];
         LoadMessageText(format, SettingExistError, IDS_EXIST_ERROR);
-        const char *arguments[5] = {s.ProductName, installed, s.ProductName, s.ProductVersion,
-                                    s.ProductName};
         char question[1024];
         FormatMessageText(question, sizeof question, format, arguments, 5);
         if (MessageBoxA(0, question, s.ProductName, MB_YESNO | MB_DEFBUTTON2) != IDYES)

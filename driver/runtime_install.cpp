@@ -85,10 +85,8 @@ void ReadRuntimeSource(RuntimeEntry entry, char *out, unsigned capacity)
     else
         ReadProfileText(SettingsSection, RuntimeKeys[entry], "", out, capacity, SettingsPath, 1);
     DigestPin pin = TakeDigestPin(out, RuntimePin);
-    if (pin == PinMalformed) {
-        ShowErrorBox(0);
-        EndRuntime();
-    }
+    if (pin == PinMalformed)
+        EndCorrupt();
     RuntimePinned = pin == PinGiven;
 }
 

@@ -7,6 +7,7 @@
 #include "common/exit.h"
 #include "common/system.h"
 #include "common/text.h"
+#include "runtime/rules.h"
 
 namespace {
 
@@ -37,6 +38,24 @@ int HasValue(const char *key)
     return text[0] != 0;
 }
 
+typedef InstallerSettingsRecord Settings;
+
+// The slot that a runtime entry's program or URL fills: the .NET runtime
+// takes the NT slot and its update the 9x one.
+int Settings::*const StreamSlot[RuntimeEntryCount] = {
+    &Settings::StreamSize9X, &Settings::StreamSizeNT, &Settings::StreamSizeNT,
+    &Settings::StreamSize9X};
+
+// The plain text settings, read as they stand.
+struct TextKey {
+    const char *Key;
+    char (Settings::*Text)[SettingsTextSize];
+};
+const TextKey TextKeys[] = {{KeyProductName, &Settings::ProductName},
+                            {KeyProductCode, &Settings::ProductCode},
+                            {KeyProductVersion, &Settings::ProductVersion},
+                            {KeyTransformMSI, &Settings::TransformMSI}};
+
 } // namespace
 
 void ReadSettingsFile(void)
@@ -54,32 +73,23 @@ void ReadSettingsFile(void)
     s.CharSize = (unsigned char)ReadInteger(KeyCharSize, 8);
     if (ReadInteger(KeyKestInitLangAlwaysPrompt, 0))
         s.CharSize |= 0x80;
-    ReadText(KeyProductName, s.ProductName);
 
-    if (HasValue(KeyRuntimeNT))
-        s.StreamSizeNT = 1;
-    ReadSize(KeyRuntimeSizeNT, &s.RuntimeSizeNT);
-    if (HasValue(KeyRuntime9X))
-        s.StreamSize9X = 1;
+    for (int entry = 0; entry < RuntimeEntryCount; ++entry) {
+        // The size also stands for the expected download.
+        int &size = s.*RuntimeMarkField[entry];
+        ReadSize(RuntimeSizeKeys[entry], &size);
+        s.*RuntimeDownloadSizeField[entry] = unsigned(size);
+        if (!HasValue(RuntimeKeys[entry]))
+            continue;
+        s.*StreamSlot[entry] = 1;
+        if (entry == RuntimeEntryDotNet)
+            DotNetMode = 1;
+    }
     ReadText(SettingTextKey[SettingCmdLine], text);
     ScanQuietSwitch(text);
-    ReadSize(KeyRuntimeSize9X, &s.RuntimeSize9X);
-    if (HasValue(KeyRuntimeDotNet)) {
-        s.StreamSizeNT = 1;
-        DotNetMode = 1;
-    }
-    if (HasValue(KeyRuntimeDotNetUpdate))
-        s.StreamSize9X = 1;
-    ReadSize(KeyRuntimeSizeDotNet, &s.RuntimeSizeDotNet);
-    ReadSize(KeyRuntimeSizeDotNetUpdate, &s.RuntimeSizeDotNetUpdate);
-    s.DownloadSize9X = unsigned(s.RuntimeSize9X);
-    s.DownloadSizeNT = unsigned(s.RuntimeSizeNT);
-    s.DownloadSizeDotNet = unsigned(s.RuntimeSizeDotNet);
-    s.DownloadSizeDotNetUpdate = unsigned(s.RuntimeSizeDotNetUpdate);
 
-    ReadText(KeyProductCode, s.ProductCode);
-    ReadText(KeyProductVersion, s.ProductVersion);
-    ReadText(KeyTransformMSI, s.TransformMSI);
+    for (const TextKey &key : TextKeys)
+        ReadText(key.Key, s.*key.Text);
     s.RemovePrevious = ReadInteger(KeyRemovePrevious, 0) == 1;
     s.DelayReboot = (unsigned char)ReadInteger(KeyDelayReboot, 0);
 

@@ -1,4 +1,5 @@
 #include "payload/layout.h"
+#include <stddef.h>
 
 HeaderLength RuntimeUrlLength(RuntimeEntry entry)
 {
@@ -81,6 +82,36 @@ void CopyBlockText(char *out, const unsigned char **p, const unsigned char *end)
         ++*p;
 }
 
+// The fields that the head strings and the runtime entries fill, by their
+// offsets in the record: a table of offsets is read-only data that the
+// loader need not relocate, where a table of pointers would be built on
+// the stack at every call.
+typedef InstallerSettingsRecord Settings;
+const unsigned short HeadField[HeadStringCount] = {
+    offsetof(Settings, PackageFileName), offsetof(Settings, ProductCode),
+    offsetof(Settings, ProductVersion), offsetof(Settings, TransformMSI)};
+const unsigned short RuntimeSizeField[RuntimeEntryCount] = {
+    offsetof(Settings, RuntimeSize9X), offsetof(Settings, RuntimeSizeNT),
+    offsetof(Settings, RuntimeSizeDotNet), offsetof(Settings, RuntimeSizeDotNetUpdate)};
+const unsigned short DownloadSizeField[RuntimeEntryCount] = {
+    offsetof(Settings, DownloadSize9X), offsetof(Settings, DownloadSizeNT),
+    offsetof(Settings, DownloadSizeDotNet), offsetof(Settings, DownloadSizeDotNetUpdate)};
+
+// The fixed block's words from FixedTotalFileSize to FixedStreamSizeMSI,
+// stored as they stand.
+const unsigned short FixedWordField[] = {
+    offsetof(Settings, TotalFileSize), offsetof(Settings, RuntimeVersionMS),
+    offsetof(Settings, RuntimeVersionLS), offsetof(Settings, StreamSize9X),
+    offsetof(Settings, StreamSizeMSI)};
+static_assert(sizeof FixedWordField / sizeof FixedWordField[0] ==
+                  FixedStreamSizeMSI + 1 - FixedTotalFileSize,
+              "one field for each word");
+
+template <typename T> T *Field(Settings *settings, unsigned offset)
+{
+    return reinterpret_cast<T *>(reinterpret_cast<char *>(settings) + offset);
+}
+
 } // namespace
 
 unsigned DecodePayloadHeader(const unsigned char *data, unsigned size, long base,
@@ -110,18 +141,14 @@ unsigned DecodePayloadHeader(const unsigned char *data, unsigned size, long base
         sizeNT = int(0u - unsigned(sizeNT));
     }
     s.StreamSizeNT = sizeNT;
-    s.TotalFileSize = LoadLe32(data + 4 * FixedTotalFileSize);
-    s.RuntimeVersionMS = LoadLe32(data + 4 * FixedRuntimeVersionMS);
-    s.RuntimeVersionLS = LoadLe32(data + 4 * FixedRuntimeVersionLS);
-    s.StreamSize9X = int(LoadLe32(data + 4 * FixedStreamSize9X));
-    s.StreamSizeMSI = LoadLe32(data + 4 * FixedStreamSizeMSI);
+    for (unsigned i = 0; i < sizeof FixedWordField / sizeof FixedWordField[0]; ++i)
+        *Field<unsigned>(settings, FixedWordField[i]) =
+            LoadLe32(data + 4 * (FixedTotalFileSize + i));
     s.DelayReboot = data[layout.DelayReboot];
 
-    char *head[HeadStringCount] = {s.PackageFileName, s.ProductCode, s.ProductVersion,
-                                   s.TransformMSI};
     unsigned at = layout.HeadStrings;
     for (int i = 0; i < HeadStringCount; ++i) {
-        CopyStored(head[i], data + at, headLengths[i]);
+        CopyStored(Field<char>(settings, HeadField[i]), data + at, headLengths[i]);
         at += headLengths[i];
     }
 
@@ -138,15 +165,12 @@ unsigned DecodePayloadHeader(const unsigned char *data, unsigned size, long base
 
     header->TextRegionOffset = base + long(layout.TextRegion);
     header->ExternalPackagePathOffset = base + long(layout.ExternalPackagePath);
-    int *runtimeSize[RuntimeEntryCount] = {&s.RuntimeSize9X, &s.RuntimeSizeNT,
-                                           &s.RuntimeSizeDotNet, &s.RuntimeSizeDotNetUpdate};
-    unsigned *downloadSize[RuntimeEntryCount] = {&s.DownloadSize9X, &s.DownloadSizeNT,
-                                                 &s.DownloadSizeDotNet,
-                                                 &s.DownloadSizeDotNetUpdate};
     for (int entry = 0; entry < RuntimeEntryCount; ++entry) {
         header->RuntimeUrlOffset[entry] = base + long(layout.RuntimeUrl[entry]);
-        *runtimeSize[entry] = lengths[RuntimeUrlLength(RuntimeEntry(entry))];
-        *downloadSize[entry] = LoadLe32(data + layout.DownloadSize[entry]);
+        *Field<int>(settings, RuntimeSizeField[entry]) =
+            lengths[RuntimeUrlLength(RuntimeEntry(entry))];
+        *Field<unsigned>(settings, DownloadSizeField[entry]) =
+            LoadLe32(data + layout.DownloadSize[entry]);
     }
     if (s.RuntimeSizeDotNet > 1 || s.RuntimeSizeDotNetUpdate > 1)
         *dotNetMode = 1;

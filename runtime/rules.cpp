@@ -33,11 +33,19 @@ int RuntimeStreamIndex(RuntimeEntry entry)
     return entry == RuntimeEntryNT || entry == RuntimeEntryDotNetUpdate;
 }
 
+// Tables of the fields rather than copies of all four values made at
+// every call.
+typedef InstallerSettingsRecord Settings;
+int Settings::*const RuntimeMarkField[RuntimeEntryCount] = {
+    &Settings::RuntimeSize9X, &Settings::RuntimeSizeNT, &Settings::RuntimeSizeDotNet,
+    &Settings::RuntimeSizeDotNetUpdate};
+unsigned Settings::*const RuntimeDownloadSizeField[RuntimeEntryCount] = {
+    &Settings::DownloadSize9X, &Settings::DownloadSizeNT, &Settings::DownloadSizeDotNet,
+    &Settings::DownloadSizeDotNetUpdate};
+
 int RuntimeDownloadMark(const InstallerSettingsRecord *settings, RuntimeEntry entry)
 {
-    const int marks[] = {settings->RuntimeSize9X, settings->RuntimeSizeNT,
-                         settings->RuntimeSizeDotNet, settings->RuntimeSizeDotNetUpdate};
-    return marks[entry];
+    return settings->*RuntimeMarkField[entry];
 }
 
 unsigned RuntimeDownloadSize(const InstallerSettingsRecord *settings, RuntimeEntry entry,
@@ -45,9 +53,8 @@ unsigned RuntimeDownloadSize(const InstallerSettingsRecord *settings, RuntimeEnt
 {
     // A settings file gives one number for both; the payload stores the
     // size beside the URL, whose length is the mark.
-    const unsigned sizes[] = {settings->DownloadSize9X, settings->DownloadSizeNT,
-                              settings->DownloadSizeDotNet, settings->DownloadSizeDotNetUpdate};
-    unsigned size = embedded ? sizes[entry] : unsigned(RuntimeDownloadMark(settings, entry));
+    unsigned size = embedded ? settings->*RuntimeDownloadSizeField[entry]
+                             : unsigned(RuntimeDownloadMark(settings, entry));
     // The transfer client takes a negative size for a form post: a damaged
     // one of 2 GiB or more counts as unknown.
     return size > 0x7FFFFFFFu ? 0 : size;

@@ -22,6 +22,11 @@ RuntimeEntry ChooseRuntimeEntry(int dotNet, int platformNT, int pass);
 // The payload's runtime stream (0 the first, 1 the second) of an entry.
 int RuntimeStreamIndex(RuntimeEntry entry);
 
+// The fields that hold each entry's download mark (RuntimeSize9X ...) and
+// its expected download size (DownloadSize9X ...), by entry.
+extern int InstallerSettingsRecord::*const RuntimeMarkField[RuntimeEntryCount];
+extern unsigned InstallerSettingsRecord::*const RuntimeDownloadSizeField[RuntimeEntryCount];
+
 // The entry's download mark and its expected size; 0 (unknown) for a size
 // that a signed 32-bit number cannot hold.
 int RuntimeDownloadMark(const InstallerSettingsRecord *settings, RuntimeEntry entry);

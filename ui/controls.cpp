@@ -1,6 +1,7 @@
 #include "ui/ui.h"
 #include <commctrl.h>
 #include "common/routines.h"
+#include "common/state.h"
 
 namespace {
 
@@ -39,4 +40,11 @@ void LoadCommonControls(void)
     InitAll initAll = reinterpret_cast<InitAll>(Export(library, "InitCommonControls"));
     if (initAll)
         initAll();
+}
+
+// Out of line: the link would otherwise copy it into both dialogs' callers.
+__attribute__((noinline)) INT_PTR RunDialog(int id, DLGPROC proc)
+{
+    LoadCommonControls();
+    return DialogBoxParamA(ModuleHandle, MAKEINTRESOURCEA(id), 0, proc, 0);
 }

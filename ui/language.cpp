@@ -85,7 +85,6 @@ void SelectLanguage(void)
     ReadLanguageEntry(1, first, sizeof first);
     if (!first[0])
         return;
-    LoadCommonControls();
-    if (DialogBoxParamA(ModuleHandle, MAKEINTRESOURCEA(IDD_LANGUAGE), 0, LanguageDlg, 0) == IDCANCEL)
+    if (RunDialog(IDD_LANGUAGE, LanguageDlg) == IDCANCEL)
         CancelRequested = 1;
 }

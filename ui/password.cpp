@@ -23,6 +23,5 @@ extern "C" INT_PTR CALLBACK PasswordDlg(HWND dialog, UINT message, WPARAM wParam
 
 int AskPassword(void)
 {
-    LoadCommonControls();
-    return int(DialogBoxParamA(ModuleHandle, MAKEINTRESOURCEA(IDD_PASSWORD), 0, PasswordDlg, 0));
+    return int(RunDialog(IDD_PASSWORD, PasswordDlg));
 }

@@ -38,6 +38,11 @@ extern char AnimationFile[AnimationFileSize];
 // box captioned "Install" with an OK button; returns when it is closed.
 void ShowErrorBox(const char *text);
 
+// Shows "Corrupt installation detected." and ends the run with
+// ExitNotInstalled: the payload or the program's own file cannot be
+// trusted, or nothing can be installed from here.
+__attribute__((noreturn)) void EndRunCorrupt(void);
+
 // Fills out (MessageTextSize bytes) with message text `which`
 // (SettingAdminError ... SettingInternet): the package's own text, or the
 // built-in string stringId when that is empty.
@@ -47,6 +52,11 @@ void LoadMessageText(char *out, SettingText which, UINT stringId);
 // bar and animation classes, once per process. Called before any dialog;
 // when it fails, the progress window cannot be created.
 void LoadCommonControls(void);
+
+// Loads the common controls, then runs the modal dialog of template id
+// with proc; returns what the dialog ended with, or what DialogBoxParam
+// returns when it cannot be shown.
+INT_PTR RunDialog(int id, DLGPROC proc);
 
 // Creates DialogFont if it does not exist yet and sets it on every child
 // window of dialog (the dialog keeps its own font). SetChildFont is the
