@@ -16,3 +16,11 @@ int ParseDecimal(const char *text)
         value = value * 10u + unsigned(*text++ - '0');
     return int(value * sign);
 }
+
+char *FormatDecimal(unsigned value, char *end)
+{
+    do
+        *--end = char('0' + value % 10);
+    while (value /= 10);
+    return end;
+}
