@@ -17,7 +17,9 @@ int ParseDecimal(const char *text)
     return int(value * sign);
 }
 
-char *FormatDecimal(unsigned value, char *end)
+// Inlined at each of its callers, it would cost the program file more than
+// the calls.
+__attribute__((noinline)) char *FormatDecimal(unsigned value, char *end)
 {
     do
         *--end = char('0' + value % 10);
