@@ -83,8 +83,10 @@ void AbandonInternet(TransferStateRecord *state)
 
 // Reads the body into the target file. A read that fails, or a body
 // shorter than the length WinInet reports, is a failure: the caller would
-// otherwise run a cut file.
-void ReadBody(TransferStateRecord *state, HINTERNET request)
+// otherwise run a cut file. Kept out of its one caller, as
+// CleanInternetUrl is: the two together cost the program file more than
+// the call.
+__attribute__((noinline)) void ReadBody(TransferStateRecord *state, HINTERNET request)
 {
     DWORD announced, size = sizeof announced;
     int lengthKnown = Internet.QueryInfo(request, QueryContentLength, &announced, &size, 0);
