@@ -261,8 +261,10 @@ int FormEncode(const char *form, char *out, unsigned capacity, unsigned *length)
 // A routine of its own although it has one caller: inlined there, beside
 // the URL's parts and the connection's steps, the two cost the program
 // file some two hundred bytes more than the call.
-__attribute__((noinline)) unsigned ComposeRequest(const UrlParts *url, const ProxyConfigRecord *proxy, int bypassed,
-                        const char *postForm, char *out, unsigned capacity)
+__attribute__((noinline)) unsigned ComposeRequest(const UrlParts *url,
+                                                  const ProxyConfigRecord *proxy, int bypassed,
+                                                  const char *postForm, char *out,
+                                                  unsigned capacity)
 {
     out[0] = 0;
     Builder b = {out, capacity, 0, 1};
