@@ -133,7 +133,8 @@ int CredentialsFollow(const char *p)
     return 0;
 }
 
-UrlSplit SplitRequestUrl(const char *url, UrlParts *parts)
+// Kept out of its one caller, as ComposeRequest is.
+__attribute__((noinline)) UrlSplit SplitRequestUrl(const char *url, UrlParts *parts)
 {
     // "ftp://" is read only with a lower-case 'f': a capital first letter
     // means a seven-character scheme, which "FTP://x" is not.
