@@ -16,3 +16,13 @@ int ParseDecimal(const char *text)
         value = value * 10u + unsigned(*text++ - '0');
     return int(value * sign);
 }
+
+// Inlined at each of its callers, it would cost the program file more than
+// the calls.
+__attribute__((noinline)) char *FormatDecimal(unsigned value, char *end)
+{
+    do
+        *--end = char('0' + value % 10);
+    while (value /= 10);
+    return end;
+}

@@ -49,7 +49,8 @@ DWORD ReadKeyNumber(HKEY key, const char *name, DWORD otherwise)
                : otherwise;
 }
 
-int OpenUserKey(const char *path, HKEY *key)
+// A routine of its own for its two callers, as ReadClassValue is.
+__attribute__((noinline)) int OpenUserKey(const char *path, HKEY *key)
 {
     return RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, key) == ERROR_SUCCESS;
 }
@@ -144,7 +145,9 @@ void ReadNavigatorProfile(ProxyConfigRecord *config, char *text)
 
 } // namespace
 
-void DiscoverProxy(void)
+// Kept out of its one caller, the transfer's start-up: the two together
+// cost the program file more than the call.
+__attribute__((noinline)) void DiscoverProxy(void)
 {
     ProxyConfigRecord *config = CurrentProxy();
     config->Port = DefaultHttpPort;

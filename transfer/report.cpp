@@ -1,4 +1,5 @@
 #include "transfer/status.h"
+#include "common/decimal.h"
 
 void ReportText(ReportCursor *cursor, const char *text)
 {
@@ -24,14 +25,9 @@ void ReportNumber(ReportCursor *cursor, const char *key, unsigned value, int isS
     // The digits, backwards from the end of a buffer of 13: a sign and ten
     // digits are the widest 32-bit value.
     char digits[13];
-    char *p = digits + sizeof digits - 1;
-    *p = 0;
+    digits[sizeof digits - 1] = 0;
     int negative = isSigned && int(value) < 0;
-    unsigned magnitude = negative ? 0u - value : value;
-    do {
-        *--p = char('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude);
+    char *p = FormatDecimal(negative ? 0u - value : value, digits + sizeof digits - 1);
     if (negative)
         *--p = '-';
     ReportValue(cursor, key, p);

@@ -4,7 +4,9 @@ TransferStateRecord TransferState;
 char TransferBuffer[TransferBufferSize];
 unsigned char ReceiveBuffer[TransferBufferSize];
 
-void SetStatusUnlessFailed(TransferStateRecord *state, int status)
+// Inlined at each of its callers, it would cost the program file more than
+// the calls.
+__attribute__((noinline)) void SetStatusUnlessFailed(TransferStateRecord *state, int status)
 {
     if (state->Status >= 0)
         state->Status = status;

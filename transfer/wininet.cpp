@@ -1,5 +1,6 @@
 #include "transfer/wininet.h"
 #include "common/routines.h"
+#include "common/text.h"
 #include "transfer/discovery.h"
 #include "transfer/internet_url.h"
 
@@ -49,12 +50,12 @@ void BindInternet(void)
         InternetRoot = Internet.Open("Kest", 0, 0, 0, 0);
 }
 
-HINTERNET OpenUrl(const char *url, const char *headers)
+__attribute__((noinline)) HINTERNET OpenUrl(const char *url, const char *headers)
 {
     return Internet.OpenUrl(InternetRoot, url, headers, DWORD(-1), OpenUrlFlags, 0);
 }
 
-DWORD QueryStatus(HINTERNET request, DWORD *code)
+__attribute__((noinline)) DWORD QueryStatus(HINTERNET request, DWORD *code)
 {
     DWORD size = sizeof *code;
     return Internet.QueryInfo(request, QueryStatusCode, code, &size, 0);
@@ -82,8 +83,10 @@ void AbandonInternet(TransferStateRecord *state)
 
 // Reads the body into the target file. A read that fails, or a body
 // shorter than the length WinInet reports, is a failure: the caller would
-// otherwise run a cut file.
-void ReadBody(TransferStateRecord *state, HINTERNET request)
+// otherwise run a cut file. Kept out of its one caller, as
+// CleanInternetUrl is: the two together cost the program file more than
+// the call.
+__attribute__((noinline)) void ReadBody(TransferStateRecord *state, HINTERNET request)
 {
     DWORD announced, size = sizeof announced;
     int lengthKnown = Internet.QueryInfo(request, QueryContentLength, &announced, &size, 0);
@@ -109,6 +112,14 @@ void ReadBody(TransferStateRecord *state, HINTERNET request)
     }
 }
 
+// Hands WinInet one of the proxy's credentials, with its NUL. This and
+// the two calls above stay routines of their own: inlined at each of their
+// two callers, they cost the program file more than the calls.
+__attribute__((noinline)) void SetProxyCredential(DWORD option, char *text)
+{
+    Internet.SetOption(InternetRoot, option, text, TextLength(text) + 1);
+}
+
 } // namespace
 
 int TryInternetTransfer(TransferStateRecord *state, const char *url)
@@ -128,11 +139,10 @@ int TryInternetTransfer(TransferStateRecord *state, const char *url)
         RecordError(state, TransferInputRefused);
         return 1;
     }
-    if (ProxyConfig.UserName[0]) {
-        Internet.SetOption(InternetRoot, OptionProxyUserName, ProxyConfig.UserName,
-                           lstrlenA(ProxyConfig.UserName) + 1);
-        Internet.SetOption(InternetRoot, OptionProxyPassword, ProxyConfig.Password,
-                           lstrlenA(ProxyConfig.Password) + 1);
+    ProxyConfigRecord *proxy = CurrentProxy();
+    if (proxy->UserName[0]) {
+        SetProxyCredential(OptionProxyUserName, proxy->UserName);
+        SetProxyCredential(OptionProxyPassword, proxy->Password);
     }
 
     HINTERNET request = OpenUrl(cleanUrl, headers);

@@ -27,6 +27,14 @@ TEST(ParseDecimal, WrapsModulo2To32)
     EXPECT_EQ(ParseDecimal("99999999999999999999"), 1661992959); // 10^20 mod 2^32
 }
 
+TEST(FormatDecimal, BackwardsFromTheEnd)
+{
+    char digits[11] = "##########";
+    EXPECT_STREQ(FormatDecimal(0, digits + 10), "0");
+    EXPECT_STREQ(FormatDecimal(4294967295u, digits + 10), "4294967295");
+    EXPECT_STREQ(FormatDecimal(80, digits + 10), "80");
+}
+
 TEST(ParseVersionText, IntoTwoWords)
 {
     unsigned ms = 1, ls = 1;

@@ -451,25 +451,23 @@ TEST(StatusReport, EntriesStopAtTheCallersBuffer)
     char buffer[40];
     std::memset(buffer, '#', sizeof buffer);
     ReportCursor cursor = {buffer, buffer + 15};
-    ReportText(&cursor, "ProxyServer=", 1);
-    ReportText(&cursor, "a-very-long-host-name", 1);
+    ReportValue(&cursor, "ProxyServer", "a-very-long-host-name");
     EXPECT_STREQ(buffer, "ProxyServer=a-v");
     EXPECT_EQ(cursor.At, buffer + 15);
     EXPECT_EQ(buffer[16], '#');
 
     cursor = {buffer, buffer + 36};
-    ReportNumber(&cursor, "WinSockError", unsigned(-10061), 1, 1);
-    ReportNumber(&cursor, "Port", 65535, 0, 0);
+    ReportNumber(&cursor, "WinSockError", unsigned(-10061), 1);
+    ReportNumber(&cursor, "Port", 65535, 0);
     EXPECT_STREQ(buffer, "WinSockError=-10061\r\nPort=65535\r\n");
-    // Not advanced: the next entry takes its place.
-    ReportNumber(&cursor, "Error", 4294967295u, 0, 0);
-    EXPECT_STREQ(buffer, "WinSockError=-10061\r\nError=429496729");
+    ReportNumber(&cursor, "Error", 4294967295u, 0);
+    EXPECT_STREQ(buffer, "WinSockError=-10061\r\nPort=65535\r\nErr");
     EXPECT_EQ(buffer[37], '#');
 
     // A cursor without a report writes nothing.
     ReportCursor none = {nullptr, nullptr};
-    ReportText(&none, "x", 1);
-    ReportNumber(&none, "x", 1, 0, 1);
+    ReportText(&none, "x");
+    ReportNumber(&none, "x", 1, 0);
 }
 
 } // namespace
