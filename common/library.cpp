@@ -53,7 +53,8 @@ void RestrictLibrarySearch(void)
     // Newer systems can keep the program's folder and the current folder
     // out of every later library search, including those made on our
     // behalf by system DLLs. Older ones lack both calls.
-    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    // The name without its extension: GetModuleHandle adds ".DLL".
+    HMODULE kernel = GetModuleHandleA("KERNEL32");
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
     typedef BOOL(WINAPI * SetDllDirectoryFn)(LPCSTR);
     SetDefaultDllDirectoriesFn setDefault =

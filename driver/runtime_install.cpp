@@ -210,7 +210,8 @@ int RuntimeSwitches(int pass, char *switches)
     char value[RuntimeSwitchesSize];
     const char *settingsValue = 0;
     if (!EmbeddedMode && !DotNetMode) {
-        ReadProfileText(SettingsSection, KeyInstMsiCmdLine, "/q /r:n", value, sizeof value, SettingsPath, 1);
+        ReadProfileText(SettingsSection, KeyInstMsiCmdLine, QuietNoRestart, value, sizeof value,
+                        SettingsPath, 1);
         settingsValue = value;
     }
     return ChooseRuntimeSwitches(DotNetMode, pass, s.DelayReboot, settingsValue, switches);

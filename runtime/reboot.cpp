@@ -48,7 +48,10 @@ int RegisterResume(const char *productCode, const char *command)
 void RequestReboot(void)
 {
     HANDLE token;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+    // The pseudo-handle of the current process on NT; the 9x family has
+    // no tokens, and the call fails there whatever the handle.
+    const HANDLE currentProcess = HANDLE(LONG_PTR(-1));
+    if (OpenProcessToken(currentProcess, TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
         TOKEN_PRIVILEGES privileges;
         privileges.PrivilegeCount = 1;
         privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;

@@ -67,9 +67,10 @@ int RuntimePassDownloads(const InstallerSettingsRecord *settings, int platformNT
     return dotNetMark > 1 || platformMark > 1;
 }
 
+const char QuietNoRestart[] = "/q /r:n";
+
 namespace {
 
-const char QuietNoRestart[] = "/q /r:n";
 const char DelayedRestart[] = "/c:\"msiinst /delayrebootq\"";
 
 } // namespace

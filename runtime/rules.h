@@ -39,6 +39,10 @@ int RuntimePassDownloads(const InstallerSettingsRecord *settings, int platformNT
 
 enum { RuntimeSwitchesSize = 128 };
 
+// Quiet, no restart: the Windows Installer runtime's switches when the
+// settings name none.
+extern const char QuietNoRestart[];
+
 // Writes the runtime installer's switches into out (RuntimeSwitchesSize
 // bytes). settingsValue is the settings file's "InstMsi CmdLine" (null in
 // embedded mode and in .NET mode, where the built-in switches hold).

@@ -27,7 +27,7 @@ void WriteAnimationFile(void)
             _lclose(file);
         }
     }
-    FreeResource(loaded);
+    // A loaded resource needs no freeing in a 32-bit program.
 }
 
 } // namespace

@@ -16,7 +16,10 @@ void ApplyDialogFont(HWND dialog)
     if (!DialogFont) {
         const InstallerSettingsRecord &s = InstallerSettings;
         HDC dc = GetDC(dialog);
-        int height = -MulDiv(s.CharSize & CharSizePoints, GetDeviceCaps(dc, LOGPIXELSY), 72);
+        // Points at the screen's pixels per inch, rounded to the nearest
+        // pixel; both are small, so the product cannot overflow.
+        int height =
+            -int(((s.CharSize & CharSizePoints) * GetDeviceCaps(dc, LOGPIXELSY) + 36) / 72);
         ReleaseDC(dialog, dc);
         DialogFont = CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, s.CharSet, 0, 0,
                                  0, 0, s.CharFont);
