@@ -19,8 +19,8 @@ Each run ends in one class:
      with whatever code its registers held (an entry point moved onto the
      last byte of the code before it), before the stub's entry routine was
      ever reached, or after the loader had laid other bytes over the
-     stub's code (a section moved onto it): nothing in the stub can
-     answer for that;
+     stub's code (a section moved onto it) or left its imports unbound:
+     nothing in the stub can answer for that;
   c  a fault of the stub: a crash (an exception code), a hang, a window
      other than a message box in a quiet run, a file left in the
      extraction or temporary folder, msiexec handed bytes that are not an
@@ -345,8 +345,16 @@ class Base:
         # And the code as a whole, which the loader must map unchanged.
         text = image.section(".text")
         length = min(text.virtual_size, text.raw_size)
+        # And the import address table, whose null entries (each library's
+        # end) the loader leaves null while it binds the rest.
+        table, table_size = image.directories[12]
+        width = 8 if image.is_64bit else 4
+        start = image.offset_of(table)
+        nulls = sum(not int.from_bytes(self.data[start + i:start + i + width], "little")
+                    for i in range(0, table_size, width))
         self.entry = (f"{rva:X}:{self.data[at:at + 16].hex()};{text.virtual_address:X}:{length:X}:"
-                      f"{fnv1a(self.data[text.raw_pointer:text.raw_pointer + length]):X}")
+                      f"{fnv1a(self.data[text.raw_pointer:text.raw_pointer + length]):X};"
+                      f"{table:X}:{table_size:X}:{nulls:X}")
 
 
 class Series:
@@ -540,12 +548,14 @@ class Series:
         stray = [line.strip() for line in self.stray if "exception" in line.lower()]
         self.stray = []
         faulted = crash or r["hang"] == "1" or code not in CLEAN_EXITS
-        if faulted and r.get("started") == "1" and r.get("code") == "0" and \
-                mutation is not None and mutation.field.loader:
+        if faulted and r.get("started") == "1" and mutation is not None and \
+                mutation.field.loader and "0" in (r.get("code"), r.get("bound")):
             # The entry routine ran, but the loader had mapped other bytes
-            # over the stub's code (a section moved onto it, say).
-            return outcome("x", "the loader laid other bytes over the stub's code",
-                           crash or f"exit {code}")
+            # over the stub's code (a section moved onto it, say), or left
+            # its imports unbound (their table cut off a shortened section).
+            what = ("the loader laid other bytes over the stub's code" if r.get("code") == "0"
+                    else "the loader started the stub with its imports unbound")
+            return outcome("x", what, crash or f"exit {code}")
         if faulted and r.get("started") == "0":
             # The stub's entry routine was never reached: the system
             # refused the image, or its loader started it elsewhere or

@@ -21,12 +21,17 @@
 // (started=-1). ENTRY may go on with ;RVA:LENGTH:FNV, the intact program's
 // code and the FNV-1a hash of its bytes: code=1 says the mapped image holds
 // them, code=0 that the loader mapped something else there (a section laid
-// over the code, say), code=-1 that it was not looked at. An exception that
-// nothing handled is reported as crash=CODE@ADDRESS.
+// over the code, say), code=-1 that it was not looked at. It may go on with
+// ;RVA:SIZE:ZEROS, the import address table and how many of its entries the
+// intact file leaves null (the end of each library's list): when the entry
+// routine is reached, bound=0 says the table holds more nulls than that, so
+// the loader started the image without binding its imports; bound=1 that it
+// did not, bound=-1 that it was not looked at. An exception that nothing
+// handled is reported as crash=CODE@ADDRESS.
 //
 // Each run is reported on stdout as one line:
 //   exit=CODE<TAB>hang=0|1<TAB>password=N<TAB>language=N<TAB>ms=MS<TAB>dialog=MS<TAB>
-//   started=1|0|-1<TAB>code=1|0|-1<TAB>crash=...<TAB>boxes=CAPTION: TEXT|...
+//   started=1|0|-1<TAB>code=1|0|-1<TAB>bound=1|0|-1<TAB>crash=...<TAB>boxes=CAPTION: TEXT|...
 // where ms is the run's length and dialog when its first dialog came (0: none).
 // An empty line ends the series.
 #include <windows.h>
@@ -155,6 +160,8 @@ struct EntryProbe {
     ULONG_PTR codeRva, codeLength;
     DWORD codeHash;
     int intact;       // 1 the mapped code is the intact one's, 0 it is not, -1 not looked at
+    ULONG_PTR tableRva, tableSize, tableNulls;
+    int bound;        // at the entry: 1 the imports are bound, 0 not, -1 not looked at
 };
 
 int HexValue(char c)
@@ -166,7 +173,7 @@ int HexValue(char c)
 void ParseProbe(const char *text, EntryProbe *probe)
 {
     memset(probe, 0, sizeof *probe);
-    probe->started = probe->intact = -1;
+    probe->started = probe->intact = probe->bound = -1;
     char *rest;
     probe->rva = strtoul(text, &rest, 16);
     if (*rest++ != ':')
@@ -183,6 +190,29 @@ void ParseProbe(const char *text, EntryProbe *probe)
         probe->codeLength = strtoul(rest, &rest, 16);
     if (*rest++ == ':')
         probe->codeHash = strtoul(rest, &rest, 16);
+    if (*rest++ != ';')
+        return;
+    probe->tableRva = strtoul(rest, &rest, 16);
+    if (*rest++ == ':')
+        probe->tableSize = strtoul(rest, &rest, 16);
+    if (*rest++ == ':')
+        probe->tableNulls = strtoul(rest, &rest, 16);
+}
+
+// Whether the loader bound the imports: no more null entries in the import
+// address table than the intact file has.
+int ImportsBound(HANDLE process, BYTE *base, const EntryProbe *probe)
+{
+    static void *table[4096];
+    SIZE_T got = 0;
+    if (!probe->tableSize || probe->tableSize > sizeof table ||
+        !ReadProcessMemory(process, base + probe->tableRva, table, probe->tableSize, &got) ||
+        got != probe->tableSize)
+        return -1;
+    ULONG_PTR nulls = 0;
+    for (SIZE_T i = 0; i < got / sizeof table[0]; ++i)
+        nulls += !table[i];
+    return nulls <= probe->tableNulls;
 }
 
 // Whether the image mapped at base holds the intact program's code.
@@ -290,6 +320,7 @@ bool HandleDebugEvent(const DEBUG_EVENT &event, HANDLE process, EntryProbe *prob
         BYTE *at = (BYTE *)record.ExceptionAddress;
         if (record.ExceptionCode == EXCEPTION_BREAKPOINT && probe->armed &&
             at == probe->base + probe->rva) {
+            probe->bound = ImportsBound(process, probe->base, probe);
             Disarm(process, event.dwThreadId, probe);
         } else if (record.ExceptionCode == EXCEPTION_BREAKPOINT && !probe->attached) {
             // The system's own breakpoint for a debugger that has just come;
@@ -384,9 +415,9 @@ void RunOnce(char *request)
     GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hProcess);
     printf("exit=%lu\thang=%d\tpassword=%d\tlanguage=%d\tms=%lu\tdialog=%lu\tstarted=%d\tcode=%d\t"
-           "crash=%s\tboxes=%s\n",
+           "bound=%d\tcrash=%s\tboxes=%s\n",
            code, hang, PasswordPrompts, LanguagePrompts, GetTickCount() - Start, FirstDialog,
-           probe.started, probe.intact, crash, Boxes);
+           probe.started, probe.intact, probe.bound, crash, Boxes);
 }
 
 } // namespace
