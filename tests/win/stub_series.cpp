@@ -157,8 +157,7 @@ struct EntryProbe {
     bool armed;
     bool attached;    // the system's breakpoint for a new debugger has come
     int started;      // 1 reached, 0 never, -1 no probe
-    ULONG_PTR codeRva, codeLength;
-    DWORD codeHash;
+    ULONG_PTR codeRva, codeLength, codeHash;
     int intact;       // 1 the mapped code is the intact one's, 0 it is not, -1 not looked at
     ULONG_PTR tableRva, tableSize, tableNulls;
     int bound;        // at the entry: 1 the imports are bound, 0 not, -1 not looked at
@@ -168,6 +167,19 @@ int HexValue(char c)
 {
     return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
                                           : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
+// Reads ";A:B:C" in hexadecimal at rest; what follows it, or null when rest
+// does not begin with one.
+char *ParseTriple(char *rest, ULONG_PTR *a, ULONG_PTR *b, ULONG_PTR *c)
+{
+    ULONG_PTR *values[3] = {a, b, c};
+    for (int i = 0; i < 3; ++i) {
+        if (*rest != (i ? ':' : ';'))
+            return 0;
+        *values[i] = strtoul(rest + 1, &rest, 16);
+    }
+    return rest;
 }
 
 void ParseProbe(const char *text, EntryProbe *probe)
@@ -183,20 +195,9 @@ void ParseProbe(const char *text, EntryProbe *probe)
         probe->code[probe->length++] = (BYTE)(HexValue(rest[0]) * 16 + HexValue(rest[1]));
         rest += 2;
     }
-    if (*rest++ != ';')
-        return;
-    probe->codeRva = strtoul(rest, &rest, 16);
-    if (*rest++ == ':')
-        probe->codeLength = strtoul(rest, &rest, 16);
-    if (*rest++ == ':')
-        probe->codeHash = strtoul(rest, &rest, 16);
-    if (*rest++ != ';')
-        return;
-    probe->tableRva = strtoul(rest, &rest, 16);
-    if (*rest++ == ':')
-        probe->tableSize = strtoul(rest, &rest, 16);
-    if (*rest++ == ':')
-        probe->tableNulls = strtoul(rest, &rest, 16);
+    rest = ParseTriple(rest, &probe->codeRva, &probe->codeLength, &probe->codeHash);
+    if (rest)
+        ParseTriple(rest, &probe->tableRva, &probe->tableSize, &probe->tableNulls);
 }
 
 // Whether the loader bound the imports: no more null entries in the import
