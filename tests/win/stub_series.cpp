@@ -200,18 +200,25 @@ void ParseProbe(const char *text, EntryProbe *probe)
         ParseTriple(rest, &probe->tableRva, &probe->tableSize, &probe->tableNulls);
 }
 
+// Reads size bytes at rva of the image mapped at base into out (room
+// bytes); false when no range was given, it does not fit or cannot be read.
+bool ReadMapped(HANDLE process, BYTE *base, ULONG_PTR rva, ULONG_PTR size, void *out,
+                SIZE_T room)
+{
+    SIZE_T got = 0;
+    return size && size <= room && ReadProcessMemory(process, base + rva, out, size, &got) &&
+           got == size;
+}
+
 // Whether the loader bound the imports: no more null entries in the import
 // address table than the intact file has.
 int ImportsBound(HANDLE process, BYTE *base, const EntryProbe *probe)
 {
     static void *table[4096];
-    SIZE_T got = 0;
-    if (!probe->tableSize || probe->tableSize > sizeof table ||
-        !ReadProcessMemory(process, base + probe->tableRva, table, probe->tableSize, &got) ||
-        got != probe->tableSize)
+    if (!ReadMapped(process, base, probe->tableRva, probe->tableSize, table, sizeof table))
         return -1;
     ULONG_PTR nulls = 0;
-    for (SIZE_T i = 0; i < got / sizeof table[0]; ++i)
+    for (SIZE_T i = 0; i < probe->tableSize / sizeof table[0]; ++i)
         nulls += !table[i];
     return nulls <= probe->tableNulls;
 }
@@ -220,13 +227,10 @@ int ImportsBound(HANDLE process, BYTE *base, const EntryProbe *probe)
 int CodeIntact(HANDLE process, BYTE *base, const EntryProbe *probe)
 {
     static BYTE code[1 << 20];
-    SIZE_T got = 0;
-    if (!probe->codeLength || probe->codeLength > sizeof code ||
-        !ReadProcessMemory(process, base + probe->codeRva, code, probe->codeLength, &got) ||
-        got != probe->codeLength)
+    if (!ReadMapped(process, base, probe->codeRva, probe->codeLength, code, sizeof code))
         return -1;
     DWORD hash = 2166136261u;
-    for (SIZE_T i = 0; i < got; ++i)
+    for (SIZE_T i = 0; i < probe->codeLength; ++i)
         hash = (hash ^ code[i]) * 16777619u;
     return hash == probe->codeHash;
 }
